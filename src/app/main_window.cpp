@@ -1,0 +1,4 @@
+#include "app/main_window.h"
+namespace m32 {
+TWmenu::TWmenu(QWidget* parent) : QMainWindow(parent) {}
+}  // namespace m32

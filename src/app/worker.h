@@ -1,0 +1,82 @@
+// Worker threads that do their work by handing steps to the user-interface
+// thread and waiting until each step has run there.
+//
+// Thread-safety contract:
+//  - Terminate(), Suspend(), Resume(), Terminated(), Suspended() and Finished()
+//    may be called from any thread.
+//  - Synchronize() is called only from the worker's own thread; the step runs
+//    on the UI thread (through the UiInvoker) while the worker waits.
+//  - The UI thread must never block on a worker without processing events:
+//    the worker may be waiting in Synchronize(). Use a pumping wait.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace m32 {
+
+// Runs a step on the user-interface thread and returns when it has run there.
+// The Qt implementation is a blocking queued invocation; tests may run the
+// step in place.
+class UiInvoker {
+ public:
+  virtual ~UiInvoker() = default;
+  virtual void RunOnUi(const std::function<void()>& step) = 0;
+};
+
+// Runs steps in place, on the calling thread. For tests and tools without a UI.
+class InlineInvoker final : public UiInvoker {
+ public:
+  void RunOnUi(const std::function<void()>& step) override { step(); }
+};
+
+class Worker {
+ public:
+  explicit Worker(UiInvoker& ui) : ui_(ui) {}
+  virtual ~Worker();
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // Starts the thread running. Call once.
+  void Start();
+  // Asks the thread to leave its loop; also wakes it from a suspension.
+  void Terminate();
+  bool Terminated() const { return terminated_.load(); }
+  // A suspended thread stops at its next SuspensionPoint() until Resume().
+  void Suspend();
+  void Resume();
+  // True while the thread is parked in a SuspensionPoint().
+  bool Suspended() const { return parked_.load(); }
+  // True once Execute() has returned.
+  bool Finished() const { return finished_.load(); }
+  // Joins the thread. Only safe when Finished() or when the thread never
+  // waits for the UI thread that calls this.
+  void Join();
+
+ protected:
+  virtual void Execute() = 0;
+  // Called when Terminate() is requested, on the requesting thread; wakes any
+  // wait of the thread (a port wait, say).
+  virtual void OnTerminateRequested() {}
+  // Runs the step on the UI thread and waits for it.
+  void Synchronize(const std::function<void()>& step) { ui_.RunOnUi(step); }
+  // Parks here while a suspension is asked for, until Resume() or Terminate().
+  void SuspensionPoint();
+  // Asks for a suspension and parks at once (a thread suspending itself).
+  void SuspendSelf();
+
+ private:
+  UiInvoker& ui_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> suspend_requested_{false};
+  std::atomic<bool> parked_{false};
+  std::atomic<bool> finished_{false};
+};
+
+}  // namespace m32

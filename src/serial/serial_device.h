@@ -1,0 +1,98 @@
+// The serial line as the link, the communication test and the lighting test
+// need it: one small interface, free of any platform's types.
+//
+// Thread-safety contract:
+//  - One thread at a time uses a device: Open, Configure, Close, Counts, Read,
+//    Write, Purge, ModemLines and Wait are never called concurrently. The
+//    owner of the port hands it from one thread to another only after the
+//    first has left its Wait (see the link's pause at a safe point).
+//  - Wake() may be called from any thread at any time, also while another
+//    thread is inside Wait(); it makes the current or the next Wait return at
+//    once with kWoken.
+//  - Nothing here blocks longer than the time-out given to Wait().
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace m32::serial {
+
+enum class Parity : uint8_t { kNone, kOdd, kEven, kMark };
+
+struct LineSettings {
+  uint32_t baud = 9600;   // any integer rate, e.g. 16457
+  uint8_t data_bits = 8;  // 5..8
+  Parity parity = Parity::kEven;
+  uint8_t stop_bits = 1;  // 1 or 2
+  bool dtr = false;       // DTR raised while open; RTS is always held off
+};
+
+enum class OpenResult : uint8_t {
+  kOk,
+  kNotFound,  // no such device
+  kBusy,      // another process (or this one) holds it
+  kFailed,    // any other failure
+};
+
+struct QueueCounts {
+  uint32_t rx = 0;  // received bytes waiting to be read
+  uint32_t tx = 0;  // bytes written but not yet sent on the line
+};
+
+struct ModemLines {
+  bool ri = false;
+  bool dcd = false;
+  bool cts = false;
+  bool dsr = false;
+};
+
+// Bits returned by Wait().
+enum WaitEvents : unsigned {
+  kTimeout = 0,
+  kRxChar = 0x0001,   // at least one byte is waiting
+  kTxEmpty = 0x0004,  // the transmit queue ran empty
+  kLineError = 0x0080,
+  kWoken = 0x0100,    // Wake() was called
+  kHangup = 0x0200,   // the other end is gone; the device stays open
+  kNotOpen = 0x0400,  // no device is open
+};
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+
+  // Opens the device exclusively and saves its line state for Close().
+  virtual OpenResult Open(const std::string& path) = 0;
+  virtual bool IsOpen() const = 0;
+  // Sets the line. False when the system rejects the line state (the device
+  // stays open with whatever state the driver kept).
+  virtual bool Configure(const LineSettings& line) = 0;
+  // Gives back the line state saved at Open, then closes. No effect if closed.
+  virtual void Close() = 0;
+
+  // Queue counts; also clears a pending line error. False when closed.
+  virtual bool Counts(QueueCounts& out) = 0;
+  // Reads up to buf.size() bytes that are already waiting; never blocks.
+  virtual std::size_t Read(std::span<uint8_t> buf) = 0;
+  // Queues bytes for sending; never blocks. Returns the count accepted.
+  virtual std::size_t Write(std::span<const uint8_t> bytes) = 0;
+  // Discards everything pending in both directions.
+  virtual void Purge() = 0;
+  // RI, DCD, CTS, DSR. False when the device has no modem lines ("no status").
+  virtual bool Modem(ModemLines& out) = 0;
+
+  // Waits until a byte is received, the transmit queue has run empty, a line
+  // error occurs, Wake() is called or the time-out passes. Returns WaitEvents.
+  virtual unsigned Wait(std::chrono::milliseconds timeout) = 0;
+  // Ends the current or next Wait() at once. Any thread.
+  virtual void Wake() = 0;
+};
+
+// The platform's implementation (termios on POSIX).
+std::unique_ptr<SerialDevice> MakePlatformSerialDevice();
+
+}  // namespace m32::serial

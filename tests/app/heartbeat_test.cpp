@@ -1,0 +1,57 @@
+#include "app/heartbeat.h"
+
+#include <gtest/gtest.h>
+
+namespace m32 {
+namespace {
+
+// Ticks needed for a countdown to reach 0 from `start`, begun at `phase`.
+int TicksToZero(uint16_t phase, uint16_t start) {
+  Heartbeat hb;
+  hb.SetTickPhase(phase);
+  std::atomic<uint16_t> a{start};
+  std::atomic<uint16_t> b{0};
+  int ticks = 0;
+  while (a.load() != 0 && ticks < 1000) {
+    hb.Age(a, b);
+    ++ticks;
+  }
+  return ticks;
+}
+
+TEST(Heartbeat, CountdownReachesZeroByPhase) {
+  struct Case {
+    const char* legend;
+    uint16_t phase;
+    uint16_t start;
+    int ticks;
+  };
+  const Case cases[] = {
+      {"20 from phase 0: two cycles of 8x1 + 1x2 = 20 units", 0, 20, 18},
+      {"20 from phase 8: 2 first, then 8x1+2, then 8x1", 8, 20, 18},
+      {"20 from phase 1: ninth tick comes at tick 8", 1, 20, 18},
+      {"1 at the ninth tick becomes 0, not wrapped", 8, 1, 1},
+      {"2 at the ninth tick becomes 0", 8, 2, 1},
+      {"3 at the ninth tick leaves 1", 8, 3, 2},
+      {"50 (lighting activation) from phase 0", 0, 50, 45},
+      {"0 stays 0", 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TicksToZero(c.phase, c.start), c.ticks) << c.legend;
+  }
+}
+
+TEST(Heartbeat, NeverWrapsBelowZeroAndResetsPhase) {
+  Heartbeat hb;
+  std::atomic<uint16_t> a{0};
+  std::atomic<uint16_t> b{1};
+  for (int i = 0; i < 27; ++i) {
+    hb.Age(a, b);
+    EXPECT_EQ(a.load(), 0);
+    EXPECT_LE(b.load(), 1);
+  }
+  EXPECT_EQ(hb.TickPhase(), 0);  // 27 ticks are three whole cycles
+}
+
+}  // namespace
+}  // namespace m32
