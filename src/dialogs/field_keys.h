@@ -1,0 +1,24 @@
+// Enter and Escape in the dialogs' edit fields and lists.
+//
+// Qt reports each keystroke on a combo box once, so the lists act on every
+// report and need no toggle between two reports of the same key.
+#pragma once
+
+namespace m32::dialogs {
+
+inline constexpr int kKeyEnter = 13;
+inline constexpr int kKeyEscape = 27;
+
+enum class FieldKey {
+  kPass,            // any other key reaches the control unchanged
+  kNext,            // Enter: focus to the next control
+  kRestoreAndNext,  // Escape: put back the entry text (or index), then next
+};
+
+constexpr FieldKey FieldKeyAction(int key) {
+  if (key == kKeyEnter) return FieldKey::kNext;
+  if (key == kKeyEscape) return FieldKey::kRestoreAndNext;
+  return FieldKey::kPass;
+}
+
+}  // namespace m32::dialogs
