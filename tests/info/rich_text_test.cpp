@@ -1,0 +1,217 @@
+// The help text reader: RTF snippets and plain text into the document model.
+#include "info/rich_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace m32::info {
+namespace {
+
+struct TextCase {
+  const char* legend;
+  std::string input;
+  std::string text;  // Document::Text()
+};
+
+class ReaderText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(ReaderText, GivesTheText) {
+  const TextCase& c = GetParam();
+  EXPECT_EQ(ReadHelpText(c.input).Text(), c.text) << c.legend;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Snippets, ReaderText,
+    ::testing::Values(
+        TextCase{"paragraphs end at \\par; the last one needs none", R"({\rtf1 one\par two})",
+                 "one\ntwo"},
+        TextCase{"a trailing \\par leaves no empty paragraph behind", R"({\rtf1 one\par})", "one"},
+        TextCase{"empty paragraphs in the middle stay", R"({\rtf1 a\par\par b})", "a\n\nb"},
+        TextCase{"line ends in the source are not text", "{\\rtf1 a\r\nb\nc}", "abc"},
+        TextCase{"\\line breaks inside the paragraph", R"({\rtf1 a\line b})", "a\nb"},
+        TextCase{"the space after a control word is its delimiter", R"({\rtf1\b bold\b0  x})",
+                 "bold x"},
+        TextCase{"escaped braces and backslash", R"({\rtf1 \{a\}\\})", "{a}\\"},
+        TextCase{"\\tab and a literal tab", "{\\rtf1 a\\tab b\tc}", "a\tb\tc"},
+        TextCase{"\\~ \\- \\_ specials", R"({\rtf1 a\~b\-c\_d})", "a\u00A0bc\u2011d"},
+        TextCase{"\\'hh decodes through 1250 by default", R"({\rtf1 \'e8\'ed\'f8\'9e})", "čířž"},
+        TextCase{"\\ansicpg1250 names the same page", R"({\rtf1\ansi\ansicpg1250 \'8a\'e8})", "Šč"},
+        TextCase{"\\ansicpg1252 switches to Western", R"({\rtf1\ansi\ansicpg1252 \'e8\'9c})", "èœ"},
+        TextCase{"an unknown code page reads as 1250", R"({\rtf1\ansicpg866 \'e8})", "č"},
+        TextCase{"raw 8-bit bytes decode like escapes", "{\\rtf1 \xe8\xed}", "čí"},
+        TextCase{"a byte without a character becomes U+FFFD", R"({\rtf1 \'81})", "\uFFFD"},
+        TextCase{"bad or short hex escapes show nothing", R"({\rtf1 a\'zzb\'4})", "azzb"},
+        TextCase{"\\u with the default fallback of one char", R"({\rtf1 \u269?x})", "čx"},
+        TextCase{"negative \\u values wrap to 16 bits", R"({\rtf1 \u-3913?})", "\uF0B7"},
+        TextCase{"\\uc2 skips two fallback chars", R"({\rtf1\uc2 \u269ccx})", "čx"},
+        TextCase{"\\uc0 skips nothing", R"({\rtf1\uc0 \u269 x})", "čx"},
+        TextCase{"an escaped byte counts as one fallback char", R"({\rtf1\uc1 \u269\'e8x})", "čx"},
+        TextCase{"\\uc is scoped to its group", R"({\rtf1 {\uc2 \u269ab}\u269cd})", "ččd"},
+        TextCase{"a closing brace ends the fallback early", R"({\rtf1\uc3 {\u269a}bc})", "čbc"},
+        TextCase{"a surrogate pair becomes one character", R"({\rtf1 \u-10179?\u-8704?})",
+                 "\U0001F600"},
+        TextCase{"a lone high surrogate becomes U+FFFD", R"({\rtf1 \u-10179?x})", "\uFFFDx"},
+        TextCase{"font, colour and style sheet tables are not text",
+                 R"({\rtf1{\fonttbl{\f0 Arial;}}{\colortbl;\red255\green0\blue0;})"
+                 R"({\stylesheet{\s0 Normal;}}{\info{\title T}}hi})",
+                 "hi"},
+        TextCase{"\\* destinations are skipped whole",
+                 R"({\rtf1 a{\*\generator Foo {nested} x;}b{\*\unknown q}c})", "abc"},
+        TextCase{"pictures and objects are skipped",
+                 R"({\rtf1 a{\pict\pngblip 89504e47{\*\blipuid 00}}b{\object{\objdata 01}}c})",
+                 "abc"},
+        TextCase{"\\bin data is never parsed", "{\\rtf1 a{\\pict\\bin4 }{\\}}b}", "ab"},
+        TextCase{"unknown control words are ignored, their text stays",
+                 R"({\rtf1\foo\barx12 text\zz-4 more})", "textmore"},
+        TextCase{"a field shows its result, not its instruction",
+                 R"({\rtf1{\field{\*\fldinst HYPERLINK "x"}{\fldrslt link}}})", "link"},
+        TextCase{"symbol words", R"({\rtf1\bullet\endash\emdash\lquote\rquote})",
+                 "\u2022\u2013\u2014\u2018\u2019"},
+        TextCase{"table cells read as tabs, rows as paragraphs", R"({\rtf1 a\cell b\cell\row c})",
+                 "a\tb\t\nc"},
+        TextCase{"text after the document's group is ignored", R"({\rtf1 a}b{c})", "a"},
+        TextCase{"truncated inside a group keeps what was read", R"({\rtf1 one\par {\b two)",
+                 "one\ntwo"},
+        TextCase{"a backslash at the very end", "{\\rtf1 a\\", "a"},
+        TextCase{"a control word at the very end", "{\\rtf1 a\\par", "a"},
+        TextCase{"a huge parameter does not overflow",
+                 R"({\rtf1\fs99999999999999999999 a\u99999999999999 b})", "a\uFFFD"},
+        TextCase{"an empty document", R"({\rtf1})", ""},
+        TextCase{"extra closing braces end the document", R"({\rtf1 a}}}} b)", "a"},
+        TextCase{"plain text: CR LF, LF and CR end lines", "one\r\ntwo\nthree\rfour",
+                 "one\ntwo\nthree\nfour"},
+        TextCase{"plain text decodes Windows-1250",
+                 "P\xf8\xedli\x9a \x9elu\x9dou\xe8k\xfd k\xf9\xf2", "Příliš žluťoučký kůň"},
+        TextCase{"plain text: braces and backslashes are text", "{\\b not rtf}", "{\\b not rtf}"},
+        TextCase{"plain text: a leading blank before {\\rtf means plain", " {\\rtf1 x}",
+                 " {\\rtf1 x}"},
+        TextCase{"plain text: control bytes other than tab vanish", std::string("a\0b\tc\x01", 6),
+                 "ab\tc"}));
+
+TEST(Reader, RichAndPlainAreTold) {
+  EXPECT_TRUE(ReadHelpText("{\\rtf1 x}").rich);
+  EXPECT_FALSE(ReadHelpText("{\\rt x}").rich);
+  EXPECT_FALSE(ReadHelpText("").rich);
+  EXPECT_TRUE(ReadHelpText("").paragraphs.empty());
+}
+
+// Runs of one paragraph: their text and style.
+struct RunCase {
+  const char* legend;
+  std::string input;
+  std::vector<std::pair<std::string, RunStyle>> runs;  // of the first paragraph
+};
+
+RunStyle Style(bool b, bool i, bool u, int hp = 24, std::optional<Rgb> c = std::nullopt) {
+  return RunStyle{b, i, u, hp, c};
+}
+
+class ReaderRuns : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(ReaderRuns, GivesTheRuns) {
+  const RunCase& c = GetParam();
+  const Document d = ReadHelpText(c.input);
+  ASSERT_FALSE(d.paragraphs.empty()) << c.legend;
+  const auto& runs = d.paragraphs[0].runs;
+  ASSERT_EQ(runs.size(), c.runs.size()) << c.legend << ": " << d.paragraphs[0].Text();
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(runs[i].text, c.runs[i].first) << c.legend << " run " << i;
+    EXPECT_EQ(runs[i].style, c.runs[i].second) << c.legend << " run " << i;
+  }
+}
+
+const Rgb kRed{255, 0, 0};
+const Rgb kBlue{0, 0, 200};
+
+INSTANTIATE_TEST_SUITE_P(
+    Snippets, ReaderRuns,
+    ::testing::Values(
+        RunCase{"bold on and off",
+                R"({\rtf1 a\b b\b0 c})",
+                {{"a", Style(false, false, false)},
+                 {"b", Style(true, false, false)},
+                 {"c", Style(false, false, false)}}},
+        RunCase{"italic and underline, \\ulnone ends underline",
+                R"({\rtf1\i\ul x\ulnone y\i0 z})",
+                {{"x", Style(false, true, true)},
+                 {"y", Style(false, true, false)},
+                 {"z", Style(false, false, false)}}},
+        RunCase{"\\ul0 ends underline too",
+                R"({\rtf1\ul a\ul0 b})",
+                {{"a", Style(false, false, true)}, {"b", Style(false, false, false)}}},
+        RunCase{"a group restores the attributes it changed",
+                R"({\rtf1 a{\b\i\fs40 b{\ul c}d}e})",
+                {{"a", Style(false, false, false)},
+                 {"b", Style(true, true, false, 40)},
+                 {"c", Style(true, true, true, 40)},
+                 {"d", Style(true, true, false, 40)},
+                 {"e", Style(false, false, false)}}},
+        RunCase{"\\plain resets every character attribute",
+                R"({\rtf1\b\i\ul\fs30 a\plain b})",
+                {{"a", Style(true, true, true, 30)}, {"b", Style(false, false, false)}}},
+        RunCase{"\\fs without a value, zero or negative is the default size",
+                R"({\rtf1\fs40 a\fs b\fs40 c\fs0 d})",
+                {{"a", Style(false, false, false, 40)},
+                 {"b", Style(false, false, false)},
+                 {"c", Style(false, false, false, 40)},
+                 {"d", Style(false, false, false)}}},
+        RunCase{"\\cf picks from the colour table; 0 is the auto colour",
+                R"({\rtf1{\colortbl;\red255\green0\blue0;\red0\green0\blue200;})"
+                R"(\cf1 r\cf2 b\cf0 a\cf9 x})",
+                {{"r", Style(false, false, false, 24, kRed)},
+                 {"b", Style(false, false, false, 24, kBlue)},
+                 {"ax", Style(false, false, false)}}},
+        RunCase{"equal styles merge into one run",
+                R"({\rtf1 a{\b0 b}{c}\i0 d})",
+                {{"abcd", Style(false, false, false)}}}));
+
+TEST(Reader, AlignmentIsTakenAtTheParagraphEnd) {
+  // Legend: each paragraph takes the alignment in force at its \par; \pard
+  // returns to left; a group's alignment ends with the group.
+  const Document d =
+      ReadHelpText(R"({\rtf1\qc centre\par\qr right\par\qj just\par\pard left\par{\qc in}\par})");
+  ASSERT_EQ(d.paragraphs.size(), 5U);
+  EXPECT_EQ(d.paragraphs[0].alignment, Alignment::kCentre);
+  EXPECT_EQ(d.paragraphs[1].alignment, Alignment::kRight);
+  EXPECT_EQ(d.paragraphs[2].alignment, Alignment::kJustify);
+  EXPECT_EQ(d.paragraphs[3].alignment, Alignment::kLeft);
+  EXPECT_EQ(d.paragraphs[4].alignment, Alignment::kLeft);
+}
+
+TEST(Reader, DeepNestingIsFlattenedNotRecursed) {
+  // Far deeper than any stack would survive if the reader recursed.
+  const std::size_t depth = 200000;
+  std::string in = "{\\rtf1 a";
+  in += std::string(depth, '{');
+  in += "\\b deep";
+  in += std::string(depth, '}');
+  in += "tail}after";
+  const Document d = ReadHelpText(in);
+  // The document's group closes exactly where its braces balance.
+  EXPECT_EQ(d.Text(), "adeeptail");
+  ASSERT_EQ(d.paragraphs.size(), 1U);
+  EXPECT_TRUE(d.paragraphs[0].runs.at(1).style.bold);
+  EXPECT_FALSE(d.paragraphs[0].runs.back().style.bold);
+}
+
+TEST(Reader, SkippedDestinationBeyondTheDepthLimitStillEnds) {
+  // Legend: groups nested beyond the limit are read as part of the group that
+  // holds them; braces still balance, so text after the real group shows.
+  std::string in = "{\\rtf1 ";
+  in += std::string(kMaxGroupDepth + 10, '{');
+  in += "\\*\\x hidden";
+  in += std::string(kMaxGroupDepth + 10, '}');
+  in += "shown}";
+  EXPECT_EQ(ReadHelpText(in).Text(), "shown");
+}
+
+TEST(Reader, OnlyOpeningBracesAndLongWordsEndQuietly) {
+  EXPECT_EQ(ReadHelpText("{\\rtf1 " + std::string(100000, '{')).Text(), "");
+  EXPECT_EQ(ReadHelpText("{\\rtf1 \\" + std::string(100000, 'a') + " x}").Text(), "x");
+  EXPECT_EQ(ReadHelpText("{\\rtf1 \\b" + std::string(100000, '9') + " x}").Text(), "x");
+}
+
+}  // namespace
+}  // namespace m32::info
