@@ -1,0 +1,224 @@
+#include "service/comm_test.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "service/fake_serial.h"
+
+namespace m32::service {
+namespace {
+
+using testing::FakeSerial;
+
+std::vector<uint8_t> Bytes(const SendBuffer& b) {
+  return {b.View().begin(), b.View().end()};
+}
+
+std::string Repeat(std::string_view s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+TEST(ParseSendField, PairsAndRewrite) {
+  struct Case {
+    const char* legend;
+    std::string text;
+    std::vector<uint8_t> bytes;
+    std::string rewritten;
+  } const cases[] = {
+      {"single digits pair with the blank after them; the last stands alone",
+       "1 2 3",
+       {0x01, 0x02},
+       "01 02 "},
+      {"letters: one pair, the trailing c unused", "abc", {0xAB}, "AB "},
+      {"pairs without blanks", "414243", {0x41, 0x42, 0x43}, "41 42 43 "},
+      {"no usable pair keeps the text", "xyz", {}, "xyz"},
+      {"lower and upper case", "aF Fa", {0xAF, 0xFA}, "AF FA "},
+      {"separators are skipped one by one", "55,AA;;0F", {0x55, 0xAA, 0x0F}, "55 AA 0F "},
+      {"a non-hex letter after a digit ends the scan after one digit", "5g", {0x05}, "05 "},
+      {"a non-hex letter starts no pair", "g51", {0x51}, "51 "},
+      {"0x is no number, so C-style hex reads as meant", "0x1F 0x20", {0x1F, 0x20}, "1F 20 "},
+      {"0X likewise", "0X7e", {0x7E}, "7E "},
+      {"00 is a number", "00", {0x00}, "00 "},
+      {"a sign inside a pair ends the scan", "1-2", {0x01}, "01 "},
+      {"empty field", "", {}, ""},
+      {"one character", "7", {}, "7"},
+      {"non-ASCII bytes are skipped",
+       "\xE1\xE9"
+       "12\xFF",
+       {0x12},
+       "12 "},
+      {"NUL is skipped like any separator",
+       std::string("1\0"
+                   "23",
+                   4),
+       {0x01, 0x23},
+       "01 23 "},
+  };
+  for (const auto& c : cases) {
+    const SendBuffer b = ParseSendField(c.text);
+    EXPECT_EQ(Bytes(b), c.bytes) << c.legend;
+    EXPECT_EQ(CanonicalSendText(b, c.text), c.rewritten) << c.legend;
+  }
+}
+
+TEST(ParseSendField, Limits) {
+  // 40 pairs: only the first 32 are sent; the rewrite has 96 characters.
+  std::string forty;
+  for (int i = 0; i < 40; ++i) forty += "0123456789ABCDEF"[i % 16] + std::string("0 ");
+  const SendBuffer b = ParseSendField(forty);
+  EXPECT_EQ(b.count, 32);
+  EXPECT_EQ(b.bytes[31], 0xF0);
+  EXPECT_EQ(CanonicalSendText(b, forty).size(), 96u);
+
+  // Only the first 120 characters count: 119 blanks hide the pair "12".
+  const std::string hidden = std::string(119, ' ') + "12";
+  EXPECT_EQ(ParseSendField(hidden).count, 0);
+  EXPECT_EQ(CanonicalSendText(ParseSendField(hidden), hidden), std::string(119, ' ') + "1");
+
+  // A very long field never reads past 120 characters.
+  const std::string huge = Repeat("zz", 100000);
+  EXPECT_EQ(ParseSendField(huge).count, 0);
+  EXPECT_EQ(CanonicalSendText(ParseSendField(huge), huge).size(), 120u);
+}
+
+TEST(ReceiveRing, LineAfterSomeBytes) {
+  struct Case {
+    const char* legend;
+    int pushed;  // bytes 1, 2, 3, ... pushed from a fresh start
+    uint16_t position;
+    uint8_t slot0;
+    uint8_t slot31;
+  } const cases[] = {
+      {"nothing received: marker at slot 0", 0, 0, 0, 0},
+      {"31 bytes: marker at the last slot", 31, 31, 1, 0},
+      {"32 bytes: ring full, marker back at slot 0", 32, 0, 1, 32},
+      {"33rd byte overwrites slot 0", 33, 1, 33, 32},
+  };
+  for (const auto& c : cases) {
+    ReceiveRing ring;
+    for (int i = 1; i <= c.pushed; ++i) ring.Push(static_cast<uint8_t>(i));
+    EXPECT_EQ(ring.Position(), c.position) << c.legend;
+    EXPECT_EQ(ring.Bytes()[0], c.slot0) << c.legend;
+    EXPECT_EQ(ring.Bytes()[31], c.slot31) << c.legend;
+    const std::string line = ring.Line();
+    ASSERT_EQ(line.size(), kReceiveLineChars) << c.legend;
+    EXPECT_EQ(line.back(), ' ') << c.legend;
+    for (std::size_t i = 0; i < kRingSize; ++i) {
+      const std::string cell = line.substr(3 * i, 3);
+      if (i == c.position) {
+        EXPECT_EQ(cell, " ==") << c.legend << " slot " << i;
+      } else {
+        constexpr char kHex[] = "0123456789ABCDEF";
+        const uint8_t b = ring.Bytes()[i];
+        const std::string want = {' ', kHex[b >> 4], kHex[b & 15]};
+        EXPECT_EQ(cell, want) << c.legend << " slot " << i;
+      }
+    }
+  }
+}
+
+TEST(ReceiveRing, ExactLine) {
+  ReceiveRing ring;
+  const std::array<uint8_t, 2> two = {0x55, 0xAA};
+  ring.Push(two);
+  EXPECT_EQ(ring.Line(), " 55 AA ==" + Repeat(" 00", 29) + " ");
+}
+
+TEST(CommTest, StepReadsAtMost32AndWritesOnlyOnAnEmptyQueue) {
+  FakeSerial port;
+  CommTest t;
+  t.StartWorker();
+  t.Activate();
+  for (int i = 0; i < 40; ++i) port.rx.push_back(static_cast<uint8_t>(i));
+
+  // Receive box off: the bytes stay queued.
+  CommView v = t.Step(port, false, false, "");
+  EXPECT_FALSE(v.receive_line.has_value());
+  EXPECT_EQ(port.rx.size(), 40u);
+
+  // Receive box on: 32 bytes now, the other 8 at the next step.
+  v = t.Step(port, false, true, "");
+  ASSERT_TRUE(v.receive_line.has_value());
+  EXPECT_EQ(port.rx.size(), 8u);
+  EXPECT_EQ(t.Ring().Position(), 0);
+  v = t.Step(port, false, true, "");
+  EXPECT_EQ(t.Ring().Position(), 8);
+  EXPECT_EQ(v.receive_line->substr(0, 6), " 20 21");
+  // Nothing waiting: nothing to repaint.
+  EXPECT_FALSE(t.Step(port, false, true, "").receive_line.has_value());
+
+  // Send box on: the first step rewrites the field once and writes.
+  v = t.Step(port, true, false, "55aa");
+  EXPECT_EQ(v.send_text, "55 AA ");
+  EXPECT_EQ(port.written, (std::vector<uint8_t>{0x55, 0xAA}));
+  v = t.Step(port, true, false, "55 AA ");
+  EXPECT_FALSE(v.send_text.has_value());
+  EXPECT_EQ(port.written.size(), 4u);
+  // Bytes still in the transmit queue: no new write.
+  port.tx_pending = 1;
+  t.Step(port, true, false, "55 AA ");
+  EXPECT_EQ(port.written.size(), 4u);
+  // A field without pairs sends nothing.
+  port.tx_pending = 0;
+  t.Step(port, true, false, "xyz");
+  EXPECT_EQ(port.written.size(), 4u);
+}
+
+TEST(CommTest, SendBoxClick) {
+  CommTest t;
+  t.Activate();
+  (void)t.SendBoxClick(false, "1 2");
+  // Unticked: parsed and rewritten at once.
+  EXPECT_EQ(t.SendBoxClick(false, "1 2 3"), "01 02 ");
+  EXPECT_EQ(t.Send().count, 2);
+  // Ticked: left to the next step, which rewrites.
+  EXPECT_FALSE(t.SendBoxClick(true, "ab").has_value());
+  EXPECT_TRUE(t.ReformatPending());
+  FakeSerial port;
+  EXPECT_EQ(t.Step(port, true, false, "ab").send_text, "AB ");
+  EXPECT_FALSE(t.ReformatPending());
+}
+
+TEST(CommTest, NoPortOrNoStatusMeansNoIo) {
+  struct Case {
+    const char* legend;
+    bool open;
+    bool counts_ok;
+  } const cases[] = {
+      {"port closed", false, true},
+      {"status query fails", true, false},
+  };
+  for (const auto& c : cases) {
+    FakeSerial port;
+    port.open = c.open;
+    port.counts_ok = c.counts_ok;
+    port.Receive({1, 2, 3});
+    CommTest t;
+    t.Activate();
+    const CommView v = t.Step(port, true, true, "11 22");
+    EXPECT_EQ(port.read_calls, 0) << c.legend;
+    EXPECT_EQ(port.write_calls, 0) << c.legend;
+    EXPECT_FALSE(v.receive_line.has_value()) << c.legend;
+    // The field is still parsed and rewritten.
+    EXPECT_EQ(v.send_text, "11 22 ") << c.legend;
+  }
+}
+
+TEST(CommTest, ActivationRestartsAtSlot0AndWorkerStartClearsTheRing) {
+  FakeSerial port;
+  CommTest t;
+  port.Receive({9, 9, 9});
+  t.Step(port, false, true, "");
+  t.Activate();
+  EXPECT_EQ(t.Ring().Position(), 0);
+  EXPECT_EQ(t.Ring().Bytes()[1], 9);
+  t.StartWorker();
+  EXPECT_EQ(t.Ring().Bytes()[1], 0);
+}
+
+}  // namespace
+}  // namespace m32::service

@@ -1,0 +1,143 @@
+#include "service/lighting_refresh.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "service/fake_serial.h"
+
+namespace m32::service {
+namespace {
+
+using testing::FakeSerial;
+
+struct Bench {
+  FakeSerial port;
+  SharedStatus status;
+  Levels levels{255, 0, 0, 0, 0, 0, 0, 128};
+  LightingRefresh refresh;
+
+  Bench() {
+    status.flags.InputsReceived.store(1);
+    status.flags.OutputsChanged.store(1);
+    refresh.Start(status, 1);
+  }
+  LightingView Step() { return refresh.Step(port, status, levels); }
+};
+
+TEST(LightingRefresh, StartResetsTheHandshake) {
+  Bench b;
+  EXPECT_EQ(b.status.flags.InputsReceived.load(), 0);
+  EXPECT_EQ(b.status.flags.OutputsChanged.load(), 0);
+  EXPECT_EQ(b.status.LightingSendCountdown.load(), kSendAfterStart);
+  EXPECT_EQ(b.refresh.ReplyState(), 0);
+  EXPECT_EQ(b.refresh.Frame()[0], 0xA2);
+  EXPECT_EQ(b.refresh.Frame()[1], 0x68);
+  EXPECT_EQ(b.refresh.Frame()[12], 0xFE);
+}
+
+TEST(LightingRefresh, ModemPanelsRepaintOnlyOnChange) {
+  struct Step {
+    const char* legend;
+    serial::ModemLines lines;  // ri, dcd, cts, dsr
+    bool modem_ok;
+    std::array<std::optional<bool>, 4> painted;
+  } const steps[] = {
+      {"first step paints every panel",
+       {false, true, false, false},
+       true,
+       {false, true, false, false}},
+      {"no change, no paint", {false, true, false, false}, true, {}},
+      {"CTS comes on", {false, true, true, false}, true, {std::nullopt, std::nullopt, true, {}}},
+      {"status unavailable: panels kept", {true, true, true, true}, false, {}},
+      {"RI and DSR on, DCD off",
+       {true, false, true, true},
+       true,
+       {true, false, std::nullopt, true}},
+  };
+  Bench b;
+  for (const auto& s : steps) {
+    b.port.modem = s.lines;
+    b.port.modem_ok = s.modem_ok;
+    EXPECT_EQ(b.Step().panels, s.painted) << s.legend;
+  }
+  // A new worker start paints every panel again.
+  b.refresh.Start(b.status, 1);
+  const auto v = b.Step();
+  for (const auto& p : v.panels) EXPECT_TRUE(p.has_value());
+}
+
+TEST(LightingRefresh, SendsWhileTheCountdownLastsAndTheQueueIsEmpty) {
+  Bench b;
+  b.status.flags.OutputsChanged.store(1);  // activation's change mark
+  LightingView v = b.Step();
+  EXPECT_TRUE(v.frame_sent);
+  EXPECT_EQ(b.port.written,
+            (std::vector<uint8_t>{0xA2, 0x68, 0xFF, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x78, 0xFE}));
+  EXPECT_EQ(b.status.flags.OutputsChanged.load(), 0);
+
+  // Transmit queue still busy: nothing sent.
+  b.port.tx_pending = 5;
+  EXPECT_FALSE(b.Step().frame_sent);
+  EXPECT_EQ(b.port.written.size(), 13u);
+
+  // A change goes out with the new level at the next empty queue.
+  b.port.tx_pending = 0;
+  ASSERT_TRUE(AcceptLevelChange(b.levels, b.status, 0, 0));
+  EXPECT_TRUE(b.Step().frame_sent);
+  EXPECT_EQ(b.port.written[13 + 2], 0);
+  EXPECT_EQ(b.status.flags.OutputsChanged.load(), 0);
+
+  // Countdown over: the port stays quiet.
+  b.status.LightingSendCountdown.store(0);
+  EXPECT_FALSE(b.Step().frame_sent);
+  EXPECT_EQ(b.port.written.size(), 26u);
+}
+
+TEST(LightingRefresh, ValidReplySetsInputsReceivedOnlyWhenClear) {
+  Bench b;
+  b.status.LightingSendCountdown.store(0);
+  const uint8_t c = static_cast<uint8_t>(0x300 - 0xA2 - 0x68 - 0xFE - 1 - 2);
+  b.port.Receive({0x33, 0xA2, 0x68, 1, 2, c, 0xFE});
+  EXPECT_FALSE(b.Step().reply_valid);  // the stray byte
+  EXPECT_EQ(b.status.flags.InputsReceived.load(), 0);
+  EXPECT_TRUE(b.Step().reply_valid);
+  EXPECT_EQ(b.status.flags.InputsReceived.load(), 1);
+  // Another valid reply while the flag is still set leaves it set.
+  b.port.Receive({0xA2, 0x68, 1, 2, c, 0xFE});
+  EXPECT_TRUE(b.Step().reply_valid);
+  EXPECT_EQ(b.status.flags.InputsReceived.load(), 1);
+  // A reply with a wrong sum changes nothing.
+  b.status.flags.InputsReceived.store(0);
+  b.port.Receive({0xA2, 0x68, 1, 2, static_cast<uint8_t>(c + 1), 0xFE});
+  EXPECT_FALSE(b.Step().reply_valid);
+  EXPECT_EQ(b.status.flags.InputsReceived.load(), 0);
+}
+
+TEST(LightingRefresh, NoPortOrNoStatusMeansNoIo) {
+  struct Case {
+    const char* legend;
+    bool open;
+    bool counts_ok;
+    bool panels_painted;
+  } const cases[] = {
+      {"port closed: nothing at all", false, true, false},
+      {"status query fails: modem lines only", true, false, true},
+  };
+  for (const auto& c : cases) {
+    Bench b;
+    b.port.open = c.open;
+    b.port.counts_ok = c.counts_ok;
+    b.port.Receive({0xA2, 0x68, 0, 0, 0, 0});
+    const LightingView v = b.Step();
+    EXPECT_EQ(b.port.read_calls, 0) << c.legend;
+    EXPECT_EQ(b.port.write_calls, 0) << c.legend;
+    EXPECT_FALSE(v.frame_sent) << c.legend;
+    EXPECT_FALSE(v.reply_valid) << c.legend;
+    EXPECT_EQ(v.panels[0].has_value(), c.panels_painted) << c.legend;
+    EXPECT_EQ(b.status.LightingSendCountdown.load(), kSendAfterStart) << c.legend;
+  }
+}
+
+}  // namespace
+}  // namespace m32::service
