@@ -60,6 +60,7 @@ class ModulePath {
 
  private:
   std::string path_;
+  std::string stem_;  // path_ up to and including the dot before the extension
   std::size_t extension_pos_ = 0;
 };
 
