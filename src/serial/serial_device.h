@@ -3,7 +3,7 @@
 //
 // Thread-safety contract:
 //  - One thread at a time uses a device: Open, Configure, Close, Counts, Read,
-//    Write, Purge, ModemLines and Wait are never called concurrently. The
+//    Write, Purge, Modem and Wait are never called concurrently. The
 //    owner of the port hands it from one thread to another only after the
 //    first has left its Wait (see the link's pause at a safe point).
 //  - Wake() may be called from any thread at any time, also while another
@@ -53,12 +53,17 @@ struct ModemLines {
 // Bits returned by Wait().
 enum WaitEvents : unsigned {
   kTimeout = 0,
-  kRxChar = 0x0001,   // at least one byte is waiting
-  kTxEmpty = 0x0004,  // the transmit queue ran empty
-  kLineError = 0x0080,
-  kWoken = 0x0100,    // Wake() was called
-  kHangup = 0x0200,   // the other end is gone; the device stays open
-  kNotOpen = 0x0400,  // no device is open
+  // Bytes have arrived that the caller has not yet been told of (by Wait or
+  // Counts); bytes left unread do not wake the next wait again.
+  kRxChar = 0x0001,
+  // The transmit queue ran empty; once per drain after bytes were written.
+  kTxEmpty = 0x0004,
+  kLineError = 0x0080,  // framing, parity, overrun or break since last looked
+  kWoken = 0x0100,      // Wake() was called
+  // The other end is gone (adapter unplugged); the device stays open. The
+  // wait still sleeps its time-out (or until Wake), so a caller never spins.
+  kHangup = 0x0200,
+  kNotOpen = 0x0400,  // no device is open; the wait slept its time-out
 };
 
 class SerialDevice {
@@ -68,8 +73,10 @@ class SerialDevice {
   // Opens the device exclusively and saves its line state for Close().
   virtual OpenResult Open(const std::string& path) = 0;
   virtual bool IsOpen() const = 0;
-  // Sets the line. False when the system rejects the line state (the device
-  // stays open with whatever state the driver kept).
+  // Sets the line. False when the system rejects the line state or the rate
+  // reads back more than 2 % off (the device stays open with whatever state
+  // the driver kept). A driver that narrows the format by its nature (a
+  // pseudo-terminal keeps 8 data bits and no parity) has not rejected it.
   virtual bool Configure(const LineSettings& line) = 0;
   // Gives back the line state saved at Open, then closes. No effect if closed.
   virtual void Close() = 0;

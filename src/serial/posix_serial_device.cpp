@@ -1,0 +1,479 @@
+// SerialDevice on a POSIX terminal device (termios, with the kernel's
+// termios2 for any integer rate).
+//
+// Events: a received byte wakes the wait through edge-triggered epoll, so a
+// byte that the caller has already been told about (and left in the queue,
+// e.g. while it waits for the rest of a frame) does not wake it again. There
+// is no "transmit queue empty" event on POSIX: the wait sleeps until the
+// modelled drain time instead (see TxModel), woken early by received bytes or
+// Wake(). A hung-up device (adapter unplugged, other end of a pseudo-terminal
+// closed) is reported as kHangup after the wait has slept its time-out, so a
+// caller that keeps waiting on it never spins.
+#include "serial/posix_serial_device.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <thread>
+#include <utility>
+
+#include "serial/termios2_linux.h"
+
+namespace m32::serial {
+
+namespace {
+
+using detail::KernelLine;
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+using std::chrono::steady_clock;
+
+// How long Close() lets the last bytes leave before it gives the port back.
+constexpr milliseconds kCloseDrainLimit{250};
+// The slice in which a transmit count that only the driver reports is looked
+// at again (there is no event for it).
+constexpr milliseconds kDriverQueuePoll{2};
+// Wake-ups of the device that bring nothing new, after which a wait stops
+// listening to the device and only looks at it every kDriverQueuePoll.
+constexpr int kMaxFruitlessWakeups = 64;
+
+OpenResult MapOpenError(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return OpenResult::kNotFound;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return OpenResult::kBusy;
+    default:
+      return OpenResult::kFailed;
+  }
+}
+
+uint32_t CharSizeFlag(uint8_t data_bits) {
+  switch (data_bits) {
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    default:
+      return CS8;
+  }
+}
+
+uint32_t BitsPerCharOf(const KernelLine& k) {
+  uint32_t data = 8;
+  switch (k.cflag & CSIZE) {
+    case CS5:
+      data = 5;
+      break;
+    case CS6:
+      data = 6;
+      break;
+    case CS7:
+      data = 7;
+      break;
+    default:
+      break;
+  }
+  return 1U + data + ((k.cflag & PARENB) != 0 ? 1U : 0U) + ((k.cflag & CSTOPB) != 0 ? 2U : 1U);
+}
+
+// Raw 8-bit line without flow control, with the asked format and parity.
+// The rate is set separately (SetKernelRate).
+void MakeRawLine(KernelLine& k, const LineSettings& line) {
+  k.iflag &= ~static_cast<uint32_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
+                                    IGNCR | ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL);
+  k.oflag &= ~static_cast<uint32_t>(OPOST);
+  k.lflag &= ~static_cast<uint32_t>(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL |
+                                    ECHOPRT | ECHOKE | IEXTEN | TOSTOP);
+  k.cflag &= ~static_cast<uint32_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+  k.cflag |= static_cast<uint32_t>(CLOCAL | CREAD) | CharSizeFlag(line.data_bits);
+  if (line.stop_bits == 2) k.cflag |= CSTOPB;
+  switch (line.parity) {
+    case Parity::kNone:
+      break;
+    case Parity::kOdd:
+      k.cflag |= PARENB | PARODD;
+      break;
+    case Parity::kEven:
+      k.cflag |= PARENB;
+      break;
+    case Parity::kMark:
+      k.cflag |= CMSPAR | PARODD | PARENB;
+      break;
+  }
+  k.cc[VMIN] = 0;
+  k.cc[VTIME] = 0;
+}
+
+bool RateWithin2Percent(uint32_t got, uint32_t wanted) {
+  const uint64_t diff = got > wanted ? got - wanted : wanted - got;
+  return diff * 100 <= uint64_t{wanted} * 2;
+}
+
+int CeilMs(nanoseconds d) {
+  if (d <= nanoseconds(0)) return 0;
+  const auto ms = std::chrono::ceil<milliseconds>(d).count();
+  return static_cast<int>(std::min<int64_t>(ms, INT_MAX));
+}
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  explicit PosixSerialDevice(TxClock clock)
+      : clock_(std::move(clock)), wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+  ~PosixSerialDevice() override {
+    PosixSerialDevice::Close();
+    if (wake_fd_ >= 0) ::close(wake_fd_);
+  }
+
+  PosixSerialDevice(const PosixSerialDevice&) = delete;
+  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+  OpenResult Open(const std::string& path) override;
+  bool IsOpen() const override { return fd_ >= 0; }
+  bool Configure(const LineSettings& line) override;
+  void Close() override;
+  bool Counts(QueueCounts& out) override;
+  std::size_t Read(std::span<uint8_t> buf) override;
+  std::size_t Write(std::span<const uint8_t> bytes) override;
+  void Purge() override;
+  bool Modem(ModemLines& out) override;
+  unsigned Wait(milliseconds timeout) override;
+  void Wake() override;
+
+ private:
+  bool ConsumeWake();
+  unsigned SleepUntil(steady_clock::time_point deadline);
+  bool HungUp() const;
+  uint32_t DriverRx() const;
+  uint32_t DriverTx() const;
+  unsigned NewRx();
+  unsigned NewLineErrors();
+  unsigned TxDrained();
+  nanoseconds TimeUntilTxEmpty();
+  bool LineErrorCount(uint64_t& out);
+  void SetModemLine(int bit, bool on);
+
+  TxClock clock_;
+  const int wake_fd_;
+  int fd_ = -1;
+  int epoll_fd_ = -1;
+  KernelLine saved_line_{};
+  bool saved_modem_valid_ = false;
+  int saved_modem_ = 0;
+  TxModel tx_;
+  bool tx_armed_ = false;  // bytes written since the last kTxEmpty
+  uint32_t rx_seen_ = 0;   // received bytes the caller has been told about
+  bool error_count_supported_ = false;
+  uint64_t error_count_ = 0;
+};
+
+OpenResult PosixSerialDevice::Open(const std::string& path) {
+  if (fd_ >= 0) return OpenResult::kFailed;  // one port per device; the open one stays
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return MapOpenError(errno);
+  int ep = -1;
+  const auto fail = [&](OpenResult r) {
+    if (ep >= 0) ::close(ep);
+    ::close(fd);
+    return r;
+  };
+  // flock keeps out every other opener that asks for it, root included;
+  // TIOCEXCL keeps out every other opener that is not root.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(MapOpenError(errno));
+  if (::ioctl(fd, TIOCEXCL) != 0) return fail(OpenResult::kFailed);  // not a terminal
+  KernelLine saved;
+  if (detail::GetKernelLine(fd, saved) != 0) return fail(OpenResult::kFailed);
+
+  ep = ::epoll_create1(EPOLL_CLOEXEC);
+  if (ep < 0) return fail(OpenResult::kFailed);
+  epoll_event ev{};
+  ev.events = EPOLLIN | EPOLLET;
+  ev.data.fd = fd;
+  if (::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) != 0) return fail(OpenResult::kFailed);
+  if (wake_fd_ >= 0) {
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.fd = wake_fd_;
+    if (::epoll_ctl(ep, EPOLL_CTL_ADD, wake_fd_, &wake) != 0) return fail(OpenResult::kFailed);
+  }
+
+  fd_ = fd;
+  epoll_fd_ = ep;
+  saved_line_ = saved;
+  saved_modem_valid_ = ::ioctl(fd_, TIOCMGET, &saved_modem_) == 0;
+  tx_.Reset();
+  tx_.SetLine(saved.ospeed, BitsPerCharOf(saved));
+  tx_armed_ = false;
+  rx_seen_ = 0;
+  error_count_supported_ = LineErrorCount(error_count_);
+  return OpenResult::kOk;
+}
+
+bool PosixSerialDevice::Configure(const LineSettings& line) {
+  if (fd_ < 0) return false;
+  if (line.baud == 0 || line.data_bits < 5 || line.data_bits > 8 ||
+      (line.stop_bits != 1 && line.stop_bits != 2)) {
+    return false;  // nothing sensible to ask for; the line stays as it is
+  }
+  KernelLine k;
+  if (detail::GetKernelLine(fd_, k) != 0) return false;
+  MakeRawLine(k, line);
+  detail::SetKernelRate(k, line.baud);
+  bool accepted = detail::SetKernelLine(fd_, k) == 0;
+
+  // After the line state: a change from rate 0 raises both lines by itself.
+  SetModemLine(TIOCM_DTR, line.dtr);
+  SetModemLine(TIOCM_RTS, false);
+
+  // A pseudo-terminal keeps only 8 data bits and no parity; that is its way,
+  // not a rejection. Only the rate is checked.
+  KernelLine back;
+  uint32_t rate = line.baud;
+  if (detail::GetKernelLine(fd_, back) == 0) {
+    if (back.ospeed != 0) rate = back.ospeed;
+    accepted = accepted && RateWithin2Percent(back.ospeed, line.baud);
+  } else {
+    accepted = false;
+  }
+  tx_.SetLine(rate, BitsPerChar(line));
+  return accepted;
+}
+
+void PosixSerialDevice::Close() {
+  if (fd_ < 0) return;
+  // The last frame written carries the outputs' final state: let it leave.
+  const auto limit = steady_clock::now() + kCloseDrainLimit;
+  while (!HungUp() && (tx_.Pending(clock_()) > 0 || DriverTx() > 0)) {
+    const auto now = steady_clock::now();
+    if (now >= limit) {
+      ::tcflush(fd_, TCOFLUSH);  // stuck; closing must not wait on it
+      break;
+    }
+    const nanoseconds step = std::clamp<nanoseconds>(TimeUntilTxEmpty(), milliseconds(1),
+                                                     std::chrono::ceil<nanoseconds>(limit - now));
+    std::this_thread::sleep_for(step);
+  }
+  detail::SetKernelLine(fd_, saved_line_);
+  if (saved_modem_valid_) {
+    SetModemLine(TIOCM_DTR, (saved_modem_ & TIOCM_DTR) != 0);
+    SetModemLine(TIOCM_RTS, (saved_modem_ & TIOCM_RTS) != 0);
+  }
+  ::ioctl(fd_, TIOCNXCL);
+  ::flock(fd_, LOCK_UN);
+  ::close(epoll_fd_);
+  ::close(fd_);
+  epoll_fd_ = -1;
+  fd_ = -1;
+  tx_.Reset();
+  tx_armed_ = false;
+  rx_seen_ = 0;
+}
+
+bool PosixSerialDevice::Counts(QueueCounts& out) {
+  out = QueueCounts{};
+  if (fd_ < 0) return false;
+  // After a hang-up the driver may still count bytes that read() no longer
+  // returns; none of them can be had.
+  out.rx = HungUp() ? 0 : DriverRx();
+  out.tx = std::max(DriverTx(), tx_.Pending(clock_()));
+  rx_seen_ = out.rx;  // the caller knows of these now
+  uint64_t errors = 0;
+  if (error_count_supported_ && LineErrorCount(errors)) error_count_ = errors;
+  return true;
+}
+
+std::size_t PosixSerialDevice::Read(std::span<uint8_t> buf) {
+  if (fd_ < 0 || buf.empty()) return 0;
+  ssize_t r = -1;
+  do {
+    r = ::read(fd_, buf.data(), buf.size());
+  } while (r < 0 && errno == EINTR);
+  if (r <= 0) return 0;  // nothing waiting, or hung up
+  const auto n = static_cast<uint32_t>(r);
+  rx_seen_ = rx_seen_ > n ? rx_seen_ - n : 0;
+  return static_cast<std::size_t>(r);
+}
+
+std::size_t PosixSerialDevice::Write(std::span<const uint8_t> bytes) {
+  if (fd_ < 0 || bytes.empty()) return 0;
+  ssize_t r = -1;
+  do {
+    r = ::write(fd_, bytes.data(), bytes.size());
+  } while (r < 0 && errno == EINTR);
+  if (r <= 0) return 0;  // queue full (EAGAIN) or device gone
+  tx_.OnWrite(static_cast<std::size_t>(r), clock_());
+  tx_armed_ = true;
+  return static_cast<std::size_t>(r);
+}
+
+void PosixSerialDevice::Purge() {
+  if (fd_ < 0) return;
+  ::tcflush(fd_, TCIOFLUSH);
+  tx_.Reset();
+  tx_armed_ = false;
+  rx_seen_ = 0;
+}
+
+bool PosixSerialDevice::Modem(ModemLines& out) {
+  out = ModemLines{};
+  int bits = 0;
+  if (fd_ < 0 || ::ioctl(fd_, TIOCMGET, &bits) != 0) return false;
+  out.ri = (bits & TIOCM_RI) != 0;
+  out.dcd = (bits & TIOCM_CD) != 0;
+  out.cts = (bits & TIOCM_CTS) != 0;
+  out.dsr = (bits & TIOCM_DSR) != 0;
+  return true;
+}
+
+unsigned PosixSerialDevice::Wait(milliseconds timeout) {
+  const auto deadline = steady_clock::now() + std::max(timeout, milliseconds(0));
+  if (fd_ < 0) return kNotOpen | SleepUntil(deadline);
+  unsigned woken = 0;
+  int fruitless = 0;  // wake-ups by the device that brought nothing to report
+  for (;;) {
+    if (ConsumeWake()) woken = kWoken;
+    if (HungUp()) return kHangup | (woken != 0 ? woken : SleepUntil(deadline));
+    const unsigned ev = woken | NewRx() | NewLineErrors() | TxDrained();
+    if (ev != 0) return ev;
+
+    const auto now = steady_clock::now();
+    if (now >= deadline) return kTimeout;
+    nanoseconds slice = deadline - now;
+    if (tx_armed_) {
+      slice = std::min(slice, std::max<nanoseconds>(TimeUntilTxEmpty(), milliseconds(1)));
+    }
+    if (fruitless > kMaxFruitlessWakeups) {
+      // The device keeps waking us for nothing: look at it in slices instead.
+      woken = SleepUntil(steady_clock::now() + std::min<nanoseconds>(slice, kDriverQueuePoll));
+      continue;
+    }
+    epoll_event events[2];
+    const int n = ::epoll_wait(epoll_fd_, events, 2, CeilMs(slice));
+    if (n < 0 && errno != EINTR) {
+      fruitless = kMaxFruitlessWakeups + 1;  // epoll failed: slices from now on
+      continue;
+    }
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.fd == fd_) ++fruitless;  // if it brought news, we return above
+    }
+  }
+}
+
+void PosixSerialDevice::Wake() {
+  if (wake_fd_ < 0) return;
+  const uint64_t one = 1;
+  // A full counter (EAGAIN) still means "woken".
+  [[maybe_unused]] const ssize_t r = ::write(wake_fd_, &one, sizeof one);
+}
+
+bool PosixSerialDevice::ConsumeWake() {
+  if (wake_fd_ < 0) return false;
+  uint64_t count = 0;
+  return ::read(wake_fd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
+}
+
+unsigned PosixSerialDevice::SleepUntil(steady_clock::time_point deadline) {
+  for (;;) {
+    const auto now = steady_clock::now();
+    if (now >= deadline) return 0;
+    if (wake_fd_ < 0) {
+      std::this_thread::sleep_until(deadline);
+      return 0;
+    }
+    pollfd p{wake_fd_, POLLIN, 0};
+    const int n = ::poll(&p, 1, CeilMs(deadline - now));
+    if (n > 0 && ConsumeWake()) return kWoken;
+  }
+}
+
+bool PosixSerialDevice::HungUp() const {
+  pollfd p{fd_, 0, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;
+  return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+uint32_t PosixSerialDevice::DriverRx() const {
+  int n = 0;
+  if (::ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
+  return static_cast<uint32_t>(n);
+}
+
+uint32_t PosixSerialDevice::DriverTx() const {
+  int n = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &n) != 0 || n < 0) return 0;
+  return static_cast<uint32_t>(n);
+}
+
+unsigned PosixSerialDevice::NewRx() {
+  const uint32_t n = DriverRx();
+  if (n > rx_seen_) {
+    rx_seen_ = n;
+    return kRxChar;
+  }
+  rx_seen_ = n;
+  return 0;
+}
+
+unsigned PosixSerialDevice::NewLineErrors() {
+  uint64_t errors = 0;
+  if (!error_count_supported_ || !LineErrorCount(errors) || errors == error_count_) return 0;
+  error_count_ = errors;
+  return kLineError;
+}
+
+unsigned PosixSerialDevice::TxDrained() {
+  if (!tx_armed_ || tx_.Pending(clock_()) > 0 || DriverTx() > 0) return 0;
+  tx_armed_ = false;
+  return kTxEmpty;
+}
+
+nanoseconds PosixSerialDevice::TimeUntilTxEmpty() {
+  const nanoseconds model = tx_.TimeUntilEmpty(clock_());
+  if (model > nanoseconds(0)) return model;
+  const uint32_t driver = DriverTx();
+  if (driver == 0) return nanoseconds(0);
+  return std::max<nanoseconds>(tx_.CharTime() * driver, kDriverQueuePoll);
+}
+
+bool PosixSerialDevice::LineErrorCount(uint64_t& out) {
+  serial_icounter_struct ic{};
+  if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0) return false;
+  out = uint64_t{static_cast<uint32_t>(ic.frame)} + static_cast<uint32_t>(ic.parity) +
+        static_cast<uint32_t>(ic.overrun) + static_cast<uint32_t>(ic.buf_overrun) +
+        static_cast<uint32_t>(ic.brk);
+  return true;
+}
+
+void PosixSerialDevice::SetModemLine(int bit, bool on) {
+  // A device without modem lines (ENOTTY, EINVAL) simply has none to set.
+  ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
+}
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> MakePosixSerialDevice(TxClock clock) {
+  if (!clock) clock = [] { return steady_clock::now(); };
+  return std::make_unique<PosixSerialDevice>(std::move(clock));
+}
+
+std::unique_ptr<SerialDevice> MakePlatformSerialDevice() {
+  return MakePosixSerialDevice([] { return steady_clock::now(); });
+}
+
+}  // namespace m32::serial

@@ -1,1 +1,0 @@
-#include "serial/serial_device.h"

@@ -1,0 +1,456 @@
+// The termios device against a real pseudo-terminal. Facts of pseudo-terminals
+// that shape these tests: the kernel keeps any integer rate and CSTOPB, PARODD
+// and CMSPAR, but drops PARENB and forces 8 data bits; it has no modem lines
+// and reports no transmit queue; closing the master hangs the slave up.
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <time.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "pty_pair.h"
+#include "serial/posix_serial_device.h"
+#include "serial/serial_device.h"
+#include "serial/termios2_linux.h"
+
+namespace m32::serial {
+namespace {
+
+using detail::KernelLine;
+using m32::testing::PtyPair;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+constexpr LineSettings kLine8N1_9600{9600, 8, Parity::kNone, 1, false};
+
+// A clock that moves only when the test says so.
+struct FakeClock {
+  std::chrono::steady_clock::time_point now =
+      std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+  TxClock Fn() {
+    return [this] { return now; };
+  }
+};
+
+int OpenDescriptorCount() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    ++n;
+  }
+  return n;
+}
+
+// CPU time of the calling thread: a wait that sleeps uses next to none, a
+// wait that spins uses as much as its time-out.
+milliseconds ThreadCpuTime() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return std::chrono::duration_cast<milliseconds>(std::chrono::seconds(ts.tv_sec) +
+                                                  std::chrono::nanoseconds(ts.tv_nsec));
+}
+
+KernelLine LineOf(int fd) {
+  KernelLine k;
+  EXPECT_EQ(detail::GetKernelLine(fd, k), 0);
+  return k;
+}
+
+class SerialDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    // The test's own look at the line, opened first: the device's exclusive
+    // open would keep a later one out (unless run as root).
+    ASSERT_GE(pty.slave(), 0);
+    ASSERT_EQ(dev->Open(pty.slave_path()), OpenResult::kOk);
+  }
+
+  // Waits (up to a few seconds) until `bits` come up; returns all seen.
+  unsigned WaitFor(unsigned bits) {
+    unsigned seen = 0;
+    for (int i = 0; i < 50 && (seen & bits) == 0; ++i) seen |= dev->Wait(milliseconds(100));
+    return seen;
+  }
+
+  PtyPair pty;
+  FakeClock clock;
+  std::unique_ptr<SerialDevice> dev = MakePosixSerialDevice(clock.Fn());
+};
+
+// ---- Open ----------------------------------------------------------------
+
+TEST(SerialOpen, FailuresAreMappedAndLeaveNoDescriptorBehind) {
+  struct Row {
+    const char* legend;
+    const char* path;
+    OpenResult result;
+  };
+  const Row rows[] = {
+      {"no such device", "/dev/m32-no-such-port", OpenResult::kNotFound},
+      {"a device that is not a terminal", "/dev/null", OpenResult::kFailed},
+      {"a directory", "/tmp", OpenResult::kFailed},
+  };
+  auto dev = MakePlatformSerialDevice();
+  for (const Row& r : rows) {
+    const int before = OpenDescriptorCount();
+    EXPECT_EQ(dev->Open(r.path), r.result) << r.legend;
+    EXPECT_FALSE(dev->IsOpen()) << r.legend;
+    EXPECT_EQ(OpenDescriptorCount(), before) << r.legend;
+  }
+}
+
+TEST(SerialOpen, SecondOpenerIsBusyUntilTheFirstCloses) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  auto first = MakePlatformSerialDevice();
+  auto second = MakePlatformSerialDevice();
+  ASSERT_EQ(first->Open(pty.slave_path()), OpenResult::kOk);
+  const int before = OpenDescriptorCount();
+  // Also in the same process, also as root (which TIOCEXCL alone would let in).
+  EXPECT_EQ(second->Open(pty.slave_path()), OpenResult::kBusy);
+  EXPECT_FALSE(second->IsOpen());
+  EXPECT_EQ(OpenDescriptorCount(), before);
+  first->Close();
+  EXPECT_EQ(second->Open(pty.slave_path()), OpenResult::kOk);
+}
+
+TEST(SerialOpen, OpenWhileOpenKeepsThePortItHas) {
+  PtyPair pty;
+  PtyPair other;
+  ASSERT_TRUE(pty.ok() && other.ok());
+  auto dev = MakePlatformSerialDevice();
+  ASSERT_EQ(dev->Open(pty.slave_path()), OpenResult::kOk);
+  EXPECT_EQ(dev->Open(other.slave_path()), OpenResult::kFailed);
+  const std::array<uint8_t, 3> bytes{1, 2, 3};
+  EXPECT_EQ(dev->Write(bytes), bytes.size());
+  EXPECT_EQ(pty.Receive(3), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+TEST(SerialOpen, RepeatedOpenAndCloseLeakNothing) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  auto dev = MakePlatformSerialDevice();
+  ASSERT_EQ(dev->Open(pty.slave_path()), OpenResult::kOk);
+  dev->Close();
+  const int before = OpenDescriptorCount();
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(dev->Open(pty.slave_path()), OpenResult::kOk);
+    dev->Close();
+  }
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+// ---- Configure and Close -------------------------------------------------
+
+TEST_F(SerialDeviceTest, ConfigureSetsTheLineAsSeenFromOutside) {
+  struct Row {
+    const char* legend;
+    LineSettings line;
+    uint32_t kept_flags;     // flags a pseudo-terminal keeps that must be set
+    uint32_t cleared_flags;  // and those that must not be
+  };
+  const Row rows[] = {
+      {"16457 Bd 8E1: a rate outside the table",
+       {16457, 8, Parity::kEven, 1, false},
+       0,
+       CSTOPB | PARODD | CMSPAR},
+      {"mark parity is CMSPAR|PARODD; 2 stop bits",
+       {9600, 8, Parity::kMark, 2, true},
+       CMSPAR | PARODD | CSTOPB,
+       0},
+      {"odd parity: PARODD without CMSPAR",
+       {115200, 7, Parity::kOdd, 1, false},
+       PARODD,
+       CMSPAR | CSTOPB},
+      {"no parity, 2 stop bits", {300, 5, Parity::kNone, 2, false}, CSTOPB, PARODD | CMSPAR},
+  };
+  for (const Row& r : rows) {
+    // Start from a cooked line with flow control, as a terminal would be.
+    KernelLine cooked = LineOf(pty.slave());
+    cooked.lflag |= ICANON | ECHO | ISIG;
+    cooked.iflag |= IXON | IXOFF | ICRNL;
+    cooked.oflag |= OPOST;
+    cooked.cflag |= CRTSCTS;
+    ASSERT_EQ(detail::SetKernelLine(pty.slave(), cooked), 0);
+
+    EXPECT_TRUE(dev->Configure(r.line)) << r.legend;
+    const KernelLine k = LineOf(pty.slave());
+    EXPECT_EQ(k.ospeed, r.line.baud) << r.legend;
+    EXPECT_EQ(k.ispeed, r.line.baud) << r.legend;
+    EXPECT_EQ(k.cflag & r.kept_flags, r.kept_flags) << r.legend;
+    EXPECT_EQ(k.cflag & r.cleared_flags, 0u) << r.legend;
+    EXPECT_EQ(k.cflag & (CLOCAL | CREAD), uint32_t{CLOCAL | CREAD}) << r.legend;
+    EXPECT_EQ(k.cflag & CRTSCTS, 0u) << r.legend;
+    EXPECT_EQ(k.iflag & (IXON | IXOFF | ICRNL), 0u) << r.legend;
+    EXPECT_EQ(k.lflag & (ICANON | ECHO | ISIG), 0u) << r.legend;
+    EXPECT_EQ(k.oflag & OPOST, 0u) << r.legend;
+    EXPECT_EQ(k.cc[VMIN], 0) << r.legend;
+    EXPECT_EQ(k.cc[VTIME], 0) << r.legend;
+  }
+}
+
+TEST_F(SerialDeviceTest, ImpossibleLinesAreRejectedAndChangeNothing) {
+  struct Row {
+    const char* legend;
+    LineSettings line;
+  };
+  const Row rows[] = {
+      {"rate 0 would hang the line up", {0, 8, Parity::kNone, 1, false}},
+      {"4 data bits", {9600, 4, Parity::kNone, 1, false}},
+      {"9 data bits", {9600, 9, Parity::kNone, 1, false}},
+      {"no stop bit", {9600, 8, Parity::kNone, 0, false}},
+      {"3 stop bits", {9600, 8, Parity::kNone, 3, false}},
+  };
+  ASSERT_TRUE(dev->Configure(kLine8N1_9600));
+  const KernelLine before = LineOf(pty.slave());
+  for (const Row& r : rows) {
+    EXPECT_FALSE(dev->Configure(r.line)) << r.legend;
+    EXPECT_EQ(LineOf(pty.slave()), before) << r.legend;
+  }
+}
+
+TEST_F(SerialDeviceTest, CloseGivesBackTheLineStateFoundAtOpen) {
+  dev->Close();
+  KernelLine found = LineOf(pty.slave());
+  found.lflag |= ICANON | ECHO;
+  found.cflag |= CSTOPB | PARODD;
+  detail::SetKernelRate(found, 4800);
+  ASSERT_EQ(detail::SetKernelLine(pty.slave(), found), 0);
+  found = LineOf(pty.slave());
+
+  ASSERT_EQ(dev->Open(pty.slave_path()), OpenResult::kOk);
+  ASSERT_TRUE(dev->Configure({16457, 8, Parity::kMark, 1, true}));
+  ASSERT_NE(LineOf(pty.slave()), found);
+  dev->Close();
+  EXPECT_EQ(LineOf(pty.slave()), found);
+  dev->Close();  // a second Close does nothing
+  EXPECT_FALSE(dev->IsOpen());
+}
+
+TEST_F(SerialDeviceTest, PseudoTerminalHasNoModemLinesButIsNotRejected) {
+  EXPECT_TRUE(dev->Configure({9600, 8, Parity::kEven, 1, true}));  // DTR asked for
+  ModemLines m{true, true, true, true};
+  EXPECT_FALSE(dev->Modem(m));
+  EXPECT_FALSE(m.ri || m.dcd || m.cts || m.dsr);
+}
+
+TEST(SerialClosed, EveryCallIsHarmless) {
+  auto dev = MakePlatformSerialDevice();
+  QueueCounts c{5, 5};
+  uint8_t buf[4] = {1, 2, 3, 4};
+  ModemLines m;
+  EXPECT_FALSE(dev->IsOpen());
+  EXPECT_FALSE(dev->Configure(kLine8N1_9600));
+  EXPECT_FALSE(dev->Counts(c));
+  EXPECT_EQ(c.rx + c.tx, 0u);
+  EXPECT_EQ(dev->Read(buf), 0u);
+  EXPECT_EQ(dev->Write(buf), 0u);
+  EXPECT_FALSE(dev->Modem(m));
+  dev->Purge();
+  dev->Close();
+}
+
+// ---- Counts, Read, Write, Purge -----------------------------------------
+
+TEST_F(SerialDeviceTest, ReceiveCountIsExactAndFollowsReads) {
+  ASSERT_TRUE(dev->Configure(kLine8N1_9600));
+  const std::array<uint8_t, 5> sent{0xA2, 0x6B, 0x00, 0x13, 0xFE};
+  ASSERT_TRUE(pty.Send(sent));
+  QueueCounts c;
+  for (int i = 0; i < 50 && dev->Counts(c) && c.rx < 5; ++i) dev->Wait(milliseconds(100));
+  EXPECT_EQ(c.rx, 5u);
+  std::array<uint8_t, 2> two{};
+  ASSERT_EQ(dev->Read(two), 2u);
+  EXPECT_EQ(two[0], 0xA2);
+  EXPECT_EQ(two[1], 0x6B);
+  ASSERT_TRUE(dev->Counts(c));
+  EXPECT_EQ(c.rx, 3u);
+  std::array<uint8_t, 16> rest{};
+  ASSERT_EQ(dev->Read(rest), 3u);
+  EXPECT_EQ(rest[2], 0xFE);
+  EXPECT_EQ(dev->Read(rest), 0u);  // nothing waiting: no block, no error
+}
+
+TEST_F(SerialDeviceTest, TransmitCountIsModelledFromRateAndFormat) {
+  // 9600 Bd 8N1: a character takes 1.04 ms; a pseudo-terminal reports 0 at once.
+  ASSERT_TRUE(dev->Configure(kLine8N1_9600));
+  const std::array<uint8_t, 8> frame{0xA2, 0x6B, 0, 0, 0, 0, 0xF5, 0xFE};
+  ASSERT_EQ(dev->Write(frame), 8u);
+  QueueCounts c;
+  struct Row {
+    const char* legend;
+    std::chrono::microseconds advance;  // since the previous row
+    uint32_t tx;
+  };
+  const Row rows[] = {
+      {"right after the write", std::chrono::microseconds(0), 8},
+      {"four character times later", std::chrono::microseconds(4167), 4},
+      {"after the eighth character has left", std::chrono::microseconds(4200), 0},
+  };
+  for (const Row& r : rows) {
+    clock.now += r.advance;
+    ASSERT_TRUE(dev->Counts(c)) << r.legend;
+    EXPECT_EQ(c.tx, r.tx) << r.legend;
+  }
+  EXPECT_EQ(pty.Receive(8), std::vector<uint8_t>(frame.begin(), frame.end()));
+}
+
+TEST_F(SerialDeviceTest, PurgeDiscardsBothDirections) {
+  ASSERT_TRUE(dev->Configure(kLine8N1_9600));
+  const std::array<uint8_t, 4> bytes{1, 2, 3, 4};
+  ASSERT_TRUE(pty.Send(bytes));
+  ASSERT_NE(WaitFor(kRxChar) & kRxChar, 0u);
+  ASSERT_EQ(dev->Write(bytes), 4u);
+  dev->Purge();
+  QueueCounts c;
+  ASSERT_TRUE(dev->Counts(c));
+  EXPECT_EQ(c.rx, 0u);
+  EXPECT_EQ(c.tx, 0u);
+  EXPECT_EQ(dev->Wait(milliseconds(20)), kTimeout);  // a purged queue does not "run empty"
+}
+
+TEST_F(SerialDeviceTest, WriteNeverBlocksWhenTheOtherEndDoesNotRead) {
+  ASSERT_TRUE(dev->Configure({115200, 8, Parity::kNone, 1, false}));
+  std::vector<uint8_t> block(4096, 0x55);
+  std::size_t total = 0;
+  std::size_t last = 1;
+  for (int i = 0; i < 1000 && last != 0; ++i) total += last = dev->Write(block);
+  EXPECT_EQ(last, 0u);  // the queue filled up and a write took nothing
+  EXPECT_GT(total, 0u);
+  dev->Purge();
+}
+
+// ---- Wait ----------------------------------------------------------------
+
+TEST_F(SerialDeviceTest, WaitReportsEachArrivalOnce) {
+  ASSERT_TRUE(dev->Configure(kLine8N1_9600));
+  const std::array<uint8_t, 2> head{0xA2, 0x6B};
+  ASSERT_TRUE(pty.Send(head));
+  EXPECT_NE(WaitFor(kRxChar) & kRxChar, 0u);
+  // The bytes stay unread (the reader waits for the rest of a frame): they
+  // must not wake the wait again, or the reader would spin.
+  EXPECT_EQ(dev->Wait(milliseconds(30)), kTimeout);
+  const std::array<uint8_t, 1> more{0x01};
+  ASSERT_TRUE(pty.Send(more));
+  EXPECT_NE(WaitFor(kRxChar) & kRxChar, 0u);
+  QueueCounts c;
+  ASSERT_TRUE(dev->Counts(c));
+  EXPECT_EQ(c.rx, 3u);
+}
+
+TEST_F(SerialDeviceTest, WaitReportsTheDrainOncePerWrite) {
+  ASSERT_TRUE(dev->Configure(kLine8N1_9600));
+  const std::array<uint8_t, 8> frame{};
+  ASSERT_EQ(dev->Write(frame), 8u);
+  // The fake clock stands still: the bytes are still going out.
+  EXPECT_EQ(dev->Wait(milliseconds(30)) & kTxEmpty, 0u);
+  clock.now += milliseconds(9);  // 8 characters take 8.3 ms
+  EXPECT_EQ(dev->Wait(seconds(5)), unsigned{kTxEmpty});
+  EXPECT_EQ(dev->Wait(milliseconds(20)), kTimeout);  // once per drain
+  ASSERT_EQ(dev->Write(frame), 8u);
+  clock.now += milliseconds(9);
+  EXPECT_EQ(dev->Wait(seconds(5)), unsigned{kTxEmpty});
+}
+
+TEST(SerialWait, DrainWakesTheWaitOnTheRealClock) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  auto dev = MakePlatformSerialDevice();
+  ASSERT_EQ(dev->Open(pty.slave_path()), OpenResult::kOk);
+  ASSERT_TRUE(dev->Configure({115200, 8, Parity::kEven, 1, false}));
+  const std::array<uint8_t, 8> frame{};
+  // Frames back to back: every drain brings the next write.
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(dev->Write(frame), 8u);
+    EXPECT_EQ(dev->Wait(seconds(5)) & kTxEmpty, unsigned{kTxEmpty}) << i;
+  }
+  EXPECT_EQ(pty.Receive(40).size(), 40u);
+}
+
+TEST_F(SerialDeviceTest, WakeFromAnotherThreadEndsTheWait) {
+  std::atomic<bool> waiting{false};
+  std::thread other([&] {
+    while (!waiting.load()) std::this_thread::yield();
+    std::this_thread::sleep_for(milliseconds(20));
+    dev->Wake();
+  });
+  waiting = true;
+  const unsigned ev = dev->Wait(seconds(30));
+  other.join();
+  EXPECT_EQ(ev, unsigned{kWoken});
+}
+
+TEST(SerialWait, WakeBeforeTheWaitIsKeptForItAndThenSpent) {
+  struct Row {
+    const char* legend;
+    bool open;
+    unsigned woken;
+  };
+  const Row rows[] = {
+      {"open device", true, kWoken},
+      {"closed device", false, kWoken | kNotOpen},
+  };
+  for (const Row& r : rows) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    auto dev = MakePlatformSerialDevice();
+    if (r.open) {
+      ASSERT_EQ(dev->Open(pty.slave_path()), OpenResult::kOk);
+    }
+    dev->Wake();
+    dev->Wake();  // two calls, one wake-up
+    EXPECT_EQ(dev->Wait(seconds(30)), r.woken) << r.legend;
+    EXPECT_EQ(dev->Wait(milliseconds(10)) & kWoken, 0u) << r.legend;
+  }
+}
+
+TEST(SerialWait, ClosedDeviceSleepsTheTimeOutWithoutSpinning) {
+  auto dev = MakePlatformSerialDevice();
+  const auto cpu_before = ThreadCpuTime();
+  const auto wall_before = std::chrono::steady_clock::now();
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(dev->Wait(milliseconds(100)), unsigned{kNotOpen});
+  // It did wait (a lower bound, not a timing figure) and used no CPU doing it.
+  EXPECT_GE(std::chrono::steady_clock::now() - wall_before, milliseconds(400));
+  EXPECT_LT(ThreadCpuTime() - cpu_before, milliseconds(100));
+}
+
+TEST_F(SerialDeviceTest, HangupIsReportedWithoutSpinning) {
+  ASSERT_TRUE(dev->Configure(kLine8N1_9600));
+  const std::array<uint8_t, 3> bytes{7, 8, 9};
+  ASSERT_TRUE(pty.Send(bytes));
+  ASSERT_NE(WaitFor(kRxChar) & kRxChar, 0u);
+  pty.CloseMaster();  // the far end goes away; the device stays open
+
+  const auto cpu_before = ThreadCpuTime();
+  const auto wall_before = std::chrono::steady_clock::now();
+  for (int i = 0; i < 4; ++i) {
+    const unsigned ev = dev->Wait(milliseconds(100));
+    EXPECT_NE(ev & kHangup, 0u) << i;
+    EXPECT_EQ(ev & kRxChar, 0u) << i;  // the dead line's bytes cannot be read
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - wall_before, milliseconds(400));
+  EXPECT_LT(ThreadCpuTime() - cpu_before, milliseconds(100));
+
+  // Everything else stays harmless on the hung-up device.
+  EXPECT_TRUE(dev->IsOpen());
+  QueueCounts c;
+  EXPECT_TRUE(dev->Counts(c));
+  EXPECT_EQ(c.rx, 0u);
+  std::array<uint8_t, 8> buf{};
+  EXPECT_EQ(dev->Read(buf), 0u);
+  EXPECT_EQ(dev->Write(buf), 0u);
+  ModemLines m;
+  EXPECT_FALSE(dev->Modem(m));
+  dev->Wake();
+  EXPECT_EQ(dev->Wait(seconds(30)), kHangup | kWoken);
+  dev->Close();
+  EXPECT_FALSE(dev->IsOpen());
+}
+
+}  // namespace
+}  // namespace m32::serial
