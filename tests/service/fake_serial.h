@@ -27,6 +27,7 @@ class FakeSerial final : public serial::SerialDevice {
   int counts_calls = 0;
   int read_calls = 0;
   int write_calls = 0;
+  int purge_calls = 0;
 
   void Receive(std::initializer_list<uint8_t> bytes) { rx.insert(rx.end(), bytes); }
 
@@ -61,6 +62,7 @@ class FakeSerial final : public serial::SerialDevice {
     return bytes.size();
   }
   void Purge() override {
+    ++purge_calls;
     rx.clear();
     tx_pending = 0;
   }
@@ -69,7 +71,10 @@ class FakeSerial final : public serial::SerialDevice {
     out = modem;
     return true;
   }
-  unsigned Wait(std::chrono::milliseconds) override { return serial::kTimeout; }
+  // Returns at once: a quiet line whose wait has timed out.
+  unsigned Wait(std::chrono::milliseconds) override {
+    return open ? serial::kTimeout : serial::kNotOpen;
+  }
   void Wake() override {}
 };
 

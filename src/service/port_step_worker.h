@@ -1,0 +1,85 @@
+// The worker threads of the communication test (TZobr_kom) and the lighting
+// test (TZobr_jas): each waits for a port event at most `pace` long and then
+// has the user-interface thread run one refresh step, waiting until it has
+// run. The port is purged when the worker starts and when it ends.
+//
+// Thread-safety contract:
+//  - The port is used by this thread only outside the steps (Purge, Wait);
+//    during a step the thread is blocked in Synchronize, so the step may use
+//    the port on the user-interface thread.
+//  - Terminate() from any thread wakes the port wait and any pause at once.
+//  - With the port closed or hung up, Wait returns at once; the worker then
+//    pauses for `pace` before the next step instead of spinning.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include "app/shared_status.h"
+#include "app/worker.h"
+#include "serial/serial_device.h"
+
+namespace m32::service {
+
+class PortStepWorker : public Worker {
+ public:
+  PortStepWorker(UiInvoker& ui, serial::SerialDevice& port, std::chrono::milliseconds pace,
+                 std::function<void()> step);
+  ~PortStepWorker() override;
+
+  // Refresh steps run so far (for tests and diagnostics).
+  unsigned Steps() const { return steps_.load(); }
+
+ protected:
+  void Execute() override;
+  void OnTerminateRequested() override;
+  // Run on the worker thread before the first purge and after the last one.
+  virtual void OnStart() {}
+  virtual void OnEnd() {}
+
+ private:
+  void Pause();
+
+  serial::SerialDevice& port_;
+  std::chrono::milliseconds pace_;
+  std::function<void()> step_;
+  std::mutex pause_mutex_;
+  std::condition_variable pause_cv_;
+  std::atomic<unsigned> steps_{0};
+};
+
+// TZobr_kom: a step at every port event, at least every 500 ms.
+class CommWorker final : public PortStepWorker {
+ public:
+  static constexpr std::chrono::milliseconds kPace{500};
+  CommWorker(UiInvoker& ui, serial::SerialDevice& port, std::function<void()> step)
+      : PortStepWorker(ui, port, kPace, std::move(step)) {}
+  ~CommWorker() override;
+};
+
+// TZobr_jas: a step at every port event, at least every 50 ms. Marks
+// LightingDisplayActive while it runs; `on_start` (the refresh's Start) runs
+// on the worker thread before the first step. The flag is cleared only after
+// the final purge, so whoever waits for it may hand the port on at once.
+class LightingWorker final : public PortStepWorker {
+ public:
+  static constexpr std::chrono::milliseconds kPace{50};
+  LightingWorker(UiInvoker& ui, serial::SerialDevice& port, SharedStatus& status,
+                 std::function<void()> on_start, std::function<void()> step)
+      : PortStepWorker(ui, port, kPace, std::move(step)),
+        status_(status),
+        on_start_(std::move(on_start)) {}
+  ~LightingWorker() override;
+
+ protected:
+  void OnStart() override;
+  void OnEnd() override;
+
+ private:
+  SharedStatus& status_;
+  std::function<void()> on_start_;
+};
+
+}  // namespace m32::service

@@ -1,0 +1,92 @@
+#include "service/port_step_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "service/fake_serial.h"
+#include "service/lighting_refresh.h"
+
+namespace m32::service {
+namespace {
+
+using testing::FakeSerial;
+
+void WaitForSteps(const PortStepWorker& w, unsigned n) {
+  while (w.Steps() < n && !w.Finished()) std::this_thread::yield();
+}
+
+TEST(LightingWorker, MarksItselfActivePurgesAndRunsSteps) {
+  struct Case {
+    const char* legend;
+    bool open;  // a closed port pauses between steps instead of spinning
+  } const cases[] = {{"open port", true}, {"closed port", false}};
+  for (const auto& c : cases) {
+    FakeSerial port;
+    port.open = c.open;
+    SharedStatus status;
+    InlineInvoker ui;
+    LightingRefresh refresh;
+    Levels levels{};
+    int starts = 0;
+    int active_during_steps = 0;
+    int steps = 0;
+    LightingWorker w(
+        ui, port, status,
+        [&] {
+          ++starts;
+          refresh.Start(status, 1);
+        },
+        [&] {
+          ++steps;
+          active_during_steps += status.flags.LightingDisplayActive.load();
+          refresh.Step(port, status, levels);
+        });
+    w.Start();
+    WaitForSteps(w, 3);
+    w.Terminate();
+    w.Join();
+    EXPECT_EQ(starts, 1) << c.legend;
+    EXPECT_GE(steps, 3) << c.legend;
+    EXPECT_EQ(active_during_steps, steps) << c.legend;
+    EXPECT_EQ(status.flags.LightingDisplayActive.load(), 0) << c.legend;
+    EXPECT_EQ(port.purge_calls, 2) << c.legend;
+    // The countdown never runs out here: with the port open every step sent a frame.
+    EXPECT_EQ(port.written.size(), c.open ? 13u * static_cast<unsigned>(steps) : 0u) << c.legend;
+  }
+}
+
+TEST(CommWorker, TerminateEndsTheLoopAndPurges) {
+  FakeSerial port;
+  port.Receive({1, 2, 3});
+  InlineInvoker ui;
+  int steps = 0;
+  CommWorker w(ui, port, [&] { ++steps; });
+  w.Start();
+  WaitForSteps(w, 1);
+  w.Terminate();
+  w.Join();
+  EXPECT_TRUE(w.Finished());
+  EXPECT_GE(steps, 1);
+  EXPECT_EQ(port.purge_calls, 2);
+  EXPECT_TRUE(port.rx.empty());  // the start's purge dropped what was queued
+}
+
+TEST(CommWorker, SuspendedWorkerRunsNoStepsUntilResumed) {
+  FakeSerial port;
+  InlineInvoker ui;
+  std::atomic<int> steps{0};
+  CommWorker w(ui, port, [&] { ++steps; });
+  w.Suspend();
+  w.Start();
+  while (!w.Suspended()) std::this_thread::yield();
+  EXPECT_EQ(steps.load(), 0);
+  w.Resume();
+  WaitForSteps(w, 2);
+  w.Terminate();
+  w.Join();
+  EXPECT_GE(steps.load(), 2);
+}
+
+}  // namespace
+}  // namespace m32::service
