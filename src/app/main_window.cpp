@@ -1,4 +1,278 @@
 #include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QMenuBar>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QResizeEvent>
+#include <QScreen>
+
+#include "app/close_sequence.h"
+
 namespace m32 {
-TWmenu::TWmenu(QWidget* parent) : QMainWindow(parent) {}
+namespace {
+
+QString U(const std::string& cp1250) {
+  return QString::fromStdString(config::Cp1250ToUtf8(cp1250));
+}
+
+}  // namespace
+
+TWmenu::TWmenu(AppContext& ctx, QWidget* parent)
+    : QMainWindow(parent), ctx_(ctx), invoker_(this), timer1_(new QTimer(this)) {
+  setObjectName("TWmenu");
+  resize(420, 452);
+  setMinimumSize(300, 315);
+  panel_ = new iopanel::IoPanel(ctx_.status, ctx_.settings, ctx_.texts, this);
+  setCentralWidget(panel_);
+  BuildMenu();
+  connect(timer1_, &QTimer::timeout, this, &TWmenu::Timer1Timer);
+}
+
+TWmenu::~TWmenu() {
+  // Never leave a thread waiting for this window.
+  if (!closed_) CloseSequence();
+  ReapDisplayThreads();
+}
+
+void TWmenu::BuildMenu() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("Menu1");
+  nast_para_ = bar->addMenu(QString::fromUtf8(" &Nastavení parametrů "));
+  nast_para_->setObjectName("Nast_para");
+  connect(nast_para_, &QMenu::aboutToShow, this, &TWmenu::Nast_paraClick);
+  nast_jaz_ = nast_para_->addAction(QString::fromUtf8("&Jazyk"), this, &TWmenu::Nast_jazClick);
+  nast_konst_ =
+      nast_para_->addAction(QString::fromUtf8("K&onstanty"), this, &TWmenu::Nast_konstClick);
+  nast_para_->addSeparator()->setObjectName("N1");
+  nast_kom_ = nast_para_->addAction(QString::fromUtf8("&Komunikace"), this, &TWmenu::Nast_komClick);
+  nast_tisk_ = nast_para_->addAction(QString::fromUtf8("&Tiskárna"), this, &TWmenu::Nast_tiskClick);
+
+  mereni_ = bar->addAction(QString::fromUtf8(" &T e s t "), this, &TWmenu::MereniClick);
+  mereni_->setObjectName("Mereni");
+
+  servis_ = bar->addMenu(QString::fromUtf8(" &Servis "));
+  servis_->setObjectName("Servis");
+  connect(servis_, &QMenu::aboutToShow, this, &TWmenu::ServisClick);
+  test_kom_ =
+      servis_->addAction(QString::fromUtf8("Test &komunikace"), this, &TWmenu::Test_komClick);
+  test_jas_ = servis_->addAction(QString::fromUtf8("&Osvětlení"), this, &TWmenu::Test_jasClick);
+
+  napoveda_ = bar->addMenu(QString::fromUtf8(" Ná&pověda "));
+  napoveda_->setObjectName("Napoveda");
+  help_ = napoveda_->addAction(QString::fromUtf8("&Test v/v"), this, &TWmenu::HelpClick);
+  oprogramu_ =
+      napoveda_->addAction(QString::fromUtf8("&O programu"), this, &TWmenu::OprogramuClick);
+
+  konec_ = bar->addAction(QString::fromUtf8(" &Konec "), this, &TWmenu::KonecClick);
+  konec_->setObjectName("Konec");
+
+  nast_jaz_->setObjectName("Nast_jaz");
+  nast_konst_->setObjectName("Nast_konst");
+  nast_kom_->setObjectName("Nast_kom");
+  nast_tisk_->setObjectName("Nast_tisk");
+  test_kom_->setObjectName("Test_kom");
+  test_jas_->setObjectName("Test_jas");
+  help_->setObjectName("Help");
+  oprogramu_->setObjectName("Oprogramu");
+}
+
+void TWmenu::RecaptionMenu() {
+  const config::TextTable& t = ctx_.texts;
+  nast_para_->setTitle(U(t.Get(1, 0)));
+  mereni_->setText(U(t.Get(1, 1)));
+  servis_->setTitle(U(t.Get(1, 2)));
+  napoveda_->setTitle(U(t.Get(1, 3)));
+  konec_->setText(U(t.Get(1, 4)));
+  nast_jaz_->setText(U(t.Get(2, 0)));
+  nast_konst_->setText(U(t.Get(2, 1)));
+  nast_kom_->setText(U(t.Get(2, 2)));
+  nast_tisk_->setText(U(t.Get(2, 3)));
+  test_kom_->setText(U(t.Get(3, 0)));
+  test_jas_->setText(U(t.Get(3, 1)));
+  help_->setText(U(t.Get(4, 0)));
+  oprogramu_->setText(U(t.Get(4, 1)));
+}
+
+void TWmenu::FormCreate() {
+  setWindowTitle(U(ctx_.texts.TitleText()));
+  ctx_.module.Derive(ctx_.exe_path.empty() ? config::ModulePath::PlatformExecutablePath()
+                                           : ctx_.exe_path);
+  config::LoadSettings(ctx_.module, ctx_.settings);
+  ctx_.status.ClearIoBytes();
+  ctx_.status.flags.OutputsChanged.store(1);
+  timer1_->setInterval(55);
+  timer1_->start();
+  if (ctx_.texts.LoadTexts(ctx_.module, ctx_.settings.record.Language) ==
+      config::TextTable::LoadResult::kLoaded) {
+    RecaptionMenu();
+  }
+  panel_->LayoutIoPanel(this);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect r = frameGeometry();
+    r.moveCenter(screen->availableGeometry().center());
+    move(r.topLeft());
+  }
+  show();
+  if (port_.open) port_.open();
+  if (closing_) return;  // a termination signal arrived during a message box
+  // Once the display has enabled the boxes, out1 takes the focus, so the
+  // outputs can be switched from the keyboard at once.
+  focus_out1_pending_ = true;
+  MereniClick();
+}
+
+void TWmenu::StartDisplay() {
+  if (ctx_.status.flags.IoDisplayActive.load() != 0 || closing_) return;
+  ReapDisplayThreads();
+  if (io_thread_) retired_.push_back(std::move(io_thread_));
+  iopanel::IoPanelSteps steps;
+  steps.refresh = [this] {
+    panel_->RefreshIoPanel(false);
+    if (focus_out1_pending_ && ctx_.status.flags.IoDisplayActive.load() != 0) {
+      focus_out1_pending_ = false;
+      panel_->FocusFirstOutput();
+    }
+  };
+  steps.pack_outputs = [this] { panel_->PackOutputs(); };
+  steps.show_inputs = [this] { panel_->ShowInputs(); };
+  // The flag is raised here as well as by the thread, so that a second
+  // start before the thread has run cannot create a second one.
+  ctx_.status.flags.IoDisplayActive.store(1);
+  io_thread_ = std::make_unique<iopanel::TZobr_io>(invoker_, ctx_.status, std::move(steps));
+  io_thread_->Start();
+  ++threads_started_;
+}
+
+void TWmenu::StopDisplay() {
+  if (ctx_.status.flags.IoDisplayActive.load() != 0 && io_thread_) io_thread_->Terminate();
+}
+
+void TWmenu::ReapDisplayThreads() {
+  // A thread that has left its loop may still be handing its last refresh
+  // to us; keep processing events until it is done.
+  for (auto& t : retired_) {
+    t->Terminate();
+    PumpUntil([&t] { return t->Finished(); });
+    t->Join();
+  }
+  retired_.clear();
+  if (io_thread_ && (closed_ || io_thread_->Finished())) {
+    io_thread_->Terminate();
+    PumpUntil([this] { return io_thread_->Finished(); });
+    io_thread_->Join();
+    io_thread_.reset();
+  }
+}
+
+void TWmenu::Nast_paraClick() {
+  ctx_.settings.SettingsDirty = true;
+  StopDisplay();
+}
+
+void TWmenu::ServisClick() {
+  ctx_.settings.SettingsDirty = true;
+  StopDisplay();
+}
+
+void TWmenu::MereniClick() {
+  if (closing_) return;
+  if (ctx_.settings.SettingsDirty) {
+    config::SaveSettings(ctx_.module, ctx_.settings.record);
+    ctx_.settings.SettingsDirty = false;
+  }
+  StartDisplay();
+}
+
+void TWmenu::ShowModal(QDialog* d) {
+  if (d == nullptr || closing_) return;
+  d->exec();
+}
+
+void TWmenu::Nast_jazClick() {
+  ShowModal(windows_.jazyk);
+  if (!closing_) panel_->RefreshIoPanel(true);
+}
+
+void TWmenu::Nast_konstClick() {
+  ShowModal(windows_.konst);
+  if (!closing_) panel_->RefreshIoPanel(false);
+}
+
+void TWmenu::Nast_komClick() {
+  ShowModal(windows_.komunikace);
+}
+
+void TWmenu::Nast_tiskClick() {
+  if (closing_) return;
+  QPrinter printer;
+  QPrintDialog dialog(&printer, this);
+  dialog.exec();  // the choice is not used further
+}
+
+void TWmenu::Test_komClick() {
+  ShowModal(windows_.tstkom);
+}
+void TWmenu::Test_jasClick() {
+  ShowModal(windows_.jas);
+}
+void TWmenu::OprogramuClick() {
+  ShowModal(windows_.oprog);
+}
+
+void TWmenu::HelpClick() {
+  if (windows_.help == nullptr || closing_) return;
+  windows_.help->show();
+  if (windows_.help_failed && windows_.help_failed()) windows_.help->close();
+}
+
+void TWmenu::KonecClick() {
+  CloseSequence();
+  QCoreApplication::exit(0);
+}
+
+void TWmenu::Timer1Timer() {
+  if (ctx_.status.flags.IoDisplayActive.load() != 0 && io_thread_ && io_thread_->Suspended()) {
+    io_thread_->Resume();
+  }
+  heartbeat_.Age(ctx_.status.LightingSendCountdown, ctx_.status.WheelCountdown);
+  if (!retired_.empty() || (io_thread_ && io_thread_->Finished())) ReapDisplayThreads();
+}
+
+void TWmenu::CloseSequence() {
+  if (closing_) return;
+  closing_ = true;
+  CloseSteps steps;
+  steps.request_display_stop = [this] { StopDisplay(); };
+  steps.resume_display = [this] {
+    if (io_thread_) io_thread_->Resume();
+  };
+  steps.pump_once = &PumpOnce;
+  steps.pump_for = &PumpFor;
+  steps.pump_until = &PumpUntil;
+  steps.save_settings = [this] { config::SaveSettings(ctx_.module, ctx_.settings.record); };
+  steps.close_port = [this] {
+    if (port_.close) port_.close();
+  };
+  steps.release_texts = [] {};
+  RunCloseSequence(ctx_.status, steps);
+  timer1_->stop();
+  closed_ = true;
+  ReapDisplayThreads();
+}
+
+void TWmenu::closeEvent(QCloseEvent* e) {
+  CloseSequence();
+  e->accept();  // the close is never refused
+  QCoreApplication::exit(0);
+}
+
+void TWmenu::resizeEvent(QResizeEvent* e) {
+  QMainWindow::resizeEvent(e);
+  // The minimum size keeps the window at least 300 x 315.
+  if (height() < 315 || width() < 300) resize(std::max(width(), 300), std::max(height(), 315));
+}
+
 }  // namespace m32

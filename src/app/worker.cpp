@@ -27,7 +27,9 @@ void Worker::Terminate() {
   OnTerminateRequested();
 }
 
-void Worker::Suspend() { suspend_requested_.store(true); }
+void Worker::Suspend() {
+  suspend_requested_.store(true);
+}
 
 void Worker::Resume() {
   {

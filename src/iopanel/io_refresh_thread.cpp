@@ -1,0 +1,21 @@
+#include "iopanel/io_refresh_thread.h"
+
+namespace m32::iopanel {
+
+void TZobr_io::Execute() {
+  status_.flags.IoDisplayActive.store(1);
+  Synchronize(steps_.refresh);
+  while (true) {
+    SuspendSelf();  // the 55 ms timer resumes us
+    if (Terminated()) break;
+    if (status_.flags.OutputsChanged.load() == 0) Synchronize(steps_.pack_outputs);
+    if (status_.flags.InputsReceived.load() != 0) Synchronize(steps_.show_inputs);
+  }
+  // Every output off for the link, then the panel greyed.
+  status_.ClearIoBytes();
+  status_.flags.OutputsChanged.store(1);
+  status_.flags.IoDisplayActive.store(0);
+  Synchronize(steps_.refresh);
+}
+
+}  // namespace m32::iopanel

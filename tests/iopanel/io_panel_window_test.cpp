@@ -1,0 +1,174 @@
+// The I/O panel driven with real mouse clicks and key presses, headless.
+#include <QMainWindow>
+#include <QtTest>
+
+#include "iopanel/io_panel_window.h"
+
+using m32::iopanel::IoPanel;
+
+class IoPanelTest : public QObject {
+  Q_OBJECT
+
+ private:
+  struct Rig {
+    m32::SharedStatus status;
+    m32::config::Settings settings;
+    m32::config::TextTable texts;
+    QMainWindow form;
+    IoPanel* panel;
+    explicit Rig(int16_t ad_mode = 0) {
+      settings.record.Constants[3] = ad_mode;
+      panel = new IoPanel(status, settings, texts, &form);
+      form.setCentralWidget(panel);
+      form.resize(420, 452);
+      panel->LayoutIoPanel(&form);
+      status.flags.IoDisplayActive.store(1);
+      panel->RefreshIoPanel(false);
+      form.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&form));
+    }
+    QColor Colour(int i) const { return panel->Box(i)->palette().color(QPalette::Window); }
+  };
+
+  static void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, 8)); }
+
+ private slots:
+  void geometryOfTheBoxes() {
+    Rig r;
+    QCOMPARE(r.form.height(), 548);
+    QCOMPARE(r.panel->Box(0)->pos(), QPoint(12, 16));
+    QCOMPARE(r.panel->Box(31)->pos(), QPoint(12, 450));
+    QCOMPARE(r.panel->Box(32)->pos(), QPoint(212, 16));
+    QCOMPARE(r.panel->Box(63)->pos(), QPoint(212, 450));
+    QCOMPARE(r.panel->AdBox()->pos(), QPoint(212, 408));
+    QCOMPARE(r.panel->AdLabel()->pos().y(), 412);
+    QCOMPARE(r.panel->AdLabel()->pos().x(), 212 + 80 + 12);
+    QCOMPARE(r.panel->Box(5)->text(), QString("out6: \"\""));  // the unnamed marker until loaded
+  }
+
+  void clickOnOut6PacksByte0Bit5() {
+    Rig r;
+    Click(r.panel->Box(5));
+    QCOMPARE(r.panel->States()[5], uint8_t{1});
+    QCOMPARE(r.Colour(5), QColor(255, 255, 0));
+    r.panel->PackOutputs();
+    QCOMPARE(r.status.OutputBytes[0], uint8_t{0x20});
+    QCOMPARE(r.status.flags.OutputsChanged.load(), uint8_t{1});
+    Click(r.panel->Box(5));
+    QCOMPARE(r.panel->States()[5], uint8_t{0});
+    QCOMPARE(r.Colour(5), r.panel->palette().color(QPalette::Button));
+  }
+
+  void spaceAndTabSwitchOutputsFromTheKeyboard() {
+    Rig r;
+    r.panel->FocusFirstOutput();
+    QTest::keyClick(r.panel->Box(0), Qt::Key_Space);
+    QCOMPARE(r.panel->States()[0], uint8_t{1});
+    for (int i = 0; i < 5; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), r.panel->Box(5));
+    QTest::keyClick(r.panel->Box(5), Qt::Key_Space);
+    r.panel->PackOutputs();
+    QCOMPARE(r.status.OutputBytes[0], uint8_t{0x21});
+    // Tab never lands on an input: 32 tabs come round to the first output.
+    for (int i = 0; i < 32; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      auto* box = qobject_cast<m32::iopanel::ChannelBox*>(QApplication::focusWidget());
+      QVERIFY(box != nullptr);
+      QVERIFY(box->TabOrder() < 32);
+    }
+  }
+
+  void enterTogglesAnOutputAndOnlyMovesTheFocusOnAnInput() {
+    Rig r;
+    r.panel->Box(3)->setFocus();
+    QTest::keyClick(r.panel->Box(3), Qt::Key_Return);
+    QCOMPARE(r.panel->States()[3], uint8_t{1});
+    QVERIFY(r.panel->Box(3)->isChecked());
+    QCOMPARE(r.panel->LastOutputChannel(), 3);
+    QTest::keyClick(r.panel->Box(3), Qt::Key_Enter);
+    QCOMPARE(r.panel->States()[3], uint8_t{0});
+    QTest::keyClick(r.panel->Box(40), Qt::Key_Return);
+    QCOMPARE(r.panel->States()[40], uint8_t{0});
+    QCOMPARE(QApplication::focusWidget(), r.panel->Box(3));
+  }
+
+  void escOnAnInputSwitchesAllOutputsOff() {
+    Rig r;
+    for (int i : {0, 7, 31}) Click(r.panel->Box(i));
+    QTest::keyClick(r.panel->Box(50), Qt::Key_Escape);
+    for (int i = 0; i < 32; ++i) {
+      QCOMPARE(r.panel->States()[static_cast<std::size_t>(i)], uint8_t{0});
+      QVERIFY(!r.panel->Box(i)->isChecked());
+    }
+    r.panel->PackOutputs();
+    QCOMPARE(r.status.OutputBytes.Get(), (std::array<uint8_t, 4>{0, 0, 0, 0}));
+  }
+
+  void clickOnAnInputChangesNeitherStateNorColourAndReturnsTheFocus() {
+    Rig r;
+    Click(r.panel->Box(2));
+    Click(r.panel->Box(40));
+    QCOMPARE(r.panel->States()[40], uint8_t{0});
+    QVERIFY(!r.panel->Box(40)->isChecked());
+    QCOMPARE(r.Colour(40), r.panel->palette().color(QPalette::Button));
+    QCOMPARE(QApplication::focusWidget(), r.panel->Box(2));
+  }
+
+  void inputsShowTheirBitsYellow() {
+    Rig r;
+    r.status.InputBytes.Put({0xFF, 0x01, 0x00, 0x80});
+    r.status.flags.InputsReceived.store(1);
+    r.panel->ShowInputs();
+    QCOMPARE(r.status.flags.InputsReceived.load(), uint8_t{0});
+    for (int i = 32; i < 40; ++i) QCOMPARE(r.Colour(i), QColor(255, 255, 0));
+    QVERIFY(r.panel->Box(40)->isChecked());
+    QVERIFY(!r.panel->Box(41)->isChecked());
+    QVERIFY(r.panel->Box(63)->isChecked());
+  }
+
+  void adModesHideBoxesAndShowTheValue_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("visible");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("mode 1, 7") << 1 << QByteArray("\x00\x00\x00\x07", 4) << 56 << "     7";
+    QTest::newRow("mode 1, 255") << 1 << QByteArray("\x00\x00\x00\xFF", 4) << 56 << "   255";
+    QTest::newRow("mode 2, 0x1234") << 2 << QByteArray("\x00\x00\x34\x12", 4) << 48 << "  +4660";
+    QTest::newRow("mode 2, 0xFFFF") << 2 << QByteArray("\x00\x00\xFF\xFF", 4) << 48 << "     -1";
+    QTest::newRow("mode 2, 0x0000") << 2 << QByteArray("\x00\x00\x00\x00", 4) << 48 << "     +0";
+    QTest::newRow("mode 2, 0x8000") << 2 << QByteArray("\x00\x00\x00\x80", 4) << 48 << " -32768";
+    QTest::newRow("mode 0") << 0 << QByteArray("\x00\x00\x00\x80", 4) << 64 << "";
+  }
+  void adModesHideBoxesAndShowTheValue() {
+    QFETCH(int, mode);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, visible);
+    QFETCH(QString, text);
+    Rig r(static_cast<int16_t>(mode));
+    r.status.InputBytes.Put({static_cast<uint8_t>(bytes[0]), static_cast<uint8_t>(bytes[1]),
+                             static_cast<uint8_t>(bytes[2]), static_cast<uint8_t>(bytes[3])});
+    r.panel->ShowInputs();
+    for (int i = 0; i < 64; ++i) QCOMPARE(r.panel->Box(i)->isVisible(), i < visible);
+    QCOMPARE(r.panel->AdBox()->isVisible(), mode != 0);
+    QCOMPARE(r.panel->AdLabel()->isVisible(), mode != 0);
+    QCOMPARE(r.panel->AdBox()->text(), text);
+  }
+
+  void stoppedPanelIsGreyedAndCleared() {
+    Rig r(1);
+    Click(r.panel->Box(1));
+    r.panel->AdBox()->setText("   12");
+    r.status.flags.IoDisplayActive.store(0);
+    r.panel->RefreshIoPanel(false);
+    for (int i = 0; i < 64; ++i) {
+      QVERIFY(!r.panel->Box(i)->isEnabled());
+      QVERIFY(!r.panel->Box(i)->isChecked());
+    }
+    QCOMPARE(r.panel->States()[1], uint8_t{0});
+    QVERIFY(r.panel->AdBox()->text().isEmpty());
+    QVERIFY(!r.panel->AdBox()->isEnabled());
+  }
+};
+
+QTEST_MAIN(IoPanelTest)
+#include "io_panel_window_test.moc"
