@@ -1,0 +1,71 @@
+// Feeds arbitrary bytes to the help text reader, the way a help file beside
+// the executable reaches it. Besides the sanitizers' checks, the model it
+// gives must be well formed: valid UTF-8, no empty runs, and no more output
+// than the input can account for.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "info/rich_text.h"
+
+namespace {
+
+bool ValidUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<uint8_t>(s[i]);
+    std::size_t len = 0;
+    char32_t cp = 0;
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    if ((b & 0xE0) == 0xC0) {
+      len = 2;
+      cp = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+      len = 3;
+      cp = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+      len = 4;
+      cp = b & 0x07;
+    } else {
+      return false;
+    }
+    if (i + len > s.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      const auto c = static_cast<uint8_t>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    const char32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+void Check(const m32::info::Document& doc, std::size_t input_size) {
+  std::size_t bytes = 0;
+  // Every paragraph ends at a line end or a word of at least four bytes.
+  if (doc.paragraphs.size() > input_size) __builtin_trap();
+  for (const auto& p : doc.paragraphs) {
+    for (const auto& r : p.runs) {
+      if (r.text.empty() || !ValidUtf8(r.text)) __builtin_trap();
+      if (r.style.half_points < 2 || r.style.half_points > 3276) __builtin_trap();
+      bytes += r.text.size();
+    }
+  }
+  // One input byte yields at most one three-byte character.
+  if (bytes > 3 * input_size) __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  const std::string_view in(reinterpret_cast<const char*>(data), size);
+  Check(m32::info::ReadHelpText(in), size);
+  // The rich-text reader also on bytes that do not announce themselves as RTF.
+  if (!m32::info::LooksLikeRtf(in)) Check(m32::info::ParseRtf(in), size);
+  return 0;
+}
