@@ -69,10 +69,5 @@ TEST(CommitConstant, RowOutsideTheTableChangesNothing) {
   EXPECT_EQ(wc, before);
 }
 
-TEST(ConstantText, SignedDecimal) {
-  EXPECT_EQ(ConstantText(-32768), "-32768");
-  EXPECT_EQ(ConstantText(0), "0");
-}
-
 }  // namespace
 }  // namespace m32::dialogs

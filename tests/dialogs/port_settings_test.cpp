@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "dialogs/field_keys.h"
-
 namespace m32::dialogs {
 namespace {
 
@@ -219,12 +217,6 @@ TEST(PortCommit, TouchesOnlyItsOwnField) {
   CommitSpeed(wc, "1200");
   before.BaudDivisor = 96;
   EXPECT_EQ(wc, before);
-}
-
-TEST(FieldKeys, EnterAndEscape) {
-  EXPECT_EQ(FieldKeyAction(kKeyEnter), FieldKey::kNext);
-  EXPECT_EQ(FieldKeyAction(kKeyEscape), FieldKey::kRestoreAndNext);
-  EXPECT_EQ(FieldKeyAction('a'), FieldKey::kPass);
 }
 
 }  // namespace
