@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "config/file_io.h"
+#include "config/language_list.h"
 
 namespace m32::config {
 namespace {
@@ -313,8 +314,7 @@ TextTable::LoadResult TextTable::LoadTexts(ModulePath& module, uint8_t language)
   int n = language <= 9 ? language : 0;
   try {
     for (;;) {
-      const std::string ext = n == 0 ? std::string("MNU") : "MN" + std::to_string(n);
-      const std::string& name = module.SetExtension(ext);
+      const std::string& name = module.SetExtension(LanguageExtension(n));
       std::string text;
       const ReadStatus status = ReadFilePrefix(name, kMaxLanguageFile, text);
       if (status == ReadStatus::kOk) {

@@ -1,0 +1,230 @@
+#include "config/language_dialog.h"
+
+#include <QColor>
+#include <QEvent>
+#include <QFont>
+#include <QKeyEvent>
+#include <QPalette>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QString>
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "config/language_list.h"
+
+namespace m32 {
+namespace {
+
+constexpr int kClientWidth = 267;
+constexpr int kRowStep = 26;
+constexpr int kFirstRowTop = 12;
+constexpr int kCollapsedHeight = 10;
+
+QString FromCp1250(const std::string& text) {
+  return QString::fromStdString(config::Cp1250ToUtf8(text));
+}
+
+QFont ArialBold(bool italic) {
+  QFont font(QStringLiteral("Arial"));
+  font.setPixelSize(13);
+  font.setBold(true);
+  font.setItalic(italic);
+  return font;
+}
+
+void SetTextColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
+  QPalette p = w->palette();
+  p.setColor(role, colour);
+  w->setPalette(p);
+}
+
+}  // namespace
+
+TWjazyk::TWjazyk(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
+                 QWidget* main_window, std::function<void()> on_texts_loaded, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      settings_(settings),
+      module_(module),
+      texts_(texts),
+      main_window_(main_window),
+      on_texts_loaded_(std::move(on_texts_loaded)) {
+  setObjectName(QStringLiteral("TWjazyk"));
+  setWindowTitle(QStringLiteral("Jazyk"));
+  setModal(true);
+  setAutoFillBackground(true);
+  SetTextColour(this, QPalette::Window, QColor(0, 255, 0));  // lime
+
+  for (std::size_t i = 0; i < radio_buttons_.size(); ++i) {
+    auto* rb = new QRadioButton(this);
+    rb->setObjectName(QStringLiteral("RadioButton%1").arg(i));
+    rb->setFont(ArialBold(false));
+    SetTextColour(rb, QPalette::WindowText, Qt::black);
+    rb->hide();
+    radio_buttons_[i] = rb;
+  }
+  radio_buttons_[0]->setGeometry(32, kFirstRowTop, 217, 17);
+
+  Tl_OK = new QPushButton(QStringLiteral("O. K."), this);
+  Tl_OK->setObjectName(QStringLiteral("Tl_OK"));
+  Tl_OK->setGeometry(35, 52, 78, 25);
+  Tl_OK->setFont(ArialBold(true));
+  SetTextColour(Tl_OK, QPalette::ButtonText, QColor(0, 128, 0));
+  Tl_storno = new QPushButton(QStringLiteral("Storno"), this);
+  Tl_storno->setObjectName(QStringLiteral("Tl_storno"));
+  Tl_storno->setGeometry(155, 52, 78, 25);
+  Tl_storno->setFont(ArialBold(true));
+  SetTextColour(Tl_storno, QPalette::ButtonText, QColor(255, 0, 0));
+  // Enter is handled in keyPressEvent: it presses the focused button only.
+  Tl_OK->setAutoDefault(false);
+  Tl_storno->setAutoDefault(false);
+  Tl_storno->installEventFilter(this);
+  connect(Tl_OK, &QPushButton::clicked, this, &TWjazyk::Tl_OKClick);
+  connect(Tl_storno, &QPushButton::clicked, this, &TWjazyk::Tl_stornoClick);
+
+  FormCreate();
+}
+
+void TWjazyk::FormCreate() {
+  const QRect first = radio_buttons_[0]->geometry();
+  for (std::size_t i = 1; i < radio_buttons_.size(); ++i) {
+    const QRect prev = radio_buttons_[i - 1]->geometry();
+    radio_buttons_[i]->setGeometry(first.left(), prev.top() + kRowStep, first.width(),
+                                   first.height());
+  }
+  // Tab order: the two buttons first, then the radio buttons.
+  setTabOrder(Tl_OK, Tl_storno);
+  setTabOrder(Tl_storno, radio_buttons_[0]);
+  for (std::size_t i = 1; i < radio_buttons_.size(); ++i) {
+    setTabOrder(radio_buttons_[i - 1], radio_buttons_[i]);
+  }
+  SetFormHeight(kCollapsedHeight);
+}
+
+int TWjazyk::FormHeight() const {
+  return frameGeometry().height();
+}
+
+void TWjazyk::SetFormHeight(int height) {
+  // The numbers are outer heights; the frame, where known, comes off the client area.
+  const int frame = isVisible() ? frameGeometry().height() - geometry().height() : 0;
+  setFixedSize(kClientWidth, std::max(1, height - frame));
+}
+
+void TWjazyk::FormActivate() {
+  if (main_window_ != nullptr) move(main_window_->x() + 4, main_window_->y() + 32);
+  visible_ = 0;
+  language_choices_.clear();
+  SetFormHeight(kCollapsedHeight);
+
+  setWindowTitle(FromCp1250(texts_.Get(0, 1)));
+  Tl_OK->hide();
+  Tl_OK->setText(FromCp1250(texts_.Get(5, 1)));
+  Tl_storno->hide();
+  Tl_storno->setText(FromCp1250(texts_.Get(5, 0)));
+
+  // Exclusivity is switched off while the checks are reset, or one would stay checked.
+  for (QRadioButton* rb : radio_buttons_) {
+    rb->hide();
+    rb->setAutoExclusive(false);
+    rb->setChecked(false);
+    rb->setAutoExclusive(true);
+  }
+
+  for (const config::LanguageChoice& choice : config::ProbeLanguages(module_)) {
+    QRadioButton* rb = radio_buttons_[static_cast<std::size_t>(visible_)];
+    rb->setText(QStringLiteral(" ") + FromCp1250(choice.name));
+    rb->show();
+    if (choice.number == settings_.record.Language) rb->setChecked(true);
+    language_choices_.push_back(choice.number);
+    ++visible_;
+  }
+  if (visible_ == 0) {
+    visible_ = 1;
+    language_choices_.push_back(0);
+    radio_buttons_[0]->setText(FromCp1250(texts_.Get(0, 0)));
+    radio_buttons_[0]->show();
+    radio_buttons_[0]->setChecked(true);
+  }
+
+  const int top = kRowStep * visible_ + 26;
+  Tl_OK->move(Tl_OK->x(), top);
+  Tl_storno->move(Tl_storno->x(), top);
+  Tl_OK->show();
+  Tl_storno->show();
+  SetFormHeight(kRowStep * visible_ + 97);
+  Tl_storno->setFocus();
+}
+
+void TWjazyk::FormDeactivate() {
+  SetFormHeight(kCollapsedHeight);
+}
+
+void TWjazyk::Tl_OKClick() {
+  Tl_OK->setFocus();
+  for (int i = 0; i < visible_; ++i) {
+    if (radio_buttons_[static_cast<std::size_t>(i)]->isChecked()) {
+      settings_.record.Language = language_choices_[static_cast<std::size_t>(i)];
+      config::ClampSettings(settings_.record);
+      if (texts_.LoadTexts(module_, settings_.record.Language) ==
+              config::TextTable::LoadResult::kLoaded &&
+          on_texts_loaded_) {
+        on_texts_loaded_();
+      }
+      break;
+    }
+  }
+  accept();
+}
+
+void TWjazyk::Tl_stornoClick() {
+  reject();
+}
+
+bool TWjazyk::Tl_stornoKeyPress(int key) {
+  if (key != Qt::Key_Escape) return false;
+  reject();
+  return true;
+}
+
+void TWjazyk::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() != QEvent::ActivationChange || !isVisible()) return;
+  if (isActiveWindow()) {
+    FormActivate();
+  } else {
+    FormDeactivate();
+  }
+}
+
+void TWjazyk::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FormActivate();
+}
+
+void TWjazyk::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      return;  // only Tl_storno reacts to Esc
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+bool TWjazyk::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Tl_storno && event->type() == QEvent::KeyPress &&
+      Tl_stornoKeyPress(static_cast<QKeyEvent*>(event)->key())) {
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace m32

@@ -1,0 +1,51 @@
+#include "config/language_list.h"
+
+#include <new>
+#include <utility>
+
+#include "config/file_io.h"
+
+namespace m32::config {
+namespace {
+
+// The name lies within the first part of the file; a language file is never longer.
+constexpr std::size_t kProbeLimit = 32767;
+
+bool IsWhiteSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+}  // namespace
+
+std::string LanguageExtension(int n) {
+  return n == 0 ? std::string("MNU") : "MN" + std::to_string(n);
+}
+
+std::optional<std::string> ReadLanguageName(const std::string& path) {
+  std::string text;
+  try {
+    if (ReadFilePrefix(path, kProbeLimit, text) != ReadStatus::kOk) return std::nullopt;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  std::size_t start = 0;
+  while (start < text.size() && IsWhiteSpace(text[start])) ++start;
+  std::size_t end = start;
+  while (end < text.size() && text[end] != '\n' && text[end] != '\0') ++end;
+  if (end > start && text[end - 1] == '\r' && end < text.size() && text[end] == '\n') --end;
+  if (end == start) return std::nullopt;
+  std::string name = text.substr(start, end - start);
+  if (name.size() > kMaxLanguageName) name.resize(kMaxLanguageName);
+  return name;
+}
+
+std::vector<LanguageChoice> ProbeLanguages(ModulePath& module) {
+  std::vector<LanguageChoice> found;
+  for (int n = 0; n <= 9; ++n) {
+    std::optional<std::string> name = ReadLanguageName(module.SetExtension(LanguageExtension(n)));
+    if (name) found.push_back({static_cast<uint8_t>(n), std::move(*name)});
+  }
+  return found;
+}
+
+}  // namespace m32::config

@@ -1,0 +1,33 @@
+// The language files present beside the executable, each with its own name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+
+namespace m32::config {
+
+// The longest language name shown; longer names are cut.
+constexpr std::size_t kMaxLanguageName = 49;
+
+struct LanguageChoice {
+  uint8_t number;    // 0 (MNU) to 9 (MN9)
+  std::string name;  // Windows-1250, at most kMaxLanguageName bytes
+};
+
+// The extension of language n's file: "MNU" for 0, "MN1" to "MN9" otherwise.
+std::string LanguageExtension(int n);
+
+// The language's own name: the first line that is not white space, without the
+// white space before it and without the line end. Nothing when the file cannot
+// be read or holds only white space.
+std::optional<std::string> ReadLanguageName(const std::string& path);
+
+// Probes the ten language files in order 0..9; `module` ends up naming the last one probed.
+std::vector<LanguageChoice> ProbeLanguages(ModulePath& module);
+
+}  // namespace m32::config
