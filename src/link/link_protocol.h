@@ -1,0 +1,78 @@
+// The LinkFrame exchange with the controller: one LinkStep reads what has
+// arrived, assembles and checks a received frame, and writes the next frame
+// when the transmit side is idle.
+//
+// LinkFrame, 8 bytes, the same layout both ways:
+//   0 A2 sync   1 6B "k"   2..5 data bytes 0..3   6 checksum   7 FE end mark
+// The checksum makes the 8-bit sum of all eight bytes 0.
+//
+// Thread-safety: a LinkProtocol is used by one thread at a time. Start() runs
+// on the link thread before its loop, Step() on the UI thread while the link
+// thread waits for it (Synchronize), so the two never overlap.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "app/shared_status.h"
+#include "serial/serial_device.h"
+
+namespace m32::link {
+
+constexpr std::size_t kFrameSize = 8;
+using LinkFrame = std::array<uint8_t, kFrameSize>;
+
+constexpr uint8_t kSyncByte = 0xA2;
+constexpr uint8_t kLetterK = 0x6B;
+constexpr uint8_t kEndMark = 0xFE;
+constexpr std::size_t kChecksumOffset = 6;
+constexpr std::size_t kEndOffset = 7;
+constexpr std::size_t kDataOffset = 2;
+
+// 8-bit sum of the bytes.
+uint8_t ByteSum(std::span<const uint8_t> bytes);
+// The checksum byte for `frame`: the two's complement of the sum of the other
+// seven bytes (byte 6 counted as 0).
+uint8_t FrameChecksum(const LinkFrame& frame);
+
+enum class ReceivePhase : uint16_t {
+  kSeekSync = 0,    // looking for A2
+  kSeekLetter = 1,  // A2 seen, expecting "k"
+  kAwaitBody = 2,   // "k" seen, waiting until the other 6 bytes are queued
+};
+
+// What one step did; the link thread uses it to pace itself.
+struct StepOutcome {
+  bool port_ok = false;    // the queue counts could be taken
+  uint8_t bytes_read = 0;  // bytes taken from the receive queue
+  bool frame_written = false;
+  bool frame_accepted = false;  // InputBytes were filled
+};
+
+class LinkProtocol {
+ public:
+  // Prepares the frames (send A2 6B 00 00 00 00 .. FE, receive data 0),
+  // sets phase 0 and clears InputsReceived and OutputsChanged.
+  void Start(SharedStatus& status);
+
+  // One LinkStep. Allocates nothing; reads at most 8 bytes, writes 8.
+  StepOutcome Step(serial::SerialDevice& port, SharedStatus& status);
+
+  const LinkFrame& SendFrame() const { return send_; }
+  const LinkFrame& ReceiveFrame() const { return receive_; }
+  ReceivePhase Phase() const { return phase_; }
+
+ private:
+  // Reads exactly `count` bytes into the receive frame at `offset`.
+  bool ReadInto(serial::SerialDevice& port, std::size_t offset, std::size_t count);
+  // Checks the assembled frame and hands its data bytes over.
+  bool TakeFrame(SharedStatus& status) const;
+  void Send(serial::SerialDevice& port, SharedStatus& status);
+
+  LinkFrame send_{kSyncByte, kLetterK, 0, 0, 0, 0, 0, kEndMark};
+  LinkFrame receive_{};
+  ReceivePhase phase_ = ReceivePhase::kSeekSync;
+};
+
+}  // namespace m32::link

@@ -1,0 +1,83 @@
+// TLink: the worker thread that keeps the LinkFrame exchange going while the
+// port is open. It waits for port events (a byte received, the transmit queue
+// run empty, a line error) and, for each wake-up and at the latest every
+// 50 ms, has one LinkStep run on the UI thread.
+//
+// Pausing: the communication and lighting tests take the port over. They ask
+// for a pause from the UI thread (RequestPause, which does not block and
+// wakes the link's port wait), then their own worker thread waits until the
+// link has parked (WaitUntilPaused) before it touches the port. The link
+// parks only between steps, never inside one, and while parked it neither
+// waits on nor touches the port. ResumeFromPause lets it go on, once the
+// other worker has stopped using the port.
+//
+// Thread-safety contract:
+//  - RequestPause, ResumeFromPause, IsPaused, Terminate: any thread.
+//  - WaitUntilPaused blocks: call it from the worker that takes the port
+//    over, never from the UI thread (the link may be waiting in Synchronize
+//    for the UI thread to run its step). Only on a started link.
+//  - The owner (PortConnection) terminates the thread and waits for it to
+//    finish, pumping UI events, before it closes the port.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "app/shared_status.h"
+#include "app/worker.h"
+#include "link/link_protocol.h"
+#include "serial/serial_device.h"
+
+namespace m32::link {
+
+class TLink final : public Worker {
+ public:
+  // The longest time between two steps.
+  static constexpr std::chrono::milliseconds kStepInterval{50};
+  // After a step that an event brought about but that could neither read nor
+  // write (a partial frame waiting for its rest, say), the link rests this
+  // long before its next wait, so a port that keeps reporting the same
+  // queued bytes cannot drive it round in a busy loop.
+  static constexpr std::chrono::milliseconds kIdleRest{5};
+
+  TLink(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status);
+  ~TLink() override;
+
+  void RequestPause();
+  // Blocks until the link has parked at a safe point. False when it has ended
+  // instead, or when the pause was withdrawn meanwhile.
+  bool WaitUntilPaused();
+  void ResumeFromPause();
+  bool IsPaused() const { return paused_.load(); }
+  // Set once Execute is over and the thread has stopped touching the port.
+  bool Ended() const { return ended_.load(); }
+
+  // For tests: the protocol state, to be read only while no step can run.
+  const LinkProtocol& Protocol() const { return protocol_; }
+
+ protected:
+  void Execute() override;
+  void OnTerminateRequested() override;
+
+ private:
+  // Parks while a pause is asked for. False when the link must end.
+  bool PausePoint();
+  // Rests without touching the port until `d` passes, a pause is asked for or
+  // the thread must end.
+  void Rest(std::chrono::milliseconds d);
+  bool PauseRequested() const { return pause_requested_.load(); }
+
+  serial::SerialDevice& port_;
+  SharedStatus& status_;
+  LinkProtocol protocol_;
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::atomic<bool> pause_requested_{false};
+  std::atomic<bool> paused_{false};
+  std::atomic<bool> ended_{false};
+  bool left_while_paused_ = false;  // link thread only
+};
+
+}  // namespace m32::link

@@ -1,0 +1,114 @@
+#include "link/port_connection.h"
+
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace m32::link {
+
+namespace {
+
+constexpr uint32_t kBaseBaud = 115200;
+
+}  // namespace
+
+serial::LineSettings LineSettingsFrom(const config::SettingsRecord& record) {
+  serial::LineSettings line;
+  const uint32_t divisor = record.BaudDivisor == 0 ? 1 : record.BaudDivisor;
+  line.baud = kBaseBaud / divisor;
+  line.data_bits = record.DataBits;
+  switch (record.Parity) {
+    case 'E':
+      line.parity = serial::Parity::kEven;
+      break;
+    case 'O':
+      line.parity = serial::Parity::kOdd;
+      break;
+    case 'M':
+      line.parity = serial::Parity::kMark;
+      break;
+    default:
+      line.parity = serial::Parity::kNone;
+      break;
+  }
+  line.stop_bits = record.StopBits == 1 ? 1 : 2;
+  line.dtr = record.Constants[4] != 0;
+  return line;
+}
+
+std::string DevicePathFor(unsigned port_index, const std::string& exe_folder) {
+  const std::string name = "COM" + std::to_string(port_index + 1);
+  if (!exe_folder.empty()) {
+    const std::filesystem::path entry = std::filesystem::path(exe_folder) / name;
+    std::error_code ec;
+    // symlink_status: a link to an unplugged adapter still counts.
+    if (std::filesystem::exists(std::filesystem::symlink_status(entry, ec))) {
+      return entry.string();
+    }
+  }
+  return "/dev/ttyS" + std::to_string(port_index);
+}
+
+std::string PortMessage(const std::string& lead, unsigned com_number, const std::string& tail) {
+  std::string text;
+  text.reserve(lead.size() + tail.size() + 16);
+  text += lead;
+  text += " COM";
+  text += std::to_string(com_number);
+  text += ' ';
+  text += tail;
+  text += '.';
+  return text;
+}
+
+PortConnection::PortConnection(Deps deps) : deps_(std::move(deps)) {}
+
+PortConnection::~PortConnection() {
+  ClosePort();
+}
+
+void PortConnection::ShowPortError(const char* caption, int tail_entry, unsigned com_number) {
+  if (!deps_.show_error) return;
+  const std::string cp1250 = PortMessage(deps_.texts.Get(kTextGroup, kTextPort), com_number,
+                                         deps_.texts.Get(kTextGroup, tail_entry));
+  deps_.show_error(caption, config::Cp1250ToUtf8(cp1250));
+}
+
+void PortConnection::OpenPort() {
+  if (open_) return;
+  const unsigned index = deps_.settings.PortIndex;
+  const unsigned com_number = index + 1;
+  device_path_ = DevicePathFor(index, deps_.exe_folder);
+  if (deps_.device.Open(device_path_) != serial::OpenResult::kOk) {
+    ShowPortError("CHYBA 01", kTextCannotOpen, com_number);
+    return;
+  }
+  open_ = true;
+  if (!deps_.device.Configure(LineSettingsFrom(deps_.settings))) {
+    ShowPortError("CHYBA 02", kTextCannotSet, com_number);
+  }
+  deps_.device.Purge();
+  link_ = std::make_unique<TLink>(deps_.device, deps_.ui, deps_.status);
+  link_->Start();
+}
+
+void PortConnection::ClosePort() {
+  if (!open_) return;
+  if (link_) {
+    // Wake the link out of its wait (or its pause) and let it finish. It may
+    // be waiting for this thread to run its step, so keep the events going.
+    link_->Terminate();
+    while (!link_->Ended()) {
+      if (deps_.pump_events) deps_.pump_events();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    link_->Join();
+    link_.reset();
+  }
+  deps_.device.Close();
+  open_ = false;
+}
+
+}  // namespace m32::link

@@ -1,0 +1,95 @@
+// PortConnection: the one serial port of the tool. OpenPort opens the port
+// that the settings record names, sets the stored line parameters, purges it
+// and starts the link thread; ClosePort stops the link thread, gives the port
+// back the line state it had before, and closes it.
+//
+// Device naming: port index n (0..63) is COMn+1. A file of that name in the
+// executable's folder (normally a symlink, COM3 -> /dev/ttyUSB0) is the
+// device when it exists; otherwise COMn+1 is /dev/ttySn.
+//
+// Thread-safety: OpenPort, ClosePort and the accessors belong to the UI
+// thread. The service windows reach the device and the link through
+// Device() and Link() and use the device only while the link is paused.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/shared_status.h"
+#include "app/worker.h"
+#include "config/settings.h"
+#include "config/text_table.h"
+#include "link/link_thread.h"
+#include "serial/serial_device.h"
+
+namespace m32::link {
+
+// The line parameters that the settings record asks for.
+serial::LineSettings LineSettingsFrom(const config::SettingsRecord& record);
+
+// The device for port index `port_index` (COM number = index + 1), looking for
+// a COMn entry in `exe_folder` (with or without a trailing separator). An
+// entry that exists, even a symlink whose target is missing, is taken, so an
+// unplugged adapter gives an error instead of opening another port.
+std::string DevicePathFor(unsigned port_index, const std::string& exe_folder);
+
+// "%s COM%1u %s." from the three parts, as many characters as they need.
+std::string PortMessage(const std::string& lead, unsigned com_number, const std::string& tail);
+
+class PortConnection {
+ public:
+  // Shows a modal error box (caption, UTF-8 text) and returns once it is shut.
+  using ShowErrorFn = std::function<void(const std::string& caption, const std::string& text)>;
+  // Processes the pending UI events once; must not block.
+  using PumpEventsFn = std::function<void()>;
+
+  struct Deps {
+    serial::SerialDevice& device;
+    UiInvoker& ui;  // hands the link's steps to the UI thread
+    SharedStatus& status;
+    const config::SettingsRecord& settings;  // read at every OpenPort
+    const config::TextTable& texts;          // group 7, entries 5..7
+    std::string exe_folder;                  // where COMn entries are looked for
+    ShowErrorFn show_error;
+    PumpEventsFn pump_events;
+  };
+
+  static constexpr int kTextGroup = 7;
+  static constexpr int kTextPort = 5;        // "Sériový port"
+  static constexpr int kTextCannotOpen = 6;  // "nelze otevřít"
+  static constexpr int kTextCannotSet = 7;   // "nelze nastavit"
+
+  explicit PortConnection(Deps deps);
+  // Closes the port (and stops the link) if it is still open.
+  ~PortConnection();
+  PortConnection(const PortConnection&) = delete;
+  PortConnection& operator=(const PortConnection&) = delete;
+
+  // Does nothing while open. On failure to open shows "CHYBA 01" and the port
+  // stays closed; a rejected line state shows "CHYBA 02" and the link still
+  // starts.
+  void OpenPort();
+  // Does nothing while closed. Stops the link thread (waking its wait and
+  // pumping UI events while it finishes its last step), then restores and
+  // closes the device.
+  void ClosePort();
+
+  bool IsOpen() const { return open_; }
+  serial::SerialDevice& Device() { return deps_.device; }
+  // The running link thread; null while the port is closed.
+  TLink* Link() { return link_.get(); }
+  // The device path used by the last OpenPort.
+  const std::string& DevicePath() const { return device_path_; }
+
+ private:
+  void ShowPortError(const char* caption, int tail_entry, unsigned com_number);
+
+  Deps deps_;
+  bool open_ = false;
+  std::string device_path_;
+  std::unique_ptr<TLink> link_;
+};
+
+}  // namespace m32::link

@@ -1,0 +1,143 @@
+#include "link/link_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "link/fake_serial_device.h"
+#include "link/queue_invoker.h"
+
+namespace m32::link {
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::FakeSerialDevice;
+using test_support::QueueInvoker;
+
+// Plays the UI thread: runs the link's steps until `done` or about 3 s.
+template <typename Pred>
+bool PumpUntil(QueueInvoker& ui, Pred done) {
+  for (int i = 0; i < 3000 && !done(); ++i) {
+    if (ui.RunPending() == 0) std::this_thread::sleep_for(1ms);
+  }
+  return done();
+}
+
+// Runs the steps that come in during `d`.
+void PumpFor(QueueInvoker& ui, std::chrono::milliseconds d) {
+  const auto end = std::chrono::steady_clock::now() + d;
+  while (std::chrono::steady_clock::now() < end) ui.RunOne(5ms);
+}
+
+class LinkThreadTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    link.Terminate();
+    PumpUntil(ui, [this] { return link.Ended(); });
+    port.Wake();  // should a test fail with the link stuck in its wait
+    link.Join();
+  }
+
+  FakeSerialDevice port;
+  SharedStatus status;
+  QueueInvoker ui;
+  TLink link{port, ui, status};
+};
+
+TEST_F(LinkThreadTest, StepsRunOnTheUiThreadAndKeepTheExchangeGoing) {
+  status.flags.InputsReceived.store(1);
+  status.flags.OutputsChanged.store(1);
+  link.Start();
+  // Silent line: frames go out anyway, one per step.
+  ASSERT_TRUE(PumpUntil(ui, [this] { return port.Writes().size() >= 2; }));
+  EXPECT_EQ(status.flags.LinkRunning.load(), 1);
+  EXPECT_EQ(status.flags.OutputsChanged.load(), 0) << "cleared when the link starts";
+  EXPECT_EQ(status.flags.InputsReceived.load(), 0) << "cleared when the link starts";
+  EXPECT_EQ(port.Calls().purge, 1);
+
+  // The controller answers; the next step takes the frame.
+  port.Feed({0xA2, 0x6B, 0x05, 0x00, 0x34, 0x12, 0xAA, 0xFE});
+  ASSERT_TRUE(PumpUntil(ui, [this] { return status.flags.InputsReceived.load() != 0; }));
+  EXPECT_EQ(status.InputBytes.Get(), (std::array<uint8_t, 4>{0x05, 0x00, 0x34, 0x12}));
+
+  // New outputs reach the line.
+  status.OutputBytes.Put({0x01, 0x02, 0x00, 0x80});
+  status.flags.OutputsChanged.store(1);
+  const FakeSerialDevice::Bytes expected = {0xA2, 0x6B, 0x01, 0x02, 0x00, 0x80, 0x72, 0xFE};
+  ASSERT_TRUE(PumpUntil(ui, [&] { return port.LastWrite() == expected; }));
+
+  link.Terminate();
+  ASSERT_TRUE(PumpUntil(ui, [this] { return link.Ended(); }));
+  EXPECT_EQ(status.flags.LinkRunning.load(), 0);
+  EXPECT_EQ(port.Calls().purge, 2) << "purged again on the way out";
+}
+
+TEST_F(LinkThreadTest, PausesBetweenStepsAndLeavesThePortAlone) {
+  link.Start();
+  ASSERT_TRUE(PumpUntil(ui, [this] { return ui.Runs() >= 2; }));
+
+  // The UI thread asks; the worker that takes the port over waits for it.
+  link.RequestPause();
+  std::atomic<bool> paused{false};
+  std::thread taker([&] { paused.store(link.WaitUntilPaused()); });
+  ASSERT_TRUE(PumpUntil(ui, [&] { return paused.load(); }));
+  taker.join();
+  EXPECT_TRUE(link.IsPaused());
+  EXPECT_EQ(status.flags.LinkRunning.load(), 1) << "a paused link is still in its loop";
+
+  // Whatever happens on the line meanwhile is the other worker's business.
+  const auto before = port.Calls();
+  port.Feed({0xA2, 0x6B});
+  PumpFor(ui, 150ms);
+  EXPECT_EQ(port.Calls().port_calls, before.port_calls);
+  EXPECT_EQ(ui.Queued(), 0u);
+
+  link.ResumeFromPause();
+  const int writes = port.Calls().write;
+  ASSERT_TRUE(PumpUntil(ui, [&] { return port.Calls().write > writes; }));
+  EXPECT_FALSE(link.IsPaused());
+}
+
+TEST_F(LinkThreadTest, TerminateWakesTheWaitAtOnce) {
+  // This port's wait ignores its time-out: only a wake-up ends it.
+  port.SetWaitIgnoresTimeout(true);
+  link.Start();
+  ASSERT_TRUE(PumpUntil(ui, [this] { return port.Calls().wait >= 1; }));
+  const int steps = ui.Runs();
+  link.Terminate();
+  ASSERT_TRUE(PumpUntil(ui, [this] { return link.Ended(); }));
+  EXPECT_EQ(ui.Runs(), steps) << "no step after the termination request";
+  EXPECT_GE(port.Calls().wake, 1);
+}
+
+TEST_F(LinkThreadTest, TerminatedWhilePausedLeavesThePortToItsHolder) {
+  link.Start();
+  ASSERT_TRUE(PumpUntil(ui, [this] { return ui.Runs() >= 1; }));
+  link.RequestPause();
+  std::atomic<bool> paused{false};
+  std::thread taker([&] { paused.store(link.WaitUntilPaused()); });
+  ASSERT_TRUE(PumpUntil(ui, [&] { return paused.load(); }));
+  taker.join();
+  const int calls = port.Calls().port_calls;
+  link.Terminate();
+  ASSERT_TRUE(PumpUntil(ui, [this] { return link.Ended(); }));
+  EXPECT_EQ(port.Calls().port_calls, calls) << "no purge under the other worker's feet";
+  EXPECT_EQ(status.flags.LinkRunning.load(), 0);
+  EXPECT_FALSE(link.WaitUntilPaused()) << "an ended link does not keep a waiter waiting";
+}
+
+TEST_F(LinkThreadTest, ClosedPortIsNotDrivenRoundInABusyLoop) {
+  port.Close();  // every wait answers kNotOpen at once
+  link.Start();
+  PumpFor(ui, 200ms);
+  const auto calls = port.Calls();
+  EXPECT_GE(calls.counts, 1) << "steps still come";
+  EXPECT_EQ(calls.read + calls.write, 0) << "a step on a closed port touches nothing";
+  // A spinning thread would make thousands of waits here; paced, about four.
+  EXPECT_LT(calls.wait, 100);
+}
+
+}  // namespace
+}  // namespace m32::link
