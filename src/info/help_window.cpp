@@ -141,17 +141,26 @@ void TWhelp::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // The window system also reports a restore from the task bar as a showing;
   // only the application's own show() reads the file again.
-  if (!event->spontaneous()) FormShow();
+  if (event->spontaneous()) {
+    AdjustOuterSize();
+  } else {
+    FormShow();
+  }
+}
+
+void TWhelp::AdjustOuterSize() {
+  if (sized_) return;
+  // The form's size is the outer one, frame included. The frame is known only
+  // once the window system has shown the window; until then the client area
+  // takes the whole size.
+  const QSize frame = frameGeometry().size() - geometry().size();
+  resize(QSize(kOuterWidth, kOuterHeight) - frame);
+  sized_ = !frame.isEmpty();
 }
 
 void TWhelp::FormShow() {
   if (main_window_ != nullptr) move(main_window_->pos() + QPoint(4, 32));
-  if (!sized_) {
-    // The form's size is the outer one, frame included.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    resize(QSize(kOuterWidth, kOuterHeight) - frame);
-    sized_ = true;
-  }
+  AdjustOuterSize();
   setWindowTitle(QString::fromStdString(texts_.Utf8(11, 0)));
   SetWordWrap(true);
   tag_ = 0;

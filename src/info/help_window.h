@@ -67,6 +67,7 @@ class TWhelp : public QWidget {
   void FormShow();
   bool FormKeyPress(const QKeyEvent& event);
   void SetWordWrap(bool on);
+  void AdjustOuterSize();
   QMessageBox::StandardButton Ask(const MessageRequest& request);
 
   config::Settings& settings_;
