@@ -9,6 +9,8 @@
 #include "app/shared_status.h"
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "link/port_connection.h"
+#include "serial/serial_device.h"
 
 namespace m32 {
 
@@ -20,6 +22,11 @@ struct AppContext {
   // The executable's path; empty means the platform's (tests point it into a
   // temporary folder).
   std::string exe_path;
+  // The serial device; the platform's unless a test puts another here first.
+  std::unique_ptr<serial::SerialDevice> device;
+  // The one serial port with its link thread; made by the main window at
+  // start-up, once the executable's folder is known.
+  std::unique_ptr<link::PortConnection> port;
 };
 
 }  // namespace m32

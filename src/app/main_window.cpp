@@ -4,12 +4,16 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QResizeEvent>
 #include <QScreen>
 
 #include "app/close_sequence.h"
+#include "config/language_dialog.h"
+#include "info/about_window.h"
+#include "info/help_window.h"
 
 namespace m32 {
 namespace {
@@ -116,12 +120,52 @@ void TWmenu::FormCreate() {
     move(r.topLeft());
   }
   show();
-  if (port_.open) port_.open();
+  MakePort();
+  ctx_.port->OpenPort();
   if (closing_) return;  // a termination signal arrived during a message box
   // Once the display has enabled the boxes, out1 takes the focus, so the
   // outputs can be switched from the keyboard at once.
   focus_out1_pending_ = true;
   MereniClick();
+}
+
+void TWmenu::CreateChildWindows() {
+  auto shell = [this](const char* name) {
+    auto* d = new QDialog(this);
+    d->setObjectName(name);
+    return d;
+  };
+  windows_.jazyk = new TWjazyk(
+      ctx_.settings, ctx_.module, ctx_.texts, this, [this] { RecaptionMenu(); }, this);
+  windows_.konst = shell("TWkonst");
+  windows_.komunikace = shell("TWkomunikace");
+  windows_.tstkom = shell("TWtstkom");
+  auto* help = new TWhelp(ctx_.settings, ctx_.module, ctx_.texts, this);
+  windows_.help = help;
+  windows_.help_failed = [help] { return help->failed(); };
+  windows_.oprog = new TWoprog(ctx_.texts, this);
+  windows_.jas = shell("TWjas");
+}
+
+void TWmenu::MakePort() {
+  if (ctx_.port) return;
+  if (!ctx_.device) ctx_.device = serial::MakePlatformSerialDevice();
+  link::PortConnection::Deps deps{*ctx_.device,
+                                  invoker_,
+                                  ctx_.status,
+                                  ctx_.settings.record,
+                                  ctx_.texts,
+                                  ctx_.module.Folder(),
+                                  [this](const std::string& caption, const std::string& text) {
+                                    // Only an OK button and no icon; start-up goes on once it is
+                                    // shut.
+                                    QMessageBox box(
+                                        QMessageBox::NoIcon, QString::fromStdString(caption),
+                                        QString::fromStdString(text), QMessageBox::Ok, this);
+                                    box.exec();
+                                  },
+                                  &PumpOnce};
+  ctx_.port = std::make_unique<link::PortConnection>(std::move(deps));
 }
 
 void TWmenu::StartDisplay() {
@@ -254,7 +298,7 @@ void TWmenu::CloseSequence() {
   steps.pump_until = &PumpUntil;
   steps.save_settings = [this] { config::SaveSettings(ctx_.module, ctx_.settings.record); };
   steps.close_port = [this] {
-    if (port_.close) port_.close();
+    if (ctx_.port) ctx_.port->ClosePort();
   };
   steps.release_texts = [] {};
   RunCloseSequence(ctx_.status, steps);

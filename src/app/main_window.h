@@ -32,20 +32,15 @@ struct ChildWindows {
   std::function<bool()> help_failed;  // the help viewer's failure mark
 };
 
-// What the port brings; set by the application once the link exists.
-struct PortHooks {
-  std::function<void()> open;
-  std::function<void()> close;
-};
-
 class TWmenu final : public QMainWindow {
   Q_OBJECT
  public:
   explicit TWmenu(AppContext& ctx, QWidget* parent = nullptr);
   ~TWmenu() override;
 
-  void SetPortHooks(PortHooks hooks) { port_ = std::move(hooks); }
-  void AttachWindows(const ChildWindows& w) { windows_ = w; }
+  // Creates the seven other windows, hidden, in their fixed order.
+  void CreateChildWindows();
+  const ChildWindows& Windows() const { return windows_; }
 
   // Start-up: caption, settings, texts, panel layout, show, port, display.
   void FormCreate();
@@ -90,13 +85,13 @@ class TWmenu final : public QMainWindow {
   void StopDisplay();
   void ReapDisplayThreads();
   void ShowModal(QDialog* d);
+  void MakePort();
 
   AppContext& ctx_;
   QtUiInvoker invoker_;
   Heartbeat heartbeat_;
   QTimer* timer1_;
   iopanel::IoPanel* panel_;
-  PortHooks port_;
   ChildWindows windows_;
   std::unique_ptr<iopanel::TZobr_io> io_thread_;
   std::vector<std::unique_ptr<iopanel::TZobr_io>> retired_;

@@ -1,10 +1,15 @@
 // The main window headless: start-up files, the menus that stop the display,
 // the test command, the heartbeat and the close.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QtTest>
+
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "app/main_window.h"
 
@@ -15,6 +20,45 @@ std::vector<uint8_t> ReadFile(const QString& path) {
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+// The other end of the line: a pseudo-terminal whose slave is COM1 in the
+// tool's folder. Collects the output bytes of every whole frame written.
+class LineEnd {
+ public:
+  explicit LineEnd(const QString& folder) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
+      QFile::link(QString::fromLocal8Bit(::ptsname(master_)), folder + "/COM1");
+    }
+  }
+  ~LineEnd() {
+    if (master_ >= 0) ::close(master_);
+  }
+  // Reads what is there and returns the output bytes of the last whole frame.
+  std::optional<std::array<uint8_t, 4>> LastFrame() {
+    uint8_t buf[512];
+    ssize_t n = 0;
+    while ((n = ::read(master_, buf, sizeof buf)) > 0) stream_.insert(stream_.end(), buf, buf + n);
+    std::optional<std::array<uint8_t, 4>> last;
+    for (std::size_t i = 0; i + 8 <= stream_.size(); ++i) {
+      if (stream_[i] != 0xA2 || stream_[i + 1] != 0x6B || stream_[i + 7] != 0xFE) continue;
+      uint8_t sum = 0;
+      for (std::size_t k = 0; k < 8; ++k) sum = static_cast<uint8_t>(sum + stream_[i + k]);
+      if (sum == 0)
+        last =
+            std::array<uint8_t, 4>{stream_[i + 2], stream_[i + 3], stream_[i + 4], stream_[i + 5]};
+    }
+    if (stream_.size() > 64) stream_.erase(stream_.begin(), stream_.end() - 16);
+    return last;
+  }
+  bool WaitFrame(const std::array<uint8_t, 4>& want) {
+    return QTest::qWaitFor([&] { return LastFrame() == want; }, 3000);
+  }
+
+ private:
+  int master_ = -1;
+  std::vector<uint8_t> stream_;
+};
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -22,6 +66,7 @@ class MainWindowTest : public QObject {
 
   struct Rig {
     QTemporaryDir dir;
+    LineEnd line{dir.path()};
     m32::AppContext ctx;
     std::unique_ptr<m32::TWmenu> menu;
     Rig() {
@@ -70,16 +115,16 @@ class MainWindowTest : public QObject {
   void openingTheServiceMenuStopsTheDisplayAndSwitchesOutputsOff() {
     Rig r;
     QVERIFY(r.WaitDisplay(1));
+    QVERIFY(QTest::qWaitFor([&] { return r.menu->Panel()->Box(0)->isEnabled(); }, 2000));
     QTest::mouseClick(r.menu->Panel()->Box(0), Qt::LeftButton, {}, QPoint(6, 8));
-    QVERIFY(QTest::qWaitFor([&] { return r.ctx.status.OutputBytes[0] == 1; }, 2000) ||
-            r.ctx.status.flags.OutputsChanged.load() == 1);
+    QVERIFY(r.line.WaitFrame({1, 0, 0, 0}));
     r.ctx.settings.SettingsDirty = false;
     r.menu->ServiceMenu()->popup(r.menu->mapToGlobal(QPoint(10, 10)));
     r.menu->ServiceMenu()->hide();  // dismissed without a choice
     QVERIFY(r.ctx.settings.SettingsDirty);
     QVERIFY(r.WaitDisplay(0));
     QCOMPARE(r.ctx.status.OutputBytes.Get(), (std::array<uint8_t, 4>{0, 0, 0, 0}));
-    QCOMPARE(r.ctx.status.flags.OutputsChanged.load(), uint8_t{1});
+    QVERIFY(r.line.WaitFrame({0, 0, 0, 0}));  // the next frames carry all outputs off
     QVERIFY(QTest::qWaitFor([&] { return !r.menu->Panel()->Box(0)->isEnabled(); }, 2000));
     QVERIFY(!r.menu->Panel()->Box(0)->isChecked());
 
@@ -99,13 +144,11 @@ class MainWindowTest : public QObject {
     QCOMPARE(r.menu->DisplayThreadsStarted(), 2);
   }
 
-  void timerPacksAClickIntoTheOutputBytes() {
+  void aClickReachesTheLine() {
     Rig r;
     QVERIFY(QTest::qWaitFor([&] { return r.menu->Panel()->Box(5)->isEnabled(); }, 2000));
     QTest::mouseClick(r.menu->Panel()->Box(5), Qt::LeftButton, {}, QPoint(6, 8));
-    r.ctx.status.flags.OutputsChanged.store(0);  // as if the link took the last ones
-    QVERIFY(QTest::qWaitFor([&] { return r.ctx.status.OutputBytes[0] == 0x20; }, 1000));
-    QCOMPARE(r.ctx.status.flags.OutputsChanged.load(), uint8_t{1});
+    QVERIFY(r.line.WaitFrame({0x20, 0, 0, 0}));  // out6 is byte 0 bit 5 on the line
   }
 
   void windowNeverShrinksBelowItsMinimum() {

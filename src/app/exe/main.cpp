@@ -2,7 +2,6 @@
 // it, opens the port and starts the I/O display), then the seven other
 // windows, hidden, in their fixed order; then the message loop runs.
 #include <QApplication>
-#include <QDialog>
 #include <QMessageBox>
 #include <exception>
 
@@ -28,12 +27,6 @@ class Application final : public QApplication {
   }
 };
 
-QDialog* Shell(const char* name, QWidget* parent) {
-  auto* d = new QDialog(parent);
-  d->setObjectName(name);
-  return d;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,15 +49,7 @@ int main(int argc, char** argv) {
       QCoreApplication::exit(0);
     });
     menu.FormCreate();
-    m32::ChildWindows w;
-    w.jazyk = Shell("TWjazyk", &menu);
-    w.konst = Shell("TWkonst", &menu);
-    w.komunikace = Shell("TWkomunikace", &menu);
-    w.tstkom = Shell("TWtstkom", &menu);
-    w.help = Shell("TWhelp", &menu);
-    w.oprog = Shell("TWoprog", &menu);
-    w.jas = Shell("TWjas", &menu);
-    menu.AttachWindows(w);
+    menu.CreateChildWindows();
     if (exiting || menu.Closed()) return 0;
     const int rc = QApplication::exec();
     if (!menu.Closed()) menu.CloseSequence();
