@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <condition_variable>
+#include <mutex>
 
 namespace m32 {
 
