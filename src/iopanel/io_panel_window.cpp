@@ -14,12 +14,19 @@ QColor ButtonFace() {
   return QPalette().color(QPalette::Button);
 }
 
+// The whole box takes the colour, caption included; the indicator stays white.
 void SetBackground(QWidget* w, const QColor& c) {
   QPalette p = w->palette();
   p.setColor(QPalette::Window, c);
-  p.setColor(QPalette::Base, c);
+  p.setColor(QPalette::Button, c);
   w->setPalette(p);
   w->setAutoFillBackground(true);
+}
+
+void SetFieldBackground(QWidget* w, const QColor& c) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::Base, c);
+  w->setPalette(p);
 }
 
 }  // namespace
@@ -132,7 +139,7 @@ void IoPanel::RefreshIoPanel(bool rebuild_captions) {
     if (!active) box->setEnabled(false);
     box->setVisible(i < visible);
   }
-  SetBackground(adBox_, active ? QPalette().color(QPalette::Base) : ButtonFace());
+  SetFieldBackground(adBox_, active ? QPalette().color(QPalette::Base) : ButtonFace());
   adBox_->setEnabled(active);
   if (!active && AdMode() != 0) adBox_->clear();
   adBox_->setVisible(AdMode() != 0);
