@@ -117,14 +117,13 @@ SpeedView CommitPreset(config::SettingsRecord& wc, int item) {
 }
 
 int CommitDataBits(config::SettingsRecord& wc, int index) {
-  const int bits = index + 5;
-  wc.DataBits = static_cast<uint8_t>(bits >= 5 && bits <= 8 ? bits : 8);
+  // The index is checked before it is offset, so that no index can overflow.
+  wc.DataBits = static_cast<uint8_t>(index >= 0 && index <= 3 ? index + 5 : 8);
   return wc.DataBits - 5;
 }
 
 int CommitStopBits(config::SettingsRecord& wc, int index) {
-  const int bits = index + 1;
-  wc.StopBits = static_cast<uint8_t>(bits >= 1 && bits <= 2 ? bits : 1);
+  wc.StopBits = static_cast<uint8_t>(index >= 0 && index <= 1 ? index + 1 : 1);
   return wc.StopBits - 1;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace m32::dialogs {
@@ -187,10 +188,14 @@ TEST(PortCommit, FormatLists) {
     uint8_t data_bits, stop_bits;
     char parity;
   } const cases[] = {
-      {"first items", 0, 5, 1, 'N'},   {"second items", 1, 6, 2, 'O'},
+      {"first items", 0, 5, 1, 'N'},
+      {"second items", 1, 6, 2, 'O'},
       {"third items", 2, 7, 1, 'E'},  // stop bits 3 is out of range: 1
-      {"fourth items", 3, 8, 1, 'M'},  {"past every list", 4, 8, 1, 'N'},
+      {"fourth items", 3, 8, 1, 'M'},
+      {"past every list", 4, 8, 1, 'N'},
       {"no selection", -1, 8, 1, 'N'},  // data bits 4 is out of range: 8
+      {"largest index: no overflow when offset", std::numeric_limits<int>::max(), 8, 1, 'N'},
+      {"smallest index", std::numeric_limits<int>::min(), 8, 1, 'N'},
   };
   for (const auto& c : cases) {
     auto wc = Record();
