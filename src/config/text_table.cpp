@@ -301,8 +301,11 @@ std::string TextTable::TemplateText() const {
     const int size = kGroupSizes[static_cast<std::size_t>(g)];
     for (int k = 0; k < size; ++k) {
       const std::string& text = entries_[index++];
-      // An empty entry is written as the marker, so that the file reads back the same.
-      out += text.empty() ? std::string(kMarker) : text;
+      // An empty entry is written as the marker, so that the file reads back the
+      // same. So is a text of only blanks or tabs (a line cut short by a zero
+      // byte can give one): written as it is, the reader would skip its line
+      // and every later text would move up by one entry.
+      out += IsBlankLine(text) ? std::string(kMarker) : text;
       out += "\r\n";
       if (g == 8 && k % 8 == 7) out += "\r\n";
     }

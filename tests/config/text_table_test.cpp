@@ -247,6 +247,21 @@ TEST_F(TextFiles, EmptyEntriesReadBackFromATemplate) {
   EXPECT_EQ(AllTexts(reread), AllTexts(t));
 }
 
+TEST_F(TextFiles, BlankTextKeepsItsPlaceInTheTemplate) {
+  // The second line holds a CR that is no line end, so it is a text; cut at its
+  // zero byte, only a tab is left.
+  TextTable t = LoadFromMnu(std::string("A\n\t\0\r \nB\n", 9));
+  ASSERT_EQ(t.Get(0, 1), "\t");
+  ASSERT_EQ(t.Get(1, 0), "B");
+  std::filesystem::remove(Name("MNU"));
+  ASSERT_EQ(t.LoadTexts(module_, 0), TextTable::LoadResult::kTemplateWritten);
+  TextTable reread;
+  ASSERT_EQ(reread.LoadTexts(module_, 0), TextTable::LoadResult::kLoaded);
+  EXPECT_EQ(reread.Get(0, 0), "A");
+  EXPECT_EQ(reread.Get(0, 1), "") << "written as the empty marker";
+  EXPECT_EQ(reread.Get(1, 0), "B") << "later texts stay in their entries";
+}
+
 TEST_F(TextFiles, UnreadableDefaultFileIsNeverOverwritten) {
   std::filesystem::create_directory(Name("MNU"));
   WriteBytes(dir_.File("merkat32.MNU/inside"), "keep");
