@@ -1,0 +1,243 @@
+// The built tool on a live line: copied into a scratch folder, started headless,
+// talking to controller-sim (or to a bare pseudo-terminal held here) on COM1,
+// ended with SIGTERM. Time limits are generous; nothing here measures speed.
+#include <asm/termbits.h>  // termios2: the line's rate and flags as the kernel holds them
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/process_support.h"
+
+namespace {
+
+using namespace m32::process;
+
+const std::vector<uint8_t> kAllOff{0xA2, 0x6B, 0x00, 0x00, 0x00, 0x00, 0xF5, 0xFE};
+
+struct LiveLine {
+  ScratchFolder dir;
+  std::unique_ptr<Sim> sim;
+  Child tool;
+  std::unique_ptr<SimLog> log;
+  std::vector<LogLine> lines;  // everything read from the sim's log so far
+
+  // Settings for 9600 Bd 8E1 on COM1, the sim with `sim_args`, then the tool.
+  void Start(const std::vector<std::string>& sim_args) {
+    ASSERT_TRUE(WriteSettings(dir.path / "merkat32.CFG", LineFile{}));
+    std::vector<std::string> args{"--format", "8E1"};
+    args.insert(args.end(), sim_args.begin(), sim_args.end());
+    sim = std::make_unique<Sim>(dir.path, args);
+    ASSERT_TRUE(sim->Ready()) << "controller-sim did not put COM1 up";
+    log = std::make_unique<SimLog>(sim->LogPath());
+    ASSERT_TRUE(StartTool(tool, dir.path));
+  }
+  int Count(const std::string& tag, const std::vector<uint8_t>* bytes = nullptr) {
+    for (auto& l : log->Poll()) lines.push_back(std::move(l));
+    return CountTagged(lines, tag, bytes);
+  }
+  bool WaitCount(const std::string& tag, int n, std::chrono::milliseconds limit,
+                 const std::vector<uint8_t>* bytes = nullptr) {
+    return WaitFor([&] { return Count(tag, bytes) >= n; }, limit, 20ms);
+  }
+};
+
+TEST(ProcessLink, ExchangesAllOffFramesAndEndsOnSigtermWithZero) {
+  LiveLine line;
+  line.Start({});
+  ASSERT_TRUE(line.WaitCount("IN", 20, 15s, &kAllOff))
+      << "the sim saw " << line.Count("IN") << " frames";
+  EXPECT_EQ(line.Count("IN"), line.Count("IN", &kAllOff)) << "an output was switched on";
+  EXPECT_GT(line.Count("OUT"), 0) << "the sim never answered";
+  EXPECT_EQ(line.Count("BAD"), 0);
+  EXPECT_EQ(line.Count("SKIP"), 0) << "bytes between frames";
+  EXPECT_EQ(line.tool.Stop(SIGTERM, 10s), std::optional<int>(0));
+}
+
+TEST(ProcessLink, GarbageOnTheLineDoesNotStopTheExchange) {
+  LiveLine line;
+  line.Start({"--garbage", "30", "--split", "20", "--seed", "7"});
+  ASSERT_TRUE(line.WaitCount("IN", 20, 15s));
+  ASSERT_TRUE(line.WaitCount("GARBAGE", 5, 10s)) << "the sim sent no noise";
+  // Frames keep coming long after the noise began.
+  const int before = line.Count("IN");
+  EXPECT_TRUE(line.WaitCount("IN", before + 50, 15s));
+  EXPECT_TRUE(line.tool.Running());
+  EXPECT_EQ(line.Count("BAD"), 0) << "the tool sent a malformed frame";
+  EXPECT_EQ(line.tool.Stop(SIGTERM, 10s), std::optional<int>(0));
+}
+
+TEST(ProcessLink, AfterTheOtherEndHangsUpTheToolStaysCalmAndSigtermEndsIt) {
+  LiveLine line;
+  line.Start({});
+  ASSERT_TRUE(line.WaitCount("IN", 10, 15s));
+  ASSERT_TRUE(line.sim->Send("hangup"));
+  ASSERT_TRUE(line.sim->Process().WaitEnd(10s).has_value()) << "the sim did not hang up";
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(line.tool.Running()) << "the tool ended when the line went away";
+  // No busy loop: a tool spinning on the dead port would take most of a core.
+  const auto c0 = CpuSeconds(line.tool.Pid());
+  const auto t0 = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(3s);
+  const auto c1 = CpuSeconds(line.tool.Pid());
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ASSERT_TRUE(c0 && c1);
+  EXPECT_LT((*c1 - *c0) / wall, 0.25) << "CPU share of one core after the hang-up";
+  EXPECT_EQ(line.tool.Stop(SIGTERM, 10s), std::optional<int>(0));
+}
+
+// A bare pseudo-terminal as COM1, so the line settings can be read where the
+// kernel keeps them.
+struct OwnPty {
+  int master = -1;
+  OwnPty() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (master >= 0 && (::grantpt(master) != 0 || ::unlockpt(master) != 0)) {
+      ::close(master);
+      master = -1;
+    }
+  }
+  ~OwnPty() {
+    if (master >= 0) ::close(master);
+  }
+  bool Get(termios2& t) const { return ::ioctl(master, TCGETS2, &t) == 0; }
+  // Drops whatever the tool has written, so its writes never back up.
+  void Drain() const {
+    char buf[512];
+    while (::read(master, buf, sizeof buf) > 0) {
+    }
+  }
+};
+
+constexpr tcflag_t kLineFlags = CSTOPB | PARODD | CMSPAR;
+
+TEST(ProcessLink, StoredLineIsOnThePortWhileOpenAndThePreviousOneIsBackAfterSigterm) {
+  ScratchFolder dir;
+  OwnPty pty;
+  ASSERT_GE(pty.master, 0);
+  // What the port had before: 4800 Bd, one stop bit, no odd/mark flags.
+  termios2 before{};
+  ASSERT_TRUE(pty.Get(before));
+  before.c_cflag &= ~(CBAUD | kLineFlags);
+  before.c_cflag |= B4800 | CLOCAL;
+  before.c_ispeed = before.c_ospeed = 4800;
+  ASSERT_EQ(::ioctl(pty.master, TCSETS2, &before), 0);
+  ASSERT_TRUE(pty.Get(before));
+  ASSERT_EQ(before.c_ospeed, 4800U);
+
+  fs::create_symlink(::ptsname(pty.master), dir.path / "COM1");
+  // Divisor 7 (16457 Bd), 8 data bits, mark parity, two stop bits.
+  ASSERT_TRUE(WriteSettings(dir.path / "merkat32.CFG", LineFile{7, 0, 8, 'M', 2, 0}));
+  Child tool;
+  ASSERT_TRUE(StartTool(tool, dir.path));
+
+  termios2 open{};
+  const bool set = WaitFor(
+      [&] {
+        pty.Drain();
+        return pty.Get(open) && open.c_ospeed == 16457;
+      },
+      15s, 20ms);
+  ASSERT_TRUE(set) << "rate on the port: " << open.c_ospeed;
+  // A pseudo-terminal keeps 8 data bits and drops PARENB; the rest stays.
+  EXPECT_EQ(open.c_cflag & kLineFlags, kLineFlags) << std::hex << open.c_cflag;
+  EXPECT_EQ(open.c_cflag & CRTSCTS, 0U) << "no hardware flow control";
+  EXPECT_EQ(open.c_iflag & (IXON | IXOFF), 0U) << "no software flow control";
+  EXPECT_EQ(open.c_ispeed, 16457U);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        char b[8];
+        return ::read(pty.master, b, sizeof b) > 0;
+      },
+      10s, 20ms))
+      << "no frames on the line";
+
+  ASSERT_EQ(tool.Stop(SIGTERM, 10s), std::optional<int>(0));
+  termios2 after{};
+  ASSERT_TRUE(pty.Get(after));
+  EXPECT_EQ(after.c_ospeed, 4800U);
+  EXPECT_EQ(after.c_ispeed, before.c_ispeed);
+  EXPECT_EQ(after.c_cflag & (kLineFlags | CRTSCTS | CLOCAL),
+            before.c_cflag & (kLineFlags | CRTSCTS | CLOCAL))
+      << std::hex << after.c_cflag << " vs " << before.c_cflag;
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+}
+
+// PATH lookup; empty when the program is not installed.
+std::string Which(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const fs::path p = fs::path(dirs.substr(start, end - start)) / name;
+    if (::access(p.c_str(), X_OK) == 0) return p.string();
+    start = end + 1;
+  }
+  return {};
+}
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream f(p);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A message box cannot be seen offscreen, so the second instance runs on a
+// virtual X server and the box is looked for by its caption.
+TEST(ProcessLink, SecondInstanceOnTheSamePortShowsChyba01) {
+  const std::string xvfb = Which("Xvfb");
+  const std::string xdotool = Which("xdotool");
+  if (xvfb.empty() || xdotool.empty()) GTEST_SKIP() << "needs Xvfb and xdotool";
+
+  LiveLine line;
+  line.Start({});
+  ASSERT_TRUE(line.WaitCount("IN", 10, 15s));
+
+  Child x;
+  const fs::path x_out = line.dir.path / "xvfb.out";
+  ASSERT_TRUE(
+      x.Start({xvfb, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"}, x_out));
+  std::string display;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const std::string t = ReadText(x_out);
+        const auto nl = t.find('\n');
+        if (nl == std::string::npos || nl == 0 || !std::isdigit(static_cast<unsigned char>(t[0])))
+          return false;
+        display = ":" + t.substr(0, nl);
+        return true;
+      },
+      15s, 50ms))
+      << "Xvfb gave no display: " << ReadText(x_out);
+
+  Child second;
+  ASSERT_TRUE(StartTool(second, line.dir.path, {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display},
+                        "second.out"));
+  const fs::path found = line.dir.path / "xdotool.out";
+  const bool shown = WaitFor(
+      [&] {
+        Child search;
+        if (!search.Start({xdotool, "search", "--name", "^CHYBA 01$"}, found,
+                          {"DISPLAY=" + display}))
+          return false;
+        return search.WaitEnd(5s) == std::optional<int>(0) && !ReadText(found).empty();
+      },
+      20s, 300ms);
+  EXPECT_TRUE(shown) << "no window captioned CHYBA 01; second instance said: "
+                     << ReadText(line.dir.path / "second.out");
+  // The first instance keeps its port and its exchange.
+  const int before = line.Count("IN");
+  EXPECT_TRUE(line.WaitCount("IN", before + 5, 10s));
+  EXPECT_EQ(second.Stop(SIGTERM, 10s), std::optional<int>(0));
+  EXPECT_EQ(line.tool.Stop(SIGTERM, 10s), std::optional<int>(0));
+  x.Stop(SIGTERM, 5s);
+}
+
+}  // namespace
