@@ -2,6 +2,13 @@
 
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace m32::service {
 
 PortStepWorker::PortStepWorker(UiInvoker& ui, serial::SerialDevice& port,
@@ -22,7 +29,18 @@ LightingWorker::~LightingWorker() {
   Join();
 }
 
+void LowerCurrentThreadPriority() {
+#if defined(__linux__)
+  // Linux keeps a nice value per thread, addressed by the thread's id.
+  const auto tid = static_cast<id_t>(gettid());
+  errno = 0;
+  const int nice_now = getpriority(PRIO_PROCESS, tid);
+  if (errno == 0 && nice_now < 19) (void)setpriority(PRIO_PROCESS, tid, nice_now + 1);
+#endif
+}
+
 void PortStepWorker::Execute() {
+  if (take_over_) take_over_();
   OnStart();
   port_.Purge();
   while (!Terminated()) {

@@ -10,6 +10,8 @@
 //  - Terminate() from any thread wakes the port wait and any pause at once.
 //  - With the port closed or hung up, Wait returns at once; the worker then
 //    pauses for `pace` before the next step instead of spinning.
+//  - The take-over (SetTakeOver) runs first, on this thread, before anything
+//    touches the port: the window waits there until the link has parked.
 #pragma once
 
 #include <chrono>
@@ -32,6 +34,11 @@ class PortStepWorker : public Worker {
   // Refresh steps run so far (for tests and diagnostics).
   unsigned Steps() const { return steps_.load(); }
 
+  // Runs first on the worker thread, before the worker touches the port, so
+  // the port's other user (the link) can be waited for there. Set it before
+  // Start().
+  void SetTakeOver(std::function<void()> take_over) { take_over_ = std::move(take_over); }
+
  protected:
   void Execute() override;
   void OnTerminateRequested() override;
@@ -45,18 +52,28 @@ class PortStepWorker : public Worker {
   serial::SerialDevice& port_;
   std::chrono::milliseconds pace_;
   std::function<void()> step_;
+  std::function<void()> take_over_;
   std::mutex pause_mutex_;
   std::condition_variable pause_cv_;
   std::atomic<unsigned> steps_{0};
 };
 
-// TZobr_kom: a step at every port event, at least every 500 ms.
+// Lowers the calling thread's scheduling priority one step below where it is
+// (on Linux its nice value goes up by one); does nothing where the platform
+// offers no per-thread priority.
+void LowerCurrentThreadPriority();
+
+// TZobr_kom: a step at every port event, at least every 500 ms; the thread
+// runs below normal priority.
 class CommWorker final : public PortStepWorker {
  public:
   static constexpr std::chrono::milliseconds kPace{500};
   CommWorker(UiInvoker& ui, serial::SerialDevice& port, std::function<void()> step)
       : PortStepWorker(ui, port, kPace, std::move(step)) {}
   ~CommWorker() override;
+
+ protected:
+  void OnStart() override { LowerCurrentThreadPriority(); }
 };
 
 // TZobr_jas: a step at every port event, at least every 50 ms. Marks

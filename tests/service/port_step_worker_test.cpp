@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include "service/fake_serial.h"
 #include "service/lighting_refresh.h"
@@ -87,6 +93,57 @@ TEST(CommWorker, SuspendedWorkerRunsNoStepsUntilResumed) {
   w.Join();
   EXPECT_GE(steps.load(), 2);
 }
+
+TEST(PortStepWorker, TakeOverRunsBeforeThePortIsTouched) {
+  struct Case {
+    const char* legend;
+    bool lighting;
+  } const cases[] = {{"communication worker", false}, {"lighting worker", true}};
+  for (const auto& c : cases) {
+    FakeSerial port;
+    SharedStatus status;
+    InlineInvoker ui;
+    int purges_at_take_over = -1;
+    int active_at_take_over = -1;
+    std::unique_ptr<PortStepWorker> w;
+    if (c.lighting) {
+      w = std::make_unique<LightingWorker>(
+          ui, port, status, [] {}, [] {});
+    } else {
+      w = std::make_unique<CommWorker>(ui, port, [] {});
+    }
+    w->SetTakeOver([&] {
+      purges_at_take_over = port.purge_calls;
+      active_at_take_over = status.flags.LightingDisplayActive.load();
+    });
+    w->Start();
+    WaitForSteps(*w, 1);
+    w->Terminate();
+    w->Join();
+    EXPECT_EQ(purges_at_take_over, 0) << c.legend;
+    EXPECT_EQ(active_at_take_over, 0) << c.legend;
+  }
+}
+
+#if defined(__linux__)
+TEST(CommWorker, RunsBelowThePriorityOfItsStarter) {
+  FakeSerial port;
+  InlineInvoker ui;  // the step runs on the worker's own thread
+  std::atomic<int> worker_nice{-100};
+  const int starter_nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  CommWorker w(ui, port,
+               [&] { worker_nice.store(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()))); });
+  w.Start();
+  WaitForSteps(w, 1);
+  w.Terminate();
+  w.Join();
+  if (starter_nice < 19) {
+    EXPECT_GT(worker_nice.load(), starter_nice);
+  } else {
+    EXPECT_EQ(worker_nice.load(), starter_nice);  // already as low as it goes
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace m32::service
