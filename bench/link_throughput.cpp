@@ -104,7 +104,7 @@ double Arg(int argc, char** argv, const std::string& name, double fallback) {
 
 int main(int argc, char** argv) {
   const double seconds = Arg(argc, argv, "--seconds", 10);
-  const double hangup_seconds = Arg(argc, argv, "--hangup-seconds", 5);
+  const double hangup_seconds = Arg(argc, argv, "--hangup-seconds", 10);
   const std::vector<Case> cases{{9600, 12, 0.95, 0.02}, {115200, 1, 0.85, -1}};
 
   std::printf("link throughput: tool %s\n", M32_EXE);
