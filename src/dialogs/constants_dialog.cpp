@@ -160,8 +160,17 @@ void TWkonst::ScrollBox1MouseWheel(int delta) {
 }
 
 void TWkonst::FieldEntered(QWidget* field) {
-  // A row reached from the keyboard outside the view is scrolled into it.
-  ScrollBox1->ensureWidgetVisible(field, 0, 0);
+  // A row reached from the keyboard outside the view is scrolled into it,
+  // the whole field (ensureWidgetVisible would settle for its text cursor).
+  QScrollBar* bar = ScrollBox1->verticalScrollBar();
+  const int top = field->mapTo(ScrollBox1->widget(), QPoint(0, 0)).y();
+  const int bottom = top + field->height();
+  const int view = ScrollBox1->viewport()->height();
+  if (top < bar->value()) {
+    bar->setValue(top);
+  } else if (bottom > bar->value() + view) {
+    bar->setValue(bottom - view);
+  }
 }
 
 void TWkonst::wheelEvent(QWheelEvent* event) {

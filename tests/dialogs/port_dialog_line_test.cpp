@@ -1,0 +1,108 @@
+// The port dialog with the real serial line: O. K. re-opens the port, and
+// the far end of a pseudo-terminal sees the new rate.
+//
+// This file reads the kernel's line state itself, so it includes the
+// kernel's terminal header and never the C library's.
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QThread>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "config/temp_dir.h"
+#include "dialogs/dialog_test_support.h"
+#include "dialogs/port_dialog.h"
+#include "link/port_connection.h"
+#include "serial/pty_pair.h"
+#include "serial/serial_device.h"
+
+using namespace m32::dialogs::testing;
+
+namespace {
+
+// Hands the link's steps to this (the UI) thread and waits for them.
+class BlockingInvoker final : public m32::UiInvoker {
+ public:
+  explicit BlockingInvoker(QObject* ui_object) : target_(ui_object) {}
+  void RunOnUi(const std::function<void()>& step) override {
+    if (QThread::currentThread() == target_->thread()) {
+      step();
+      return;
+    }
+    QMetaObject::invokeMethod(
+        target_, [&step] { step(); }, Qt::BlockingQueuedConnection);
+  }
+
+ private:
+  QObject* target_;
+};
+
+// The output rate the line runs at, read from the far end.
+unsigned LineRate(int master) {
+  termios2 t{};
+  if (::ioctl(master, TCGETS2, &t) != 0) return 0;
+  return t.c_ospeed;
+}
+
+}  // namespace
+
+class PortDialogLineTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void OkReopensThePortAtTheNewRate() {
+    m32::testing::PtyPair pty;
+    QVERIFY(pty.ok());
+    m32::config::testing::TempDir folder;
+    std::filesystem::create_symlink(pty.slave_path(), folder.path() / "COM1");
+
+    m32::config::Settings settings;
+    m32::config::ApplyDefaults(settings.record);  // COM1, divisor 12
+    m32::config::TextTable texts;
+    m32::SharedStatus status;
+    QObject ui_object;
+    BlockingInvoker invoker(&ui_object);
+    std::unique_ptr<m32::serial::SerialDevice> device = m32::serial::MakePlatformSerialDevice();
+    int errors = 0;
+    m32::link::PortConnection port({*device, invoker, status, settings.record, texts,
+                                    folder.path().string() + "/",
+                                    [&errors](const std::string&, const std::string&) { ++errors; },
+                                    [] { QCoreApplication::processEvents(); }});
+    port.OpenPort();
+    QVERIFY(port.IsOpen());
+    QCOMPARE(LineRate(pty.master()), 9600u);
+
+    QWidget main_window;
+    int reopens = 0;
+    m32::TWkomunikace dialog(settings, texts, &main_window, [&] {
+      ++reopens;
+      port.ClosePort();
+      port.OpenPort();
+    });
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    Enter(dialog.findChild<QLineEdit*>(QStringLiteral("Ed_BR")));
+    Retype(QStringLiteral("7"));
+    Enter(dialog.OkButton());
+    Press(Qt::Key_Return);
+    QVERIFY(!dialog.isVisible());
+
+    QCOMPARE(reopens, 1);
+    QCOMPARE(errors, 0);
+    QVERIFY(port.IsOpen());
+    QVERIFY(port.Link() != nullptr);  // the link runs again
+    QCOMPARE(settings.record.BaudDivisor, 7u);
+    QCOMPARE(LineRate(pty.master()), 16457u);
+    port.ClosePort();
+  }
+};
+
+QTEST_MAIN(PortDialogLineTest)
+#include "port_dialog_line_test.moc"
