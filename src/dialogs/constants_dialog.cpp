@@ -67,6 +67,7 @@ TWkonst::TWkonst(config::Settings& settings, const config::TextTable& texts, Sha
   ScrollBox1 = new QScrollArea(this);
   ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
   ScrollBox1->setFrameShape(QFrame::NoFrame);
+  ScrollBox1->setFocusPolicy(Qt::NoFocus);  // only its fields are in the tab order
   ScrollBox1->setGeometry(0, 0, kClientWidth, kScrollBoxHeight);
   ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

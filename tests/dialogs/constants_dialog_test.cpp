@@ -176,6 +176,9 @@ class ConstantsDialogTest : public QObject {
     QCOMPARE(Focused(), f.Edit(20));
     Press(Qt::Key_Return);
     QCOMPARE(Focused(), f.dialog->OkButton());  // Edit20 is followed by O. K.
+    Enter(f.Edit(20));
+    Press(Qt::Key_Tab);
+    QCOMPARE(Focused(), f.dialog->OkButton());  // and so it is for the Tab key
 
     Enter(f.Edit(3));
     Press(Qt::Key_End);

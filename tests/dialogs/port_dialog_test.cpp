@@ -117,6 +117,7 @@ class PortDialogTest : public QObject {
     const char* order[] = {"Ed_BR", "Ed_Bd", "Ed_rychl", "Ed_dta", "Ed_stp", "Ed_par", "Tl_OK"};
     for (const char* name : order) {
       Press(Qt::Key_Return);
+      QVERIFY(Focused() != nullptr);
       QCOMPARE(Focused()->objectName(), QString::fromLatin1(name));
     }
     Press(Qt::Key_Tab);
