@@ -12,8 +12,12 @@
 
 #include "app/close_sequence.h"
 #include "config/language_dialog.h"
+#include "dialogs/constants_dialog.h"
+#include "dialogs/port_dialog.h"
 #include "info/about_window.h"
 #include "info/help_window.h"
+#include "service/comm_test_window.h"
+#include "service/lighting_window.h"
 
 namespace m32 {
 namespace {
@@ -130,21 +134,24 @@ void TWmenu::FormCreate() {
 }
 
 void TWmenu::CreateChildWindows() {
-  auto shell = [this](const char* name) {
-    auto* d = new QDialog(this);
-    d->setObjectName(name);
-    return d;
-  };
+  MakePort();
+  link::PortConnection& port = *ctx_.port;
   windows_.jazyk = new TWjazyk(
       ctx_.settings, ctx_.module, ctx_.texts, this, [this] { RecaptionMenu(); }, this);
-  windows_.konst = shell("TWkonst");
-  windows_.komunikace = shell("TWkomunikace");
-  windows_.tstkom = shell("TWtstkom");
+  windows_.konst = new TWkonst(ctx_.settings, ctx_.texts, ctx_.status, this, this);
+  windows_.komunikace = new TWkomunikace(
+      ctx_.settings, ctx_.texts, this,
+      [&port] {
+        port.ClosePort();
+        port.OpenPort();
+      },
+      this);
+  windows_.tstkom = new TWtstkom(ctx_.status, ctx_.texts, port, this);
   auto* help = new TWhelp(ctx_.settings, ctx_.module, ctx_.texts, this);
   windows_.help = help;
   windows_.help_failed = [help] { return help->failed(); };
   windows_.oprog = new TWoprog(ctx_.texts, this);
-  windows_.jas = shell("TWjas");
+  windows_.jas = new TWjas(ctx_.settings, ctx_.module, ctx_.texts, ctx_.status, port, this);
 }
 
 void TWmenu::MakePort() {
@@ -288,6 +295,13 @@ void TWmenu::Timer1Timer() {
 void TWmenu::CloseSequence() {
   if (closing_) return;
   closing_ = true;
+  // A test window that still owns the port ends its worker and hands the port
+  // back to the link before the port is closed.
+  for (QDialog* d : {windows_.tstkom, windows_.jas, windows_.komunikace, windows_.konst,
+                     windows_.jazyk, windows_.oprog}) {
+    if (d != nullptr && d->isVisible()) d->reject();
+  }
+  if (windows_.help != nullptr) windows_.help->close();
   CloseSteps steps;
   steps.request_display_stop = [this] { StopDisplay(); };
   steps.resume_display = [this] {
