@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   WriteSettings(dir.path / "merkat32.CFG", LineFile{12, 0, 8, 'E', 1, 0});
   Sim sim(dir.path, {"--format", "8E1", "--baud", "9600"});
   if (!sim.Ready()) {
-    std::fprintf(stderr, "io_latency: controller-sim did not start\n");
+    (void)std::fprintf(stderr, "io_latency: controller-sim did not start\n");
     return 2;
   }
   SimLog log(sim.LogPath());
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
       },
       15s);
   if (!live) {
-    std::fprintf(stderr, "io_latency: no exchange within 15 s\n");
+    (void)std::fprintf(stderr, "io_latency: no exchange within 15 s\n");
     return 2;
   }
   PumpFor(1s);
@@ -213,8 +213,8 @@ int main(int argc, char** argv) {
     refill();
     pending.clear();
     char command[64];
-    std::snprintf(command, sizeof command, "inputs %02X %02X %02X %02X", inputs[0], inputs[1],
-                  inputs[2], inputs[3]);
+    (void)std::snprintf(command, sizeof command, "inputs %02X %02X %02X %02X", inputs[0], inputs[1],
+                        inputs[2], inputs[3]);
     const int64_t sent = MonotonicUs();
     sim.Send(command);
     const auto want = LinkFrameWith(inputs);

@@ -158,7 +158,7 @@ void ProcessPanelTest::inputFramesCheckTheInputBoxesAndPaintThemYellow() {
   };
   for (const auto& in : steps) {
     char cmd[64];
-    std::snprintf(cmd, sizeof cmd, "inputs %02X %02X %02X %02X", in[0], in[1], in[2], in[3]);
+    (void)std::snprintf(cmd, sizeof cmd, "inputs %02X %02X %02X %02X", in[0], in[1], in[2], in[3]);
     QVERIFY(p.sim->Send(cmd));
     QTRY_VERIFY_WITH_TIMEOUT(p.Shows(in), 10000);
   }

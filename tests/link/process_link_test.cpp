@@ -20,7 +20,11 @@ namespace {
 
 using namespace m32::process;
 
-const std::vector<uint8_t> kAllOff{0xA2, 0x6B, 0x00, 0x00, 0x00, 0x00, 0xF5, 0xFE};
+// The frame with every output off, as the tool sends it.
+const std::vector<uint8_t>& AllOff() {
+  static const std::vector<uint8_t> frame{0xA2, 0x6B, 0x00, 0x00, 0x00, 0x00, 0xF5, 0xFE};
+  return frame;
+}
 
 struct LiveLine {
   ScratchFolder dir;
@@ -52,9 +56,9 @@ struct LiveLine {
 TEST(ProcessLink, ExchangesAllOffFramesAndEndsOnSigtermWithZero) {
   LiveLine line;
   line.Start({});
-  ASSERT_TRUE(line.WaitCount("IN", 20, 15s, &kAllOff))
+  ASSERT_TRUE(line.WaitCount("IN", 20, 15s, &AllOff()))
       << "the sim saw " << line.Count("IN") << " frames";
-  EXPECT_EQ(line.Count("IN"), line.Count("IN", &kAllOff)) << "an output was switched on";
+  EXPECT_EQ(line.Count("IN"), line.Count("IN", &AllOff())) << "an output was switched on";
   EXPECT_GT(line.Count("OUT"), 0) << "the sim never answered";
   EXPECT_EQ(line.Count("BAD"), 0);
   EXPECT_EQ(line.Count("SKIP"), 0) << "bytes between frames";
@@ -132,7 +136,9 @@ TEST(ProcessLink, StoredLineIsOnThePortWhileOpenAndThePreviousOneIsBackAfterSigt
   ASSERT_TRUE(pty.Get(before));
   ASSERT_EQ(before.c_ospeed, 4800U);
 
-  fs::create_symlink(::ptsname(pty.master), dir.path / "COM1");
+  char slave[128] = {};
+  ASSERT_EQ(::ptsname_r(pty.master, slave, sizeof slave), 0);
+  fs::create_symlink(slave, dir.path / "COM1");
   // Divisor 7 (16457 Bd), 8 data bits, mark parity, two stop bits.
   ASSERT_TRUE(WriteSettings(dir.path / "merkat32.CFG", LineFile{7, 0, 8, 'M', 2, 0}));
   Child tool;
@@ -172,7 +178,7 @@ TEST(ProcessLink, StoredLineIsOnThePortWhileOpenAndThePreviousOneIsBackAfterSigt
 
 // PATH lookup; empty when the program is not installed.
 std::string Which(const std::string& name) {
-  const char* path = std::getenv("PATH");
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): read before any thread
   std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
   std::size_t start = 0;
   while (start <= dirs.size()) {
