@@ -25,8 +25,8 @@ namespace m32::fuzz {
 // A broken invariant: print what broke and stop, so that libFuzzer keeps the
 // input as a crash.
 [[noreturn]] inline void Fail(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::fflush(stderr);
+  (void)std::fprintf(stderr, "invariant broken: %s\n", what);
+  (void)std::fflush(stderr);
   __builtin_trap();
 }
 
