@@ -1,5 +1,7 @@
 #include "link/link_thread.h"
 
+#include <algorithm>
+
 namespace m32::link {
 
 TLink::TLink(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status)
@@ -59,9 +61,29 @@ bool TLink::PausePoint() {
   return true;
 }
 
-void TLink::Rest(std::chrono::milliseconds d) {
+void TLink::Rest(std::chrono::microseconds d) {
   std::unique_lock<std::mutex> lock(mutex_);
   cv_.wait_for(lock, d, [this] { return pause_requested_.load() || Terminated(); });
+}
+
+std::optional<std::chrono::microseconds> TLink::IdleFor() {
+  // Read between steps, on the link thread, which is the port's only user
+  // then; the protocol state was last changed by a step that has finished.
+  serial::QueueCounts c;
+  if (!port_.Counts(c)) return std::nullopt;  // let the step see the failure
+  if (c.tx == 0) return std::nullopt;         // a frame is due
+  uint32_t missing = 0;                       // bytes still to come before a step would read
+  switch (protocol_.Phase()) {
+    case ReceivePhase::kAwaitBody:
+      if (c.rx >= 6) return std::nullopt;
+      missing = 6 - c.rx;
+      break;
+    default:
+      if (c.rx != 0) return std::nullopt;
+      missing = static_cast<uint32_t>(kFrameSize);
+      break;
+  }
+  return char_time_ * std::min(missing, c.tx);
 }
 
 void TLink::Execute() {
@@ -70,6 +92,8 @@ void TLink::Execute() {
   protocol_.Start(status_);
 
   std::chrono::milliseconds wait_for = kStepInterval;
+  auto last_step = std::chrono::steady_clock::now();
+  int quick_noops = 0;
   while (true) {
     // Safe point: between two steps, with no port wait outstanding.
     if (!PausePoint()) break;
@@ -90,15 +114,35 @@ void TLink::Execute() {
     wait_for = kStepInterval;
     if (PauseRequested()) continue;
 
-    StepOutcome outcome;
-    Synchronize([this, &outcome] { outcome = protocol_.Step(port_, status_); });
-
+    // A wake-up for a byte of a frame still coming in, while our own frame
+    // is still going out, changes nothing: don't trouble the UI thread, and
+    // sleep until the frame is in or ours is out rather than wake per byte.
     const bool woken_by_port =
         (events & (serial::kRxChar | serial::kTxEmpty | serial::kLineError)) != 0;
-    if (woken_by_port && outcome.bytes_read == 0 && !outcome.frame_written) {
-      Rest(kIdleRest);
-      wait_for = kStepInterval - kIdleRest;
+    const auto idle = woken_by_port ? IdleFor() : std::nullopt;
+    if (idle) {
+      const auto waited = std::chrono::steady_clock::now() - wait_start;
+      quick_noops = waited < std::chrono::milliseconds(1) ? quick_noops + 1 : 0;
+      std::chrono::microseconds rest = *idle;
+      if (quick_noops >= kQuickNoops) {
+        quick_noops = 0;
+        rest = std::max<std::chrono::microseconds>(rest, kIdleRest);
+      }
+      const auto since_step = std::chrono::duration_cast<std::chrono::microseconds>(
+          std::chrono::steady_clock::now() - last_step);
+      const std::chrono::microseconds left =
+          since_step < kStepInterval ? kStepInterval - since_step : std::chrono::microseconds(0);
+      if (rest > left) rest = left;
+      if (rest.count() > 0) Rest(rest);
+      const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - last_step);
+      wait_for = after < kStepInterval ? kStepInterval - after : std::chrono::milliseconds(0);
+      continue;
     }
+    quick_noops = 0;
+
+    Synchronize([this] { protocol_.Step(port_, status_); });
+    last_step = std::chrono::steady_clock::now();
   }
 
   status_.flags.LinkRunning.store(0);

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 #include "app/shared_status.h"
 #include "app/worker.h"
@@ -35,14 +36,21 @@ class TLink final : public Worker {
  public:
   // The longest time between two steps.
   static constexpr std::chrono::milliseconds kStepInterval{50};
-  // After a step that an event brought about but that could neither read nor
-  // write (a partial frame waiting for its rest, say), the link rests this
-  // long before its next wait, so a port that keeps reporting the same
-  // queued bytes cannot drive it round in a busy loop.
-  static constexpr std::chrono::milliseconds kIdleRest{5};
+  // A wake-up after which a step could neither read nor write (a partial
+  // frame waiting for its rest while the last frame is still being sent) is
+  // not handed to the UI thread. Should a port keep answering its wait at
+  // once with nothing to do, the link rests this long after kQuickNoops such
+  // wake-ups in a row, so it can never be driven round in a busy loop.
+  static constexpr std::chrono::milliseconds kIdleRest{2};
+  static constexpr int kQuickNoops = 16;
 
   TLink(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status);
   ~TLink() override;
+
+  // The time one character takes on the line; lets the link sleep through a
+  // frame still coming in or going out instead of waking for every byte.
+  // Zero (the default) wakes at every port event. Set before Start().
+  void SetCharTime(std::chrono::microseconds t) { char_time_ = t; }
 
   void RequestPause();
   // Blocks until the link has parked at a safe point. False when it has ended
@@ -65,11 +73,17 @@ class TLink final : public Worker {
   bool PausePoint();
   // Rests without touching the port until `d` passes, a pause is asked for or
   // the thread must end.
-  void Rest(std::chrono::milliseconds d);
+  void Rest(std::chrono::microseconds d);
   bool PauseRequested() const { return pause_requested_.load(); }
+  // When a step now could neither read nor write (no byte it would take is
+  // waiting and the last frame is still being sent), how long until it
+  // could: the rest of the frame coming in or the end of the one going out.
+  // Empty when a step has something to do now.
+  std::optional<std::chrono::microseconds> IdleFor();
 
   serial::SerialDevice& port_;
   SharedStatus& status_;
+  std::chrono::microseconds char_time_{0};
   LinkProtocol protocol_;
 
   std::mutex mutex_;

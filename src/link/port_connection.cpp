@@ -1,5 +1,7 @@
 #include "link/port_connection.h"
 
+#include "serial/tx_model.h"
+
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -86,11 +88,17 @@ void PortConnection::OpenPort() {
     return;
   }
   open_ = true;
-  if (!deps_.device.Configure(LineSettingsFrom(deps_.settings))) {
+  const serial::LineSettings line = LineSettingsFrom(deps_.settings);
+  if (!deps_.device.Configure(line)) {
     ShowPortError("CHYBA 02", kTextCannotSet, com_number);
   }
   deps_.device.Purge();
   link_ = std::make_unique<TLink>(deps_.device, deps_.ui, deps_.status);
+  if (line.baud != 0) {
+    // One character on the line, rounded up: start, data, parity, stop bits.
+    const uint64_t bits = serial::BitsPerChar(line);
+    link_->SetCharTime(std::chrono::microseconds((bits * 1000000U + line.baud - 1) / line.baud));
+  }
   link_->Start();
 }
 

@@ -74,6 +74,35 @@ TEST_F(LinkThreadTest, StepsRunOnTheUiThreadAndKeepTheExchangeGoing) {
   EXPECT_EQ(port.Calls().purge, 2) << "purged again on the way out";
 }
 
+TEST_F(LinkThreadTest, WakeUpsThatCouldChangeNothingStayOffTheUiThread) {
+  link.Start();
+  ASSERT_TRUE(PumpUntil(ui, [this] { return !port.Writes().empty(); }));
+  port.SetTxCount(8);  // our frame is still going out: nothing to write
+  port.Feed({0xA2, 0x6B, 0x05});
+  ASSERT_TRUE(PumpUntil(ui, [this] { return port.RxLeft() == 1; })) << "sync and k taken";
+
+  // Bytes of the frame's body trickle in, fewer than the six it needs.
+  int steps = 0;
+  for (uint8_t b : {uint8_t{0x00}, uint8_t{0x34}, uint8_t{0x12}}) {
+    port.Feed({b});
+    const auto end = std::chrono::steady_clock::now() + 15ms;  // within one 50 ms step
+    while (std::chrono::steady_clock::now() < end) steps += ui.RunOne(2ms) ? 1 : 0;
+  }
+  // Three wake-ups; at most the one step the 50 ms interval brings may run.
+  EXPECT_LE(steps, 1) << "a step could neither read nor write: not handed to the UI thread";
+
+  // The rest of the frame arrives: the next step takes it whole.
+  port.Feed({0xAA, 0xFE});
+  ASSERT_TRUE(PumpUntil(ui, [this] { return status.flags.InputsReceived.load() != 0; }));
+  EXPECT_EQ(status.InputBytes.Get(), (std::array<uint8_t, 4>{0x05, 0x00, 0x34, 0x12}));
+
+  // Once the frame has gone out, the exchange goes on.
+  const std::size_t written = port.Writes().size();
+  port.SetTxCount(0);
+  port.Feed({0x00});  // any event; the step then finds the queue empty
+  ASSERT_TRUE(PumpUntil(ui, [&] { return port.Writes().size() > written; }));
+}
+
 TEST_F(LinkThreadTest, PausesBetweenStepsAndLeavesThePortAlone) {
   link.Start();
   ASSERT_TRUE(PumpUntil(ui, [this] { return ui.Runs() >= 2; }));
