@@ -4,21 +4,21 @@
 // executable running for two seconds.
 //
 //   startup_bench [PATH_TO_MERKAT32]
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <signal.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
-#include <time.h>
-#include <unistd.h>
 #include <vector>
 
 #include "app/main_window.h"
@@ -84,8 +84,9 @@ int main(int argc, char** argv) {
   }
   std::sort(ms.begin(), ms.end());
   if (ms.empty()) return 1;
-  std::printf("start-up to the end of FormCreate: median %.1f ms, min %.1f, max %.1f (%zu starts)\n",
-              ms[ms.size() / 2], ms.front(), ms.back(), ms.size());
+  std::printf(
+      "start-up to the end of FormCreate: median %.1f ms, min %.1f, max %.1f (%zu starts)\n",
+      ms[ms.size() / 2], ms.front(), ms.back(), ms.size());
 
   if (argc >= 2) {
     QTemporaryDir dir;
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
     ::wait4(pid, &status, 0, &ru);
     ::close(master);
     std::printf("peak memory of the running tool: %.1f MB (exit status %d)\n",
-                static_cast<double>(ru.ru_maxrss) / 1024.0, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+                static_cast<double>(ru.ru_maxrss) / 1024.0,
+                WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   }
   return 0;
 }
