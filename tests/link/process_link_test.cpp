@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,12 +214,16 @@ TEST(ProcessLink, SecondInstanceOnTheSamePortShowsChyba01) {
   std::string display;
   ASSERT_TRUE(WaitFor(
       [&] {
-        const std::string t = ReadText(x_out);
-        const auto nl = t.find('\n');
-        if (nl == std::string::npos || nl == 0 || !std::isdigit(static_cast<unsigned char>(t[0])))
-          return false;
-        display = ":" + t.substr(0, nl);
-        return true;
+        // Xvfb writes the display number on a line of its own; warnings
+        // about displays already taken may come before it.
+        std::istringstream lines(ReadText(x_out));
+        for (std::string l; std::getline(lines, l);) {
+          if (!l.empty() && l.find_first_not_of("0123456789") == std::string::npos) {
+            display = ":" + l;
+            return true;
+          }
+        }
+        return false;
       },
       15s, 50ms))
       << "Xvfb gave no display: " << ReadText(x_out);
