@@ -30,11 +30,15 @@ class Line:
         self.c = soak.LineChecker(self.history)
         self.t = 0.0
 
-    def frames(self, until, mask, step=0.010):
+    def frames(self, until, mask, step=0.010, answers=True):
+        """Frames from the tool every `step`, each answered 5 ms later unless told otherwise."""
         while self.t < until - 1e-9:
             self.t = round(self.t + step, 6)
             text = frame(mask)
             self.c.on_log_line(self.t, "IN", text, f"{int(self.t * 1e6)} IN {text}")
+            if answers:
+                t = round(self.t + 0.005, 6)
+                self.c.on_log_line(t, "OUT", frame(0), f"{int(t * 1e6)} OUT {frame(0)}")
 
     def failures(self):
         return self.c.failures
@@ -91,6 +95,17 @@ class LineCheckerTest(unittest.TestCase):
                 ln.frames(0.8, 0)
                 self.assertEqual(bool(ln.failures()), fails, ln.failures())
                 self.assertAlmostEqual(ln.c.max_gap_any, 0.150, places=6)
+
+    def test_a_gap_while_the_simulator_was_not_running_is_not_the_tools(self):
+        # The frame before the gap got no answer within it: the simulator slept too.
+        ln = Line()
+        ln.frames(0.59, 0)
+        ln.frames(0.6, 0, answers=False)
+        ln.frames(0.75, 0, step=0.150)
+        ln.frames(0.8, 0)
+        self.assertEqual(ln.failures(), [])
+        self.assertEqual(len(ln.c.sim_stalls), 1)
+        self.assertAlmostEqual(ln.c.sim_stalls[0][1], 0.150, places=6)
 
     def test_a_switch_must_reach_the_line(self):
         ln = Line()
