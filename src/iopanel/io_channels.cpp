@@ -33,11 +33,12 @@ int VisibleChannels(int16_t ad_mode) {
 std::string FormatAdValue(int16_t ad_mode, const std::array<uint8_t, 4>& input_bytes) {
   char buf[16] = {};
   if (ad_mode == 1) {
-    std::snprintf(buf, sizeof buf, "   %3hu", static_cast<unsigned short>(input_bytes[3]));
+    // Both forms fit the buffer (at most 7 characters), so nothing is cut.
+    (void)std::snprintf(buf, sizeof buf, "   %3hu", static_cast<unsigned short>(input_bytes[3]));
   } else if (ad_mode == 2) {
     const auto v =
         static_cast<int16_t>(static_cast<uint16_t>(input_bytes[2] | (input_bytes[3] << 8)));
-    std::snprintf(buf, sizeof buf, " %+6d", static_cast<int>(v));
+    (void)std::snprintf(buf, sizeof buf, " %+6d", static_cast<int>(v));
   }
   return buf;
 }

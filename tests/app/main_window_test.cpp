@@ -26,8 +26,10 @@ class LineEnd {
  public:
   explicit LineEnd(const QString& folder) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
-      QFile::link(QString::fromLocal8Bit(::ptsname(master_)), folder + "/COM1");
+    char slave[128] = {};
+    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
+        ::ptsname_r(master_, slave, sizeof slave) == 0) {
+      QFile::link(QString::fromLocal8Bit(slave), folder + "/COM1");
     }
   }
   ~LineEnd() {

@@ -12,8 +12,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -29,8 +32,10 @@ struct TempDir {
     char tmpl[] = "/tmp/m32procXXXXXX";
     path = ::mkdtemp(tmpl);
     master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) {
-      fs::create_symlink(::ptsname(master), path / "COM1");
+    char slave[128] = {};
+    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
+        ::ptsname_r(master, slave, sizeof slave) == 0) {
+      fs::create_symlink(slave, path / "COM1");
     }
   }
   ~TempDir() {
@@ -44,11 +49,25 @@ std::vector<uint8_t> Read(const fs::path& p) {
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+// Started headless: the child's environment is this one with
+// QT_QPA_PLATFORM=offscreen, built before the fork, since between fork and exec
+// only async-signal-safe calls are sound.
 pid_t Start(const fs::path& exe) {
+  const std::string platform = "QT_QPA_PLATFORM=";
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string_view(*e).substr(0, platform.size()) != platform) env.emplace_back(*e);
+  }
+  env.push_back(platform + "offscreen");
+  std::vector<char*> envp;
+  envp.reserve(env.size() + 1);
+  for (std::string& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::string path = exe.string();
+  char* const args[] = {path.data(), nullptr};
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    ::execve(path.c_str(), args, envp.data());
     ::_exit(127);
   }
   return pid;

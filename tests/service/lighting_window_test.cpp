@@ -16,7 +16,6 @@
 
 using m32::TWjas;
 using m32::service::testing::PumpWhile;
-using m32::service::testing::Spin;
 using m32::service::testing::WindowRig;
 
 namespace {
