@@ -527,6 +527,7 @@ class Soak:
         self.close_frames = ""
         self.warnings = []
         self.finishing = False
+        self.scenarios = collections.Counter()  # the random actions chosen, by name
 
     # --- set-up
 
@@ -986,6 +987,7 @@ class Soak:
         try:
             while now() < deadline:
                 name = self.rng.choices(names, weights)[0]
+                self.scenarios[name] += 1
                 getattr(self, name)()
                 self.pump(self.rng.uniform(0.25, 1.2))
                 if now() >= next_report:
@@ -1124,6 +1126,8 @@ class Soak:
         print("== merkat32 soak summary")
         print(f"run:        {self.history.rel(now()) / 60:.1f} min, seed {self.args.seed}, "
               f"A/D mode {getattr(self, 'ad_mode', '?')}, folder {self.work}")
+        print("scenarios:  " + ", ".join(f"{k} {v}" for k, v in
+                                         sorted(self.scenarios.items())))
         print("actions:    " + ", ".join(f"{k} {v}" for k, v in
                                          sorted(self.history.counts.items())))
         print(f"line:       {self.line.frames} LinkFrames from the tool, "
