@@ -103,11 +103,15 @@ class Child {
   bool Start(const std::vector<std::string>& argv, const fs::path& output,
              const std::vector<std::string>& extra_env = {}) {
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    std::size_t inherited = 0;
+    while (environ[inherited] != nullptr) ++inherited;
     std::vector<char*> env;
+    env.reserve(extra_env.size() + inherited + 1);
     for (const auto& e : extra_env) env.push_back(const_cast<char*>(e.c_str()));
-    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+    for (std::size_t i = 0; i < inherited; ++i) env.push_back(environ[i]);
     env.push_back(nullptr);
     const std::string out = output.string();
     const pid_t parent = ::getpid();
