@@ -346,9 +346,15 @@ unsigned PosixSerialDevice::Wait(milliseconds timeout) {
   if (fd_ < 0) return kNotOpen | SleepUntil(deadline);
   unsigned woken = 0;
   int fruitless = 0;  // wake-ups by the device that brought nothing to report
+  // The wake-up counter and the hang-up state are looked at on the first
+  // pass and then only when epoll reports them, to keep each pass short.
+  bool check_wake = true;
+  bool check_hangup = true;
   for (;;) {
-    if (ConsumeWake()) woken = kWoken;
-    if (HungUp()) return kHangup | (woken != 0 ? woken : SleepUntil(deadline));
+    if (check_wake && ConsumeWake()) woken = kWoken;
+    if (check_hangup && HungUp()) return kHangup | (woken != 0 ? woken : SleepUntil(deadline));
+    check_wake = false;
+    check_hangup = false;
     const unsigned ev = woken | NewRx() | NewLineErrors() | TxDrained();
     if (ev != 0) return ev;
 
@@ -361,16 +367,24 @@ unsigned PosixSerialDevice::Wait(milliseconds timeout) {
     if (fruitless > kMaxFruitlessWakeups) {
       // The device keeps waking us for nothing: look at it in slices instead.
       woken = SleepUntil(steady_clock::now() + std::min<nanoseconds>(slice, kDriverQueuePoll));
+      check_hangup = true;
       continue;
     }
     epoll_event events[2];
     const int n = ::epoll_wait(epoll_fd_, events, 2, CeilMs(slice));
     if (n < 0 && errno != EINTR) {
       fruitless = kMaxFruitlessWakeups + 1;  // epoll failed: slices from now on
+      check_wake = true;
+      check_hangup = true;
       continue;
     }
     for (int i = 0; i < n; ++i) {
-      if (events[i].data.fd == fd_) ++fruitless;  // if it brought news, we return above
+      if (events[i].data.fd == wake_fd_) {
+        check_wake = true;
+      } else if (events[i].data.fd == fd_) {
+        ++fruitless;  // if it brought news, we return above
+        if ((events[i].events & (EPOLLHUP | EPOLLERR)) != 0) check_hangup = true;
+      }
     }
   }
 }
