@@ -16,6 +16,9 @@ QColor ButtonFace() {
 
 // The whole box takes the colour, caption included; the indicator stays white.
 void SetBackground(QWidget* w, const QColor& c) {
+  // Inputs are repainted at every tick that brings a frame; most keep their
+  // colour, and a new palette makes Qt restyle and repaint the box.
+  if (w->autoFillBackground() && w->palette().color(QPalette::Window) == c) return;
   QPalette p = w->palette();
   p.setColor(QPalette::Window, c);
   p.setColor(QPalette::Button, c);
