@@ -1,21 +1,71 @@
 #include "app/ui_invoker_qt.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
-#include <condition_variable>
-#include <mutex>
 
 namespace m32 {
 
+// Lives on the UI thread; a posted event to it means "look at the queue". It
+// never reads the event, which another thread allocated.
+class QtUiInvoker::Receiver final : public QObject {
+ public:
+  explicit Receiver(QtUiInvoker& owner, QObject* ui_object) : owner_(owner) {
+    moveToThread(ui_object->thread());
+  }
+
+ protected:
+  void customEvent(QEvent* /*wake*/) override { owner_.RunPending(); }
+
+ private:
+  QtUiInvoker& owner_;
+};
+
+QtUiInvoker::QtUiInvoker(QObject* ui_object)
+    : receiver_(std::make_unique<Receiver>(*this, ui_object)) {}
+
+QtUiInvoker::~QtUiInvoker() = default;
+
 void QtUiInvoker::RunOnUi(const std::function<void()>& step) {
-  if (QThread::currentThread() == target_->thread()) {
+  if (QThread::currentThread() == receiver_->thread()) {
     step();
     return;
   }
-  QMetaObject::invokeMethod(
-      target_, [&step] { step(); }, Qt::BlockingQueuedConnection);
+  Request request{&step};
+  {
+    const std::lock_guard lock(mutex_);
+    pending_.push_back(&request);
+  }
+  QCoreApplication::postEvent(receiver_.get(), new QEvent(QEvent::User));
+  std::unique_lock lock(mutex_);
+  done_.wait(lock, [&request] { return request.done; });
+}
+
+void QtUiInvoker::RunPending() {
+  for (;;) {
+    Request* request = nullptr;
+    {
+      const std::lock_guard lock(mutex_);
+      if (pending_.empty()) return;
+      request = pending_.front();
+      pending_.pop_front();
+    }
+    // The worker waits until the step is done, also when it throws.
+    struct MarkDone {
+      QtUiInvoker& invoker;
+      Request& request;
+      ~MarkDone() {
+        {
+          const std::lock_guard lock(invoker.mutex_);
+          request.done = true;
+        }
+        invoker.done_.notify_all();
+      }
+    } mark{*this, *request};
+    (*request->step)();
+  }
 }
 
 void PumpOnce() {

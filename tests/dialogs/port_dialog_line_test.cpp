@@ -8,14 +8,13 @@
 
 #include <QCoreApplication>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QPushButton>
-#include <QThread>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "app/ui_invoker_qt.h"
 #include "config/temp_dir.h"
 #include "dialogs/dialog_test_support.h"
 #include "dialogs/port_dialog.h"
@@ -26,23 +25,6 @@
 using namespace m32::dialogs::testing;
 
 namespace {
-
-// Hands the link's steps to this (the UI) thread and waits for them.
-class BlockingInvoker final : public m32::UiInvoker {
- public:
-  explicit BlockingInvoker(QObject* ui_object) : target_(ui_object) {}
-  void RunOnUi(const std::function<void()>& step) override {
-    if (QThread::currentThread() == target_->thread()) {
-      step();
-      return;
-    }
-    QMetaObject::invokeMethod(
-        target_, [&step] { step(); }, Qt::BlockingQueuedConnection);
-  }
-
- private:
-  QObject* target_;
-};
 
 // The output rate the line runs at, read from the far end.
 unsigned LineRate(int master) {
@@ -68,7 +50,7 @@ class PortDialogLineTest : public QObject {
     m32::config::TextTable texts;
     m32::SharedStatus status;
     QObject ui_object;
-    BlockingInvoker invoker(&ui_object);
+    m32::QtUiInvoker invoker(&ui_object);
     std::unique_ptr<m32::serial::SerialDevice> device = m32::serial::MakePlatformSerialDevice();
     int errors = 0;
     m32::link::PortConnection port({*device, invoker, status, settings.record, texts,
