@@ -4,11 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QProcess>
 #include <QSlider>
 #include <QTimer>
 #include <QtTest>
-#include <chrono>
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +19,7 @@
 #include "config/settings.h"
 #include "config/temp_dir.h"
 #include "config/text_table.h"
+#include "link/process_support.h"
 #include "link/port_connection.h"
 #include "serial/serial_device.h"
 #include "service/comm_test_window.h"
@@ -30,34 +31,27 @@ using m32::service::testing::Spin;
 
 namespace {
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+using m32::process::LogLine;
+using m32::process::MonotonicUs;
+using Bytes = std::vector<uint8_t>;
+
+bool StartsWith(const Bytes& bytes, const Bytes& prefix) {
+  return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
-struct LogLine {
-  int64_t us;
-  QString tag;
-  QString hex;
-};
+bool Holds(const Bytes& bytes, const Bytes& part) {
+  return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
+}
 
 // The tool next to a running controller-sim: the sim's COM1 lies in the
 // tool's folder, the main window's heartbeat ages the countdowns.
 class SimRig {
  public:
-  explicit SimRig(const QStringList& sim_options) {
+  explicit SimRig(std::vector<std::string> sim_options)
+      : sim(dir.path(), WithFormat(std::move(sim_options))), log(sim.LogPath()) {
     m32::config::ApplyDefaults(settings.record);  // COM1, 9600 Bd, 8E1
     module.Derive(dir.File("merkat32.exe"));
-    QStringList args = {"--dir", Dir(),   "--port",          "1", "--no-stdin", "--format",
-                        "8E1",   "--log", Dir() + "/sim.log"};
-    args << sim_options;
-    sim.setProgram(QString::fromUtf8(M32_CONTROLLER_SIM));
-    sim.setArguments(args);
-    sim.setProcessChannelMode(QProcess::MergedChannels);
-    sim.start();
-    started = sim.waitForStarted(5000) &&
-              PumpWhile([this] { return !QFile::exists(Dir() + "/COM1"); }, 10000);
+    started = sim.Ready();
     device = m32::serial::MakePlatformSerialDevice();
     m32::link::PortConnection::Deps deps{*device,
                                          invoker,
@@ -78,55 +72,45 @@ class SimRig {
   ~SimRig() {
     timer1.stop();
     port->ClosePort();
-    sim.terminate();
-    if (!sim.waitForFinished(5000)) sim.kill();
   }
   SimRig(const SimRig&) = delete;
   SimRig& operator=(const SimRig&) = delete;
 
   QString Dir() const { return QString::fromStdString(dir.path().string()); }
+  QString SimOutput() const {
+    QFile f(Dir() + "/sim.out");
+    return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+  }
 
   bool Open() {
     port->OpenPort();
     return port->IsOpen() && PumpWhile([this] { return !LinkFramesIn(0); }, 5000);
   }
 
-  std::vector<LogLine> Log() const {
-    std::vector<LogLine> lines;
-    QFile f(Dir() + "/sim.log");
-    if (!f.open(QIODevice::ReadOnly)) return lines;
-    for (const QByteArray& raw : f.readAll().split('\n')) {
-      const QString line = QString::fromLatin1(raw);
-      const int a = static_cast<int>(line.indexOf(' '));
-      const int b = static_cast<int>(line.indexOf(' ', a + 1));
-      if (a <= 0 || b <= a) continue;
-      lines.push_back({line.left(a).toLongLong(), line.mid(a + 1, b - a - 1), line.mid(b + 1)});
-    }
-    return lines;
-  }
   // Frames starting with `prefix` that the sim received in [from_us, to_us).
-  int FramesIn(const QString& prefix, int64_t from_us, int64_t to_us = INT64_MAX) const {
+  int FramesIn(const Bytes& prefix, int64_t from_us, int64_t to_us = INT64_MAX) const {
     int n = 0;
-    for (const LogLine& l : Log()) {
-      if (l.tag == "IN" && l.hex.startsWith(prefix) && l.us >= from_us && l.us < to_us) ++n;
+    for (const LogLine& l : log.All()) {
+      if (l.tag == "IN" && StartsWith(l.bytes, prefix) && l.us >= from_us && l.us < to_us) ++n;
     }
     return n;
   }
   // When the last such frame came, 0 when none came.
-  int64_t LastFrameIn(const QString& prefix, int64_t from_us) const {
+  int64_t LastFrameIn(const Bytes& prefix, int64_t from_us) const {
     int64_t last = 0;
-    for (const LogLine& l : Log()) {
-      if (l.tag == "IN" && l.hex.startsWith(prefix) && l.us >= from_us) last = l.us;
+    for (const LogLine& l : log.All()) {
+      if (l.tag == "IN" && StartsWith(l.bytes, prefix) && l.us >= from_us) last = l.us;
     }
     return last;
   }
   // LinkFrames reached the sim since `from_us`: answered in board mode,
   // echoed byte for byte (RAW) in loopback mode.
   bool LinkFramesIn(int64_t from_us) const {
-    for (const LogLine& l : Log()) {
+    const Bytes link_start{0xA2, 0x6B};
+    for (const LogLine& l : log.All()) {
       if (l.us < from_us) continue;
-      if ((l.tag == "IN" && l.hex.startsWith("A2 6B")) ||
-          (l.tag == "RAW" && l.hex.contains("A2 6B"))) {
+      if ((l.tag == "IN" && StartsWith(l.bytes, link_start)) ||
+          (l.tag == "RAW" && Holds(l.bytes, link_start))) {
         return true;
       }
     }
@@ -134,7 +118,8 @@ class SimRig {
   }
 
   m32::config::testing::TempDir dir;
-  QProcess sim;
+  m32::process::Sim sim;
+  m32::process::SimLog log;
   bool started = false;
   std::unique_ptr<m32::serial::SerialDevice> device;
   m32::SharedStatus status;
@@ -147,6 +132,12 @@ class SimRig {
   m32::Heartbeat heartbeat;
   QTimer timer1;
   QStringList errors;
+
+ private:
+  static std::vector<std::string> WithFormat(std::vector<std::string> options) {
+    options.insert(options.end(), {"--format", "8E1"});
+    return options;
+  }
 };
 
 QStringList Cells(const QString& line) {
@@ -167,7 +158,7 @@ class ServiceSimTest : public QObject {
 
 void ServiceSimTest::loopedBackSendFieldFillsTheReceiveLine() {
   SimRig rig({"--loopback"});
-  QVERIFY2(rig.started, qPrintable(QString::fromLatin1(rig.sim.readAll())));
+  QVERIFY2(rig.started, qPrintable(rig.SimOutput()));
   QVERIFY2(rig.Open(), qPrintable(rig.errors.join('\n')));
 
   m32::TWtstkom w(rig.status, rig.texts, *rig.port, &rig.main_window);
@@ -194,34 +185,34 @@ void ServiceSimTest::loopedBackSendFieldFillsTheReceiveLine() {
     QVERIFY2(cells[(marker + i) % 32] != cells[(marker + i + 1) % 32],
              qPrintable(w.ReceiveLine()->text()));
   }
-  const int64_t closed = NowUs();
+  const int64_t closed = MonotonicUs();
   w.close();
   QVERIFY(PumpWhile([&] { return !rig.LinkFramesIn(closed); }, 5000));
 }
 
 void ServiceSimTest::sliderChangeSendsFramesForAboutASecond() {
   SimRig rig({"--mode", "mirror"});
-  QVERIFY2(rig.started, qPrintable(QString::fromLatin1(rig.sim.readAll())));
+  QVERIFY2(rig.started, qPrintable(rig.SimOutput()));
   QVERIFY2(rig.Open(), qPrintable(rig.errors.join('\n')));
 
   m32::TWjas w(rig.settings, rig.module, rig.texts, rig.status, *rig.port, &rig.main_window);
-  const int64_t opened = NowUs();
+  const int64_t opened = MonotonicUs();
   w.show();
   // The activation's frames (about 2.5 s), then quiet.
-  QVERIFY(PumpWhile([&] { return rig.FramesIn("A2 68 00", opened) == 0; }, 5000));
+  QVERIFY(PumpWhile([&] { return rig.FramesIn({0xA2, 0x68, 0x00}, opened) == 0; }, 5000));
   QVERIFY(PumpWhile([&] { return rig.status.LightingSendCountdown.load() != 0; }, 10000));
   Spin(300);
 
-  const int64_t changed = NowUs();
+  const int64_t changed = MonotonicUs();
   w.Jas(0)->setValue(100);
   QCOMPARE(rig.settings.record.Brightness[0], 100);
   Spin(3000);
   const int64_t second = 1000000;
   // Frames with the new level (0x64) go out at once and keep going ...
-  QVERIFY(rig.FramesIn("A2 68 64", changed, changed + second / 2) > 0);
-  QVERIFY(rig.FramesIn("A2 68 64", changed + second / 2, changed + second) > 0);
+  QVERIFY(rig.FramesIn({0xA2, 0x68, 0x64}, changed, changed + second / 2) > 0);
+  QVERIFY(rig.FramesIn({0xA2, 0x68, 0x64}, changed + second / 2, changed + second) > 0);
   // ... and stop after about a second.
-  const int64_t last = rig.LastFrameIn("A2 68", changed);
+  const int64_t last = rig.LastFrameIn({0xA2, 0x68}, changed);
   QVERIFY2(
       last < changed + 3 * second / 2,
       qPrintable(QStringLiteral("last frame %1 ms after the change").arg((last - changed) / 1000)));
@@ -230,9 +221,9 @@ void ServiceSimTest::sliderChangeSendsFramesForAboutASecond() {
   // The board answered with valid BrightnessReplies.
   QCOMPARE(rig.status.flags.InputsReceived.load(), 1);
   // No LinkFrame went out while the window had the port.
-  QCOMPARE(rig.FramesIn("A2 6B", opened + second / 2), 0);
+  QCOMPARE(rig.FramesIn({0xA2, 0x6B}, opened + second / 2), 0);
 
-  const int64_t closed = NowUs();
+  const int64_t closed = MonotonicUs();
   w.close();
   QVERIFY(PumpWhile([&] { return !rig.LinkFramesIn(closed); }, 5000));
   QFile cfg(rig.Dir() + "/merkat32.CFG");
