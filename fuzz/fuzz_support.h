@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -100,16 +99,24 @@ inline bool ValidUtf8(std::string_view s) {
 // read since, which is what keeps a real read from blocking.
 class MemoryLine final : public serial::SerialDevice {
  public:
-  void Arrive(std::span<const uint8_t> bytes) { rx_.insert(rx_.end(), bytes.begin(), bytes.end()); }
+  void Arrive(std::span<const uint8_t> bytes) {
+    if (head_ == rx_.size()) {
+      rx_.clear();
+      head_ = 0;
+    }
+    rx_.insert(rx_.end(), bytes.begin(), bytes.end());
+  }
   void SetTxBusy(bool busy) { tx_busy_ = busy; }
   // The next read hands out one byte less than asked for (the byte is lost).
   void LoseOnNextRead() { lose_next_ = true; }
   void SetCountsFail(bool fail) { counts_fail_ = fail; }
 
-  std::size_t Queued() const { return rx_.size(); }
+  std::size_t Queued() const { return rx_.size() - head_; }
   const std::vector<uint8_t>& Delivered() const { return delivered_; }
-  const std::vector<std::vector<uint8_t>>& Writes() const { return writes_; }
-  void ClearWrites() { writes_.clear(); }
+  std::span<const std::vector<uint8_t>> Writes() const { return {writes_.data(), write_count_}; }
+  // Forgets the writes so far (keeping their buffers: the harnesses call this
+  // at every step, and allocations are most of a step's cost under ASan).
+  void ClearWrites() { write_count_ = 0; }
 
   serial::OpenResult Open(const std::string& /*path*/) override { return serial::OpenResult::kOk; }
   bool IsOpen() const override { return true; }
@@ -118,34 +125,38 @@ class MemoryLine final : public serial::SerialDevice {
 
   bool Counts(serial::QueueCounts& out) override {
     if (counts_fail_) return false;
-    out.rx = static_cast<uint32_t>(rx_.size());
+    out.rx = static_cast<uint32_t>(Queued());
     out.tx = tx_busy_ ? 8U : 0U;
-    readable_ = rx_.size();
+    readable_ = Queued();
     return true;
   }
 
   std::size_t Read(std::span<uint8_t> buf) override {
     Check(buf.size() <= readable_, "a read asked for more bytes than were reported waiting");
     readable_ -= buf.size();
-    std::size_t n = std::min(buf.size(), rx_.size());
+    std::size_t n = std::min(buf.size(), Queued());
     if (lose_next_ && n > 0) {
       lose_next_ = false;
-      rx_.pop_front();  // gone on the line
+      ++head_;  // gone on the line
       --n;
     }
     for (std::size_t i = 0; i < n; ++i) {
-      buf[i] = rx_.front();
-      delivered_.push_back(rx_.front());
-      rx_.pop_front();
+      buf[i] = rx_[head_];
+      delivered_.push_back(rx_[head_]);
+      ++head_;
     }
     return n;
   }
 
   std::size_t Write(std::span<const uint8_t> bytes) override {
-    writes_.emplace_back(bytes.begin(), bytes.end());
+    if (write_count_ == writes_.size()) writes_.emplace_back();
+    writes_[write_count_++].assign(bytes.begin(), bytes.end());
     return bytes.size();
   }
-  void Purge() override { rx_.clear(); }
+  void Purge() override {
+    rx_.clear();
+    head_ = 0;
+  }
   bool Modem(serial::ModemLines& out) override {
     out = {};
     return false;
@@ -154,9 +165,11 @@ class MemoryLine final : public serial::SerialDevice {
   void Wake() override {}
 
  private:
-  std::deque<uint8_t> rx_;
+  std::vector<uint8_t> rx_;  // bytes from head_ on are still waiting
+  std::size_t head_ = 0;
   std::vector<uint8_t> delivered_;
   std::vector<std::vector<uint8_t>> writes_;
+  std::size_t write_count_ = 0;
   std::size_t readable_ = 0;
   bool tx_busy_ = false;
   bool lose_next_ = false;
