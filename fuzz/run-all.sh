@@ -14,6 +14,9 @@
 #   M32_FUZZ_ONLY    space-separated target names to run (default: all)
 #   M32_FUZZ_WORK    where the corpus copies and logs go (default: a new
 #                    temporary folder)
+#   M32_FUZZ_RUNS    stop each target after this many executions (SECONDS is
+#                    then only the limit), for the long local runs:
+#                    M32_FUZZ_RUNS=10000000 fuzz/run-all.sh 5400
 set -euo pipefail
 
 seconds="${1:-60}"
@@ -73,9 +76,11 @@ for entry in "${targets[@]}"; do
   cp -r "$root/fuzz/corpus/$corpus/." "$dir/corpus/"
   log="$dir/log.txt"
   status=0
+  runs=()
+  if [ -n "${M32_FUZZ_RUNS:-}" ]; then runs=("-runs=$M32_FUZZ_RUNS"); fi
   # shellcheck disable=SC2086  # $extra holds separate options
   "$exe" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix="$dir/artifacts/" $extra "$dir/corpus" >"$log" 2>&1 || status=$?
+    -artifact_prefix="$dir/artifacts/" "${runs[@]}" $extra "$dir/corpus" >"$log" 2>&1 || status=$?
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
   rate="$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)"
   if [ "$status" -ne 0 ] || [ -n "$(ls -A "$dir/artifacts")" ]; then
