@@ -66,11 +66,4 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-std::string DecodeToUtf8(CodePage page, std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size() + bytes.size() / 4);
-  for (char c : bytes) AppendUtf8(out, DecodeByte(page, static_cast<uint8_t>(c)));
-  return out;
-}
-
 }  // namespace m32::info

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace m32::info {
 
@@ -20,8 +19,5 @@ char32_t DecodeByte(CodePage page, uint8_t byte);
 // Appends the UTF-8 form of a code point (U+FFFD for surrogates and values
 // beyond U+10FFFF).
 void AppendUtf8(std::string& out, char32_t cp);
-
-// A whole 8-bit text to UTF-8.
-std::string DecodeToUtf8(CodePage page, std::string_view bytes);
 
 }  // namespace m32::info
