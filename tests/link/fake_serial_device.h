@@ -5,7 +5,8 @@
 //  - Transmit side: SetTxCount() sets the count Counts() reports; every
 //    Write() is recorded whole.
 //  - Failures: SetCountsFail() (closed or vanished port), SetOpenResult(),
-//    SetConfigureOk(), SetReadShortBy() (a read that loses bytes).
+//    SetConfigureOk(), SetReadShortBy() (a read that loses bytes), SetModem()
+//    with ok false.
 //  - Waits: Wait() sleeps up to its time-out and ends early on Wake(), on
 //    Feed() or at once when not open. SetWaitIgnoresTimeout() makes it block
 //    until woken, to prove that something does wake it.
@@ -81,6 +82,12 @@ class FakeSerialDevice final : public serial::SerialDevice {
     std::lock_guard<std::mutex> lock(m_);
     read_short_by_ = n;
   }
+  // What Modem() reports; `ok` false makes it fail (a driver without them).
+  void SetModem(const serial::ModemLines& lines, bool ok = true) {
+    std::lock_guard<std::mutex> lock(m_);
+    modem_ = lines;
+    modem_ok_ = ok;
+  }
   void SetWaitIgnoresTimeout(bool on) {
     std::lock_guard<std::mutex> lock(m_);
     wait_ignores_timeout_ = on;
@@ -90,6 +97,13 @@ class FakeSerialDevice final : public serial::SerialDevice {
   std::vector<Bytes> Writes() const {
     std::lock_guard<std::mutex> lock(m_);
     return writes_;
+  }
+  // Every byte written so far, in order.
+  Bytes Written() const {
+    std::lock_guard<std::mutex> lock(m_);
+    Bytes all;
+    for (const Bytes& w : writes_) all.insert(all.end(), w.begin(), w.end());
+    return all;
   }
   Bytes LastWrite() const {
     std::lock_guard<std::mutex> lock(m_);
@@ -174,7 +188,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
     std::lock_guard<std::mutex> lock(m_);
     Use(calls_.modem);
     out = modem_;
-    return open_;
+    return open_ && modem_ok_;
   }
   unsigned Wait(std::chrono::milliseconds timeout) override {
     std::unique_lock<std::mutex> lock(m_);
@@ -226,6 +240,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
   bool wake_ = false;
   bool rx_event_ = false;
   serial::ModemLines modem_;
+  bool modem_ok_ = true;
   std::vector<Bytes> writes_;
   std::vector<std::string> opened_;
   std::vector<serial::LineSettings> configured_;

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "service/fake_serial.h"
+#include "link/fake_serial_device.h"
 
 namespace m32::service {
 namespace {
 
-using testing::FakeSerial;
+using test_support::FakeSerialDevice;
 
 std::vector<uint8_t> Bytes(const SendBuffer& b) {
   return {b.View().begin(), b.View().end()};
@@ -129,21 +129,23 @@ TEST(ReceiveRing, ExactLine) {
 }
 
 TEST(CommTest, StepReadsAtMost32AndWritesOnlyOnAnEmptyQueue) {
-  FakeSerial port;
+  FakeSerialDevice port;
   CommTest t;
   t.StartWorker();
   t.Activate();
-  for (int i = 0; i < 40; ++i) port.rx.push_back(static_cast<uint8_t>(i));
+  FakeSerialDevice::Bytes forty(40);
+  for (int i = 0; i < 40; ++i) forty[static_cast<std::size_t>(i)] = static_cast<uint8_t>(i);
+  port.Feed(forty);
 
   // Receive box off: the bytes stay queued.
   CommView v = t.Step(port, false, false, "");
   EXPECT_FALSE(v.receive_line.has_value());
-  EXPECT_EQ(port.rx.size(), 40u);
+  EXPECT_EQ(port.RxLeft(), 40u);
 
   // Receive box on: 32 bytes now, the other 8 at the next step.
   v = t.Step(port, false, true, "");
   ASSERT_TRUE(v.receive_line.has_value());
-  EXPECT_EQ(port.rx.size(), 8u);
+  EXPECT_EQ(port.RxLeft(), 8u);
   EXPECT_EQ(t.Ring().Position(), 0);
   v = t.Step(port, false, true, "");
   EXPECT_EQ(t.Ring().Position(), 8);
@@ -154,18 +156,18 @@ TEST(CommTest, StepReadsAtMost32AndWritesOnlyOnAnEmptyQueue) {
   // Send box on: the first step rewrites the field once and writes.
   v = t.Step(port, true, false, "55aa");
   EXPECT_EQ(v.send_text, "55 AA ");
-  EXPECT_EQ(port.written, (std::vector<uint8_t>{0x55, 0xAA}));
+  EXPECT_EQ(port.Written(), (std::vector<uint8_t>{0x55, 0xAA}));
   v = t.Step(port, true, false, "55 AA ");
   EXPECT_FALSE(v.send_text.has_value());
-  EXPECT_EQ(port.written.size(), 4u);
+  EXPECT_EQ(port.Written().size(), 4u);
   // Bytes still in the transmit queue: no new write.
-  port.tx_pending = 1;
+  port.SetTxCount(1);
   t.Step(port, true, false, "55 AA ");
-  EXPECT_EQ(port.written.size(), 4u);
+  EXPECT_EQ(port.Written().size(), 4u);
   // A field without pairs sends nothing.
-  port.tx_pending = 0;
+  port.SetTxCount(0);
   t.Step(port, true, false, "xyz");
-  EXPECT_EQ(port.written.size(), 4u);
+  EXPECT_EQ(port.Written().size(), 4u);
 }
 
 TEST(CommTest, SendBoxClick) {
@@ -178,7 +180,7 @@ TEST(CommTest, SendBoxClick) {
   // Ticked: left to the next step, which rewrites.
   EXPECT_FALSE(t.SendBoxClick(true, "ab").has_value());
   EXPECT_TRUE(t.ReformatPending());
-  FakeSerial port;
+  FakeSerialDevice port;
   EXPECT_EQ(t.Step(port, true, false, "ab").send_text, "AB ");
   EXPECT_FALSE(t.ReformatPending());
 }
@@ -193,15 +195,14 @@ TEST(CommTest, NoPortOrNoStatusMeansNoIo) {
       {"status query fails", true, false},
   };
   for (const auto& c : cases) {
-    FakeSerial port;
-    port.open = c.open;
-    port.counts_ok = c.counts_ok;
-    port.Receive({1, 2, 3});
+    FakeSerialDevice port(c.open);
+    port.SetCountsFail(!c.counts_ok);
+    port.Feed({1, 2, 3});
     CommTest t;
     t.Activate();
     const CommView v = t.Step(port, true, true, "11 22");
-    EXPECT_EQ(port.read_calls, 0) << c.legend;
-    EXPECT_EQ(port.write_calls, 0) << c.legend;
+    EXPECT_EQ(port.Calls().read, 0) << c.legend;
+    EXPECT_EQ(port.Calls().write, 0) << c.legend;
     EXPECT_FALSE(v.receive_line.has_value()) << c.legend;
     // The field is still parsed and rewritten.
     EXPECT_EQ(v.send_text, "11 22 ") << c.legend;
@@ -209,9 +210,9 @@ TEST(CommTest, NoPortOrNoStatusMeansNoIo) {
 }
 
 TEST(CommTest, ActivationRestartsAtSlot0AndWorkerStartClearsTheRing) {
-  FakeSerial port;
+  FakeSerialDevice port;
   CommTest t;
-  port.Receive({9, 9, 9});
+  port.Feed({9, 9, 9});
   t.Step(port, false, true, "");
   t.Activate();
   EXPECT_EQ(t.Ring().Position(), 0);

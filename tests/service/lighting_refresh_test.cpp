@@ -4,15 +4,15 @@
 
 #include <vector>
 
-#include "service/fake_serial.h"
+#include "link/fake_serial_device.h"
 
 namespace m32::service {
 namespace {
 
-using testing::FakeSerial;
+using test_support::FakeSerialDevice;
 
 struct Bench {
-  FakeSerial port;
+  FakeSerialDevice port;
   SharedStatus status;
   Levels levels{255, 0, 0, 0, 0, 0, 0, 128};
   LightingRefresh refresh;
@@ -57,8 +57,7 @@ TEST(LightingRefresh, ModemPanelsRepaintOnlyOnChange) {
   };
   Bench b;
   for (const auto& s : steps) {
-    b.port.modem = s.lines;
-    b.port.modem_ok = s.modem_ok;
+    b.port.SetModem(s.lines, s.modem_ok);
     EXPECT_EQ(b.Step().panels, s.painted) << s.legend;
   }
   // A new worker start paints every panel again.
@@ -72,44 +71,44 @@ TEST(LightingRefresh, SendsWhileTheCountdownLastsAndTheQueueIsEmpty) {
   b.status.flags.OutputsChanged.store(1);  // activation's change mark
   LightingView v = b.Step();
   EXPECT_TRUE(v.frame_sent);
-  EXPECT_EQ(b.port.written,
+  EXPECT_EQ(b.port.Written(),
             (std::vector<uint8_t>{0xA2, 0x68, 0xFF, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x78, 0xFE}));
   EXPECT_EQ(b.status.flags.OutputsChanged.load(), 0);
 
   // Transmit queue still busy: nothing sent.
-  b.port.tx_pending = 5;
+  b.port.SetTxCount(5);
   EXPECT_FALSE(b.Step().frame_sent);
-  EXPECT_EQ(b.port.written.size(), 13u);
+  EXPECT_EQ(b.port.Written().size(), 13u);
 
   // A change goes out with the new level at the next empty queue.
-  b.port.tx_pending = 0;
+  b.port.SetTxCount(0);
   ASSERT_TRUE(AcceptLevelChange(b.levels, b.status, 0, 0));
   EXPECT_TRUE(b.Step().frame_sent);
-  EXPECT_EQ(b.port.written[13 + 2], 0);
+  EXPECT_EQ(b.port.Written()[13 + 2], 0);
   EXPECT_EQ(b.status.flags.OutputsChanged.load(), 0);
 
   // Countdown over: the port stays quiet.
   b.status.LightingSendCountdown.store(0);
   EXPECT_FALSE(b.Step().frame_sent);
-  EXPECT_EQ(b.port.written.size(), 26u);
+  EXPECT_EQ(b.port.Written().size(), 26u);
 }
 
 TEST(LightingRefresh, ValidReplySetsInputsReceivedOnlyWhenClear) {
   Bench b;
   b.status.LightingSendCountdown.store(0);
   const uint8_t c = static_cast<uint8_t>(0x300 - 0xA2 - 0x68 - 0xFE - 1 - 2);
-  b.port.Receive({0x33, 0xA2, 0x68, 1, 2, c, 0xFE});
+  b.port.Feed({0x33, 0xA2, 0x68, 1, 2, c, 0xFE});
   EXPECT_FALSE(b.Step().reply_valid);  // the stray byte
   EXPECT_EQ(b.status.flags.InputsReceived.load(), 0);
   EXPECT_TRUE(b.Step().reply_valid);
   EXPECT_EQ(b.status.flags.InputsReceived.load(), 1);
   // Another valid reply while the flag is still set leaves it set.
-  b.port.Receive({0xA2, 0x68, 1, 2, c, 0xFE});
+  b.port.Feed({0xA2, 0x68, 1, 2, c, 0xFE});
   EXPECT_TRUE(b.Step().reply_valid);
   EXPECT_EQ(b.status.flags.InputsReceived.load(), 1);
   // A reply with a wrong sum changes nothing.
   b.status.flags.InputsReceived.store(0);
-  b.port.Receive({0xA2, 0x68, 1, 2, static_cast<uint8_t>(c + 1), 0xFE});
+  b.port.Feed({0xA2, 0x68, 1, 2, static_cast<uint8_t>(c + 1), 0xFE});
   EXPECT_FALSE(b.Step().reply_valid);
   EXPECT_EQ(b.status.flags.InputsReceived.load(), 0);
 }
@@ -126,12 +125,12 @@ TEST(LightingRefresh, NoPortOrNoStatusMeansNoIo) {
   };
   for (const auto& c : cases) {
     Bench b;
-    b.port.open = c.open;
-    b.port.counts_ok = c.counts_ok;
-    b.port.Receive({0xA2, 0x68, 0, 0, 0, 0});
+    if (!c.open) b.port.Close();
+    b.port.SetCountsFail(!c.counts_ok);
+    b.port.Feed({0xA2, 0x68, 0, 0, 0, 0});
     const LightingView v = b.Step();
-    EXPECT_EQ(b.port.read_calls, 0) << c.legend;
-    EXPECT_EQ(b.port.write_calls, 0) << c.legend;
+    EXPECT_EQ(b.port.Calls().read, 0) << c.legend;
+    EXPECT_EQ(b.port.Calls().write, 0) << c.legend;
     EXPECT_FALSE(v.frame_sent) << c.legend;
     EXPECT_FALSE(v.reply_valid) << c.legend;
     EXPECT_EQ(v.panels[0].has_value(), c.panels_painted) << c.legend;

@@ -10,13 +10,13 @@
 #include <unistd.h>
 #endif
 
-#include "service/fake_serial.h"
+#include "link/fake_serial_device.h"
 #include "service/lighting_refresh.h"
 
 namespace m32::service {
 namespace {
 
-using testing::FakeSerial;
+using test_support::FakeSerialDevice;
 
 void WaitForSteps(const PortStepWorker& w, unsigned n) {
   while (w.Steps() < n && !w.Finished()) std::this_thread::yield();
@@ -28,8 +28,7 @@ TEST(LightingWorker, MarksItselfActivePurgesAndRunsSteps) {
     bool open;  // a closed port pauses between steps instead of spinning
   } const cases[] = {{"open port", true}, {"closed port", false}};
   for (const auto& c : cases) {
-    FakeSerial port;
-    port.open = c.open;
+    FakeSerialDevice port(c.open);
     SharedStatus status;
     InlineInvoker ui;
     LightingRefresh refresh;
@@ -56,15 +55,15 @@ TEST(LightingWorker, MarksItselfActivePurgesAndRunsSteps) {
     EXPECT_GE(steps, 3) << c.legend;
     EXPECT_EQ(active_during_steps, steps) << c.legend;
     EXPECT_EQ(status.flags.LightingDisplayActive.load(), 0) << c.legend;
-    EXPECT_EQ(port.purge_calls, 2) << c.legend;
+    EXPECT_EQ(port.Calls().purge, 2) << c.legend;
     // The countdown never runs out here: with the port open every step sent a frame.
-    EXPECT_EQ(port.written.size(), c.open ? 13u * static_cast<unsigned>(steps) : 0u) << c.legend;
+    EXPECT_EQ(port.Written().size(), c.open ? 13u * static_cast<unsigned>(steps) : 0u) << c.legend;
   }
 }
 
 TEST(CommWorker, TerminateEndsTheLoopAndPurges) {
-  FakeSerial port;
-  port.Receive({1, 2, 3});
+  FakeSerialDevice port;
+  port.Feed({1, 2, 3});
   InlineInvoker ui;
   int steps = 0;
   CommWorker w(ui, port, [&] { ++steps; });
@@ -74,12 +73,12 @@ TEST(CommWorker, TerminateEndsTheLoopAndPurges) {
   w.Join();
   EXPECT_TRUE(w.Finished());
   EXPECT_GE(steps, 1);
-  EXPECT_EQ(port.purge_calls, 2);
-  EXPECT_TRUE(port.rx.empty());  // the start's purge dropped what was queued
+  EXPECT_EQ(port.Calls().purge, 2);
+  EXPECT_EQ(port.RxLeft(), 0u);  // the start's purge dropped what was queued
 }
 
 TEST(CommWorker, SuspendedWorkerRunsNoStepsUntilResumed) {
-  FakeSerial port;
+  FakeSerialDevice port;
   InlineInvoker ui;
   std::atomic<int> steps{0};
   CommWorker w(ui, port, [&] { ++steps; });
@@ -100,7 +99,7 @@ TEST(PortStepWorker, TakeOverRunsBeforeThePortIsTouched) {
     bool lighting;
   } const cases[] = {{"communication worker", false}, {"lighting worker", true}};
   for (const auto& c : cases) {
-    FakeSerial port;
+    FakeSerialDevice port;
     SharedStatus status;
     InlineInvoker ui;
     int purges_at_take_over = -1;
@@ -113,7 +112,7 @@ TEST(PortStepWorker, TakeOverRunsBeforeThePortIsTouched) {
       w = std::make_unique<CommWorker>(ui, port, [] {});
     }
     w->SetTakeOver([&] {
-      purges_at_take_over = port.purge_calls;
+      purges_at_take_over = port.Calls().purge;
       active_at_take_over = status.flags.LightingDisplayActive.load();
     });
     w->Start();
@@ -127,7 +126,7 @@ TEST(PortStepWorker, TakeOverRunsBeforeThePortIsTouched) {
 
 #if defined(__linux__)
 TEST(CommWorker, RunsBelowThePriorityOfItsStarter) {
-  FakeSerial port;
+  FakeSerialDevice port;
   InlineInvoker ui;  // the step runs on the worker's own thread
   std::atomic<int> worker_nice{-100};
   const int starter_nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
