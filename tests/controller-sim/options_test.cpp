@@ -59,36 +59,6 @@ TEST(OptionsTest, BadCommandLinesAreRefused) {
   EXPECT_TRUE(Parse({"--help"}).options.help);
 }
 
-TEST(OptionsTest, HelpNamesEveryOption) {
-  const std::string help = HelpText();
-  for (const char* opt : {"--dir",
-                          "--port",
-                          "--force",
-                          "--baud",
-                          "--format",
-                          "--no-pace",
-                          "--mode",
-                          "--inputs",
-                          "--adc",
-                          "--loopback",
-                          "--garbage",
-                          "--split",
-                          "--split-gap-ms",
-                          "--bad-checksum",
-                          "--silence-ms",
-                          "--silence-every",
-                          "--hangup-after-ms",
-                          "--reopen",
-                          "--reopen-delay-ms",
-                          "--seed",
-                          "--log",
-                          "--control",
-                          "--no-stdin",
-                          "--help"}) {
-    EXPECT_NE(help.find(opt), std::string::npos) << opt;
-  }
-}
-
 TEST(CommandTest, Table) {
   struct Row {
     const char* line;

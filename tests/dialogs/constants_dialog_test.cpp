@@ -109,6 +109,8 @@ class ConstantsDialogTest : public QObject {
     QCOMPARE(Focused(), f.dialog->StornoButton());
   }
 
+  // The scan and its saturation are the rows' own tests; here: the field shows
+  // what is stored, and the limits come only with O. K.
   void RowsShowAndCommit_data() {
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("typed");
@@ -117,15 +119,8 @@ class ConstantsDialogTest : public QObject {
     // clang-format off
     QTest::newRow("address 300 is cut to 0")     << 0 << "300"    << "300"   << 0;
     QTest::newRow("address 255 stays")           << 0 << "255"    << "255"   << 255;
-    QTest::newRow("negative reserve row stays")  << 1 << "-7"     << "-7"    << -7;
-    QTest::newRow("trailing letters dropped")    << 2 << "12abc"  << "12"    << 12;
     QTest::newRow("A/D mode 5 is cut to 0")      << 3 << "5"      << "5"     << 0;
-    QTest::newRow("A/D mode 2 stays")            << 3 << " +2"    << "2"     << 2;
     QTest::newRow("DTR option 2 is cut to 0")    << 4 << "2"      << "2"     << 0;
-    QTest::newRow("DTR option 1 stays")          << 4 << "1"      << "1"     << 1;
-    QTest::newRow("letters only give 0")         << 5 << "abc"    << "0"     << 0;
-    QTest::newRow("too large saturates")         << 7 << "99999"  << "32767" << 32767;
-    QTest::newRow("too small saturates")         << 20 << "-40000" << "-32768" << -32768;
     // clang-format on
   }
   void RowsShowAndCommit() {

@@ -160,6 +160,8 @@ class PortDialogTest : public QObject {
     QVERIFY(f.dialog->isVisible());
   }
 
+  // One row per field: the clamps and rounding themselves are the port
+  // settings' own tests; here each field must reach its commit.
   void EditFieldsCommitOnLeaving_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
@@ -169,16 +171,9 @@ class PortDialogTest : public QObject {
     QTest::addColumn<int>("port_index");
     QTest::addColumn<int>("wc_divisor");
     // clang-format off
-    QTest::newRow("COM 0 becomes 1")      << "Ed_com" << "0"      << "1"  << "12"     << "9600"  << 0  << 12;
-    QTest::newRow("COM -3 becomes 1")     << "Ed_com" << "-3"     << "1"  << "12"     << "9600"  << 0  << 12;
     QTest::newRow("COM 99 becomes 64")    << "Ed_com" << "99"     << "64" << "12"     << "9600"  << 63 << 12;
-    QTest::newRow("COM 12")               << "Ed_com" << "12"     << "12" << "12"     << "9600"  << 11 << 12;
     QTest::newRow("divisor 7")            << "Ed_BR"  << "7"      << "1"  << "7"      << "16457" << 0  << 7;
-    QTest::newRow("divisor too large")    << "Ed_BR"  << "200000" << "1"  << "115200" << "1"     << 0  << 115200;
-    QTest::newRow("divisor letters")      << "Ed_BR"  << "abc"    << "1"  << "1"      << "115200"<< 0  << 1;
-    QTest::newRow("speed 9600")           << "Ed_Bd"  << "9600"   << "1"  << "12"     << "9600"  << 0  << 12;
     QTest::newRow("speed 50000 rounds up")<< "Ed_Bd"  << "50000"  << "1"  << "2"      << "57600" << 0  << 2;
-    QTest::newRow("speed letters")        << "Ed_Bd"  << "xyz"    << "1"  << "115200" << "1"     << 0  << 115200;
     // clang-format on
   }
   void EditFieldsCommitOnLeaving() {

@@ -126,17 +126,14 @@ class IoPanelTest : public QObject {
     QVERIFY(r.panel->Box(63)->isChecked());
   }
 
+  // One row per mode: the number formats are the channel packing's own tests.
   void adModesHideBoxesAndShowTheValue_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("visible");
     QTest::addColumn<QString>("text");
     QTest::newRow("mode 1, 7") << 1 << QByteArray("\x00\x00\x00\x07", 4) << 56 << "     7";
-    QTest::newRow("mode 1, 255") << 1 << QByteArray("\x00\x00\x00\xFF", 4) << 56 << "   255";
     QTest::newRow("mode 2, 0x1234") << 2 << QByteArray("\x00\x00\x34\x12", 4) << 48 << "  +4660";
-    QTest::newRow("mode 2, 0xFFFF") << 2 << QByteArray("\x00\x00\xFF\xFF", 4) << 48 << "     -1";
-    QTest::newRow("mode 2, 0x0000") << 2 << QByteArray("\x00\x00\x00\x00", 4) << 48 << "     +0";
-    QTest::newRow("mode 2, 0x8000") << 2 << QByteArray("\x00\x00\x00\x80", 4) << 48 << " -32768";
     QTest::newRow("mode 0") << 0 << QByteArray("\x00\x00\x00\x80", 4) << 64 << "";
   }
   void adModesHideBoxesAndShowTheValue() {
