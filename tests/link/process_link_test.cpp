@@ -246,7 +246,8 @@ TEST(ProcessLink, SecondInstanceOnTheSamePortShowsChyba01) {
   // The first instance keeps its port and its exchange.
   const int before = line.Count("IN");
   EXPECT_TRUE(line.WaitCount("IN", before + 5, 10s));
-  EXPECT_EQ(second.Stop(SIGTERM, 10s), std::optional<int>(0));
+  EXPECT_EQ(second.Stop(SIGTERM, 10s), std::optional<int>(0))
+      << ReadText(line.dir.path / "second.out");
   EXPECT_EQ(line.tool.Stop(SIGTERM, 10s), std::optional<int>(0));
   x.Stop(SIGTERM, 5s);
 }

@@ -104,17 +104,18 @@ class SimRig {
     return last;
   }
   // LinkFrames reached the sim since `from_us`: answered in board mode,
-  // echoed byte for byte (RAW) in loopback mode.
+  // echoed byte for byte in loopback mode. The sim logs received bytes (RAW)
+  // as they arrive on the line, mostly one per line, so the start of a frame
+  // is looked for in their run, not within one line.
   bool LinkFramesIn(int64_t from_us) const {
     const Bytes link_start{0xA2, 0x6B};
+    Bytes raw;
     for (const LogLine& l : log.All()) {
       if (l.us < from_us) continue;
-      if ((l.tag == "IN" && StartsWith(l.bytes, link_start)) ||
-          (l.tag == "RAW" && Holds(l.bytes, link_start))) {
-        return true;
-      }
+      if (l.tag == "IN" && StartsWith(l.bytes, link_start)) return true;
+      if (l.tag == "RAW") raw.insert(raw.end(), l.bytes.begin(), l.bytes.end());
     }
-    return false;
+    return Holds(raw, link_start);
   }
 
   m32::config::testing::TempDir dir;
