@@ -1,7 +1,7 @@
 // The live panel: the main window in this process, headless, on a real
 // pseudo-terminal line with controller-sim at 9600 Bd 8E1 at the other end.
-// Clicks and keys on the boxes must reach the line; frames from the sim must
-// check the input boxes and paint them yellow. Time limits are generous.
+// Clicks on the boxes must reach the line; frames from the sim must check the
+// input boxes and paint them yellow, through noise too. Time limits are generous.
 #include <QCheckBox>
 #include <QColor>
 #include <QPalette>
@@ -55,19 +55,6 @@ struct LivePanel {
     }
     return false;
   }
-  // Every frame the sim received at or after `since` carried `outputs` (and
-  // there was at least one).
-  bool OnlySentSince(int64_t since, std::array<uint8_t, 4> outputs) {
-    for (auto& l : log->Poll()) lines.push_back(std::move(l));
-    const auto want = LinkFrameWith(outputs);
-    int n = 0;
-    for (const auto& l : lines) {
-      if (l.tag != "IN" || l.us < since) continue;
-      if (l.bytes != want) return false;
-      ++n;
-    }
-    return n > 0;
-  }
   bool Live() {
     return ctx.status.flags.IoDisplayActive.load() != 0 && SentSince(0, {0, 0, 0, 0}) &&
            Box(0)->isEnabled();
@@ -95,93 +82,26 @@ class ProcessPanelTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void clicksAndKeysPutOutputsOnTheLine();
-  void inputFramesCheckTheInputBoxesAndPaintThemYellow();
-  void noiseOnTheLineDoesNotKeepInputsFromTheBoxes();
-};
-
-void ProcessPanelTest::clicksAndKeysPutOutputsOnTheLine() {
-  LivePanel p;
-  QVERIFY(p.Start({}));  // mirror: the sim answers with inputs = outputs
-  QTRY_VERIFY_WITH_TIMEOUT(p.Live(), 15000);
-
-  // Legend: the action, then the outputs every later frame must carry.
-  int64_t t = MonotonicUs();
-  QTest::mouseClick(p.Box(5), Qt::LeftButton, {}, OnIndicator(p.Box(5)));  // out6 on
-  QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, {0x20, 0, 0, 0}), 10000);
-  QVERIFY(p.Box(5)->palette().color(QPalette::Window) == kYellow);
-  // The mirrored answer comes back as in6.
-  QTRY_VERIFY_WITH_TIMEOUT(p.Shows({0x20, 0, 0, 0}), 10000);
-
-  t = MonotonicUs();
-  QTest::keyClick(p.Box(9), Qt::Key_Return);  // Enter toggles out10 on
-  QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, {0x20, 0x02, 0, 0}), 10000);
-
-  t = MonotonicUs();
-  p.Box(31)->setFocus();
-  QTest::keyClick(p.Box(31), Qt::Key_Space);  // the space bar toggles out32 on
-  QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, {0x20, 0x02, 0, 0x80}), 10000);
-
-  t = MonotonicUs();
-  QTest::mouseClick(p.Box(5), Qt::LeftButton, {}, OnIndicator(p.Box(5)));  // out6 off again
-  QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, {0, 0x02, 0, 0x80}), 10000);
-  QTRY_VERIFY_WITH_TIMEOUT(p.Shows({0, 0x02, 0, 0x80}), 10000);
-
-  t = MonotonicUs();
-  QTest::keyClick(p.Box(40), Qt::Key_Escape);  // Esc, even on an input box: all off
-  QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, {0, 0, 0, 0}), 10000);
-  QTRY_VERIFY_WITH_TIMEOUT(p.Shows({0, 0, 0, 0}), 10000);
-
-  // A click on an input box puts nothing on the line.
-  t = MonotonicUs();
-  QTest::mouseClick(p.Box(33), Qt::LeftButton, {}, OnIndicator(p.Box(33)));
-  QTest::qWait(500);
-  QVERIFY(p.OnlySentSince(t, {0, 0, 0, 0}));
-  QVERIFY(p.Shows({0, 0, 0, 0}));
-}
-
-void ProcessPanelTest::inputFramesCheckTheInputBoxesAndPaintThemYellow() {
-  LivePanel p;
-  QVERIFY(p.Start({"--mode", "fixed", "--inputs", "05800001"}));
-  QTRY_VERIFY_WITH_TIMEOUT(p.Live(), 15000);
-  // in1, in3, in16 and in25 on; everything else off and grey.
-  QTRY_VERIFY_WITH_TIMEOUT(p.Shows({0x05, 0x80, 0x00, 0x01}), 10000);
-  QVERIFY(p.Box(34)->isChecked());
-  QVERIFY(!p.Box(33)->isChecked());
-  QVERIFY(p.Box(33)->palette().color(QPalette::Window) != kYellow);
-
-  // Legend: inputs the sim reports next, as its control command takes them.
-  const std::vector<std::array<uint8_t, 4>> steps{
-      {0xFF, 0xFF, 0xFF, 0xFF},  // all on: every input box yellow
-      {0x00, 0x00, 0x00, 0x00},  // all off again: every colour back
-      {0x00, 0x00, 0x00, 0x80},  // only the last input, in32
-  };
-  for (const auto& in : steps) {
-    char cmd[64];
-    (void)std::snprintf(cmd, sizeof cmd, "inputs %02X %02X %02X %02X", in[0], in[1], in[2], in[3]);
-    QVERIFY(p.sim->Send(cmd));
-    QTRY_VERIFY_WITH_TIMEOUT(p.Shows(in), 10000);
+  void clicksReachTheLineAndTheAnswersTheBoxesThroughNoise() {
+    LivePanel p;
+    // Mirror: the sim answers with inputs = outputs; some answers come with
+    // garbage before them, in pieces or with a spoilt checksum.
+    QVERIFY(p.Start({"--garbage", "30", "--split", "30", "--bad-checksum", "10", "--seed", "11"}));
+    QTRY_VERIFY_WITH_TIMEOUT(p.Live(), 15000);
+    // Legend: a click switches out6 on, the next one off again; each time the
+    // frames on the line carry it and its answer checks in6 alone. (Which key
+    // does what is the panel window's test.)
+    for (const std::array<uint8_t, 4> out : {std::array<uint8_t, 4>{0x20, 0, 0, 0}, {0, 0, 0, 0}}) {
+      const int64_t t = MonotonicUs();
+      QTest::mouseClick(p.Box(5), Qt::LeftButton, {}, OnIndicator(p.Box(5)));
+      QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, out), 10000);
+      QCOMPARE(p.Box(5)->palette().color(QPalette::Window) == kYellow, out[0] != 0);
+      QTRY_VERIFY_WITH_TIMEOUT(p.Shows(out), 15000);
+    }
+    // The noise really was there.
+    QVERIFY(CountTagged(p.lines, "GARBAGE") > 0 || CountTagged(p.log->All(), "GARBAGE") > 0);
   }
-  // The outputs stay off throughout.
-  const int64_t t = MonotonicUs();
-  QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, {0, 0, 0, 0}), 10000);
-}
-
-void ProcessPanelTest::noiseOnTheLineDoesNotKeepInputsFromTheBoxes() {
-  LivePanel p;
-  QVERIFY(p.Start({"--mode", "fixed", "--inputs", "A55A0FF0", "--garbage", "30", "--split", "30",
-                   "--bad-checksum", "10", "--seed", "11"}));
-  QTRY_VERIFY_WITH_TIMEOUT(p.Live(), 15000);
-  QTRY_VERIFY_WITH_TIMEOUT(p.Shows({0xA5, 0x5A, 0x0F, 0xF0}), 15000);
-  QVERIFY(p.sim->Send("inputs 3C C3 00 FF"));
-  QTRY_VERIFY_WITH_TIMEOUT(p.Shows({0x3C, 0xC3, 0x00, 0xFF}), 15000);
-  // And the outputs still get through.
-  const int64_t t = MonotonicUs();
-  QTest::mouseClick(p.Box(0), Qt::LeftButton, {}, OnIndicator(p.Box(0)));
-  QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, {0x01, 0, 0, 0}), 10000);
-  // The noise really was there.
-  QVERIFY(CountTagged(p.lines, "GARBAGE") > 0 || CountTagged(p.log->All(), "GARBAGE") > 0);
-}
+};
 
 QTEST_MAIN(ProcessPanelTest)
 #include "process_panel_test.moc"
