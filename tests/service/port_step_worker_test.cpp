@@ -11,7 +11,6 @@
 #endif
 
 #include "link/fake_serial_device.h"
-#include "service/lighting_refresh.h"
 
 namespace m32::service {
 namespace {
@@ -22,94 +21,27 @@ void WaitForSteps(const PortStepWorker& w, unsigned n) {
   while (w.Steps() < n && !w.Finished()) std::this_thread::yield();
 }
 
-TEST(LightingWorker, MarksItselfActivePurgesAndRunsSteps) {
+TEST(PortStepWorker, TakeOverFirstThenAPurgeAtEitherEnd) {
   struct Case {
     const char* legend;
-    bool open;  // a closed port pauses between steps instead of spinning
-  } const cases[] = {{"open port", true}, {"closed port", false}};
-  for (const auto& c : cases) {
-    FakeSerialDevice port(c.open);
-    SharedStatus status;
-    InlineInvoker ui;
-    LightingRefresh refresh;
-    Levels levels{};
-    int starts = 0;
-    int active_during_steps = 0;
-    int steps = 0;
-    LightingWorker w(
-        ui, port, status,
-        [&] {
-          ++starts;
-          refresh.Start(status, 1);
-        },
-        [&] {
-          ++steps;
-          active_during_steps += status.flags.LightingDisplayActive.load();
-          refresh.Step(port, status, levels);
-        });
-    w.Start();
-    WaitForSteps(w, 3);
-    w.Terminate();
-    w.Join();
-    EXPECT_EQ(starts, 1) << c.legend;
-    EXPECT_GE(steps, 3) << c.legend;
-    EXPECT_EQ(active_during_steps, steps) << c.legend;
-    EXPECT_EQ(status.flags.LightingDisplayActive.load(), 0) << c.legend;
-    EXPECT_EQ(port.Calls().purge, 2) << c.legend;
-    // The countdown never runs out here: with the port open every step sent a frame.
-    EXPECT_EQ(port.Written().size(), c.open ? 13u * static_cast<unsigned>(steps) : 0u) << c.legend;
-  }
-}
-
-TEST(CommWorker, TerminateEndsTheLoopAndPurges) {
-  FakeSerialDevice port;
-  port.Feed({1, 2, 3});
-  InlineInvoker ui;
-  int steps = 0;
-  CommWorker w(ui, port, [&] { ++steps; });
-  w.Start();
-  WaitForSteps(w, 1);
-  w.Terminate();
-  w.Join();
-  EXPECT_TRUE(w.Finished());
-  EXPECT_GE(steps, 1);
-  EXPECT_EQ(port.Calls().purge, 2);
-  EXPECT_EQ(port.RxLeft(), 0u);  // the start's purge dropped what was queued
-}
-
-TEST(CommWorker, SuspendedWorkerRunsNoStepsUntilResumed) {
-  FakeSerialDevice port;
-  InlineInvoker ui;
-  std::atomic<int> steps{0};
-  CommWorker w(ui, port, [&] { ++steps; });
-  w.Suspend();
-  w.Start();
-  while (!w.Suspended()) std::this_thread::yield();
-  EXPECT_EQ(steps.load(), 0);
-  w.Resume();
-  WaitForSteps(w, 2);
-  w.Terminate();
-  w.Join();
-  EXPECT_GE(steps.load(), 2);
-}
-
-TEST(PortStepWorker, TakeOverRunsBeforeThePortIsTouched) {
-  struct Case {
-    const char* legend;
-    bool lighting;
+    bool lighting;  // marks LightingDisplayActive from before its first step to after its end
   } const cases[] = {{"communication worker", false}, {"lighting worker", true}};
   for (const auto& c : cases) {
     FakeSerialDevice port;
+    port.Feed({1, 2, 3});
     SharedStatus status;
     InlineInvoker ui;
     int purges_at_take_over = -1;
     int active_at_take_over = -1;
+    int starts = 0;
+    int active_during_steps = 0;
+    auto step = [&] { active_during_steps += status.flags.LightingDisplayActive.load(); };
     std::unique_ptr<PortStepWorker> w;
     if (c.lighting) {
       w = std::make_unique<LightingWorker>(
-          ui, port, status, [] {}, [] {});
+          ui, port, status, [&] { ++starts; }, step);
     } else {
-      w = std::make_unique<CommWorker>(ui, port, [] {});
+      w = std::make_unique<CommWorker>(ui, port, step);
     }
     w->SetTakeOver([&] {
       purges_at_take_over = port.Calls().purge;
@@ -117,10 +49,17 @@ TEST(PortStepWorker, TakeOverRunsBeforeThePortIsTouched) {
     });
     w->Start();
     WaitForSteps(*w, 1);
+    EXPECT_EQ(port.RxLeft(), 0u) << c.legend << ": the start's purge drops what was queued";
     w->Terminate();
     w->Join();
+    EXPECT_TRUE(w->Finished()) << c.legend;
     EXPECT_EQ(purges_at_take_over, 0) << c.legend;
     EXPECT_EQ(active_at_take_over, 0) << c.legend;
+    EXPECT_EQ(port.Calls().purge, 2) << c.legend;
+    EXPECT_EQ(starts, c.lighting ? 1 : 0) << c.legend;
+    EXPECT_GE(w->Steps(), 1u) << c.legend;
+    EXPECT_EQ(active_during_steps, c.lighting ? static_cast<int>(w->Steps()) : 0) << c.legend;
+    EXPECT_EQ(status.flags.LightingDisplayActive.load(), 0) << c.legend;
   }
 }
 

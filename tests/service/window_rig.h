@@ -6,9 +6,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QWidget>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -17,8 +18,8 @@
 #include "config/settings.h"
 #include "config/temp_dir.h"
 #include "config/text_table.h"
+#include "link/fake_serial_device.h"
 #include "link/port_connection.h"
-#include "service/line_fake.h"
 
 namespace m32::service::testing {
 
@@ -39,6 +40,61 @@ inline void Spin(int ms) {
   PumpWhile([] { return true; }, ms);
 }
 
+// The shared fake device (closed until opened) with a loopback mode that puts
+// every written byte back into the receive queue, and a count of calls that
+// overlapped another call in progress: two threads using the port at once.
+class LineFake final : public serial::SerialDevice {
+ public:
+  test_support::FakeSerialDevice fake{false};
+  std::atomic<bool> loopback{false};
+  std::atomic<int> concurrent{0};
+
+  serial::OpenResult Open(const std::string& path) override {
+    return Use([&] { return fake.Open(path); });
+  }
+  bool IsOpen() const override { return fake.IsOpen(); }
+  bool Configure(const serial::LineSettings& l) override {
+    return Use([&] { return fake.Configure(l); });
+  }
+  void Close() override {
+    Use([&] { fake.Close(); });
+  }
+  bool Counts(serial::QueueCounts& out) override {
+    return Use([&] { return fake.Counts(out); });
+  }
+  std::size_t Read(std::span<uint8_t> buf) override {
+    return Use([&] { return fake.Read(buf); });
+  }
+  std::size_t Write(std::span<const uint8_t> bytes) override {
+    return Use([&] {
+      if (loopback && fake.IsOpen()) fake.Feed(bytes);
+      return fake.Write(bytes);
+    });
+  }
+  void Purge() override {
+    Use([&] { fake.Purge(); });
+  }
+  bool Modem(serial::ModemLines& out) override {
+    return Use([&] { return fake.Modem(out); });
+  }
+  unsigned Wait(std::chrono::milliseconds t) override {
+    return Use([&] { return fake.Wait(t); });
+  }
+  void Wake() override { fake.Wake(); }
+
+ private:
+  template <typename F>
+  auto Use(F call) -> decltype(call()) {
+    if (in_use_.fetch_add(1) != 0) ++concurrent;
+    struct Leave {
+      std::atomic<int>& n;
+      ~Leave() { n.fetch_sub(1); }
+    } const leave{in_use_};
+    return call();
+  }
+  std::atomic<int> in_use_{0};
+};
+
 struct WindowRig {
   config::testing::TempDir dir;
   LineFake device;
@@ -48,29 +104,29 @@ struct WindowRig {
   config::TextTable texts;
   QWidget main_window;
   QtUiInvoker invoker{&main_window};
-  std::unique_ptr<link::PortConnection> port;
+  link::PortConnection port{
+      {device, invoker, status, settings.record, texts, dir.path().string(), {}, &PumpOnce}};
 
   WindowRig() {
     config::ApplyDefaults(settings.record);
     module.Derive(dir.File("merkat32.exe"));
-    main_window.move(100, 60);
-    link::PortConnection::Deps deps{
-        device, invoker, status, settings.record, texts, dir.path().string(), {}, &PumpOnce};
-    port = std::make_unique<link::PortConnection>(std::move(deps));
   }
-  ~WindowRig() {
-    if (port) port->ClosePort();
-  }
-  WindowRig(const WindowRig&) = delete;
-  WindowRig& operator=(const WindowRig&) = delete;
 
   // Opens the port and waits until the link runs its loop.
   bool OpenWithLink() {
-    port->OpenPort();
+    port.OpenPort();
     return PumpWhile([this] { return status.flags.LinkRunning.load() == 0; }, 5000);
   }
-  // LinkFrames written so far.
-  int LinkFrames() const { return device.CountWrites(8, 0xA2, 0x6B); }
+  bool LinkParked() { return port.Link() != nullptr && port.Link()->IsPaused(); }
+  // Writes of `size` bytes that start with A2 `type`: LinkFrames and BrightnessFrames.
+  int FramesWritten(std::size_t size, uint8_t type) const {
+    const auto writes = device.fake.Writes();
+    return static_cast<int>(std::count_if(writes.begin(), writes.end(), [&](const auto& w) {
+      return w.size() == size && w[0] == 0xA2 && w[1] == type;
+    }));
+  }
+  int LinkFrames() const { return FramesWritten(8, 0x6B); }
+  int BrightnessFrames() const { return FramesWritten(13, 0x68); }
 };
 
 }  // namespace m32::service::testing
