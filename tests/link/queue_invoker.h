@@ -4,11 +4,13 @@
 // that waits in Synchronize just as it would under the real UI.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "app/worker.h"
 
@@ -46,6 +48,15 @@ class QueueInvoker final : public UiInvoker {
     return n;
   }
 
+  // Runs steps as they come until `done`, for up to about 3 s.
+  template <typename Pred>
+  bool RunUntil(Pred done) {
+    for (int i = 0; i < 3000 && !done(); ++i) {
+      if (RunPending() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+  }
+
   std::size_t Queued() const {
     std::lock_guard<std::mutex> lock(m_);
     return queue_.size();
@@ -65,5 +76,18 @@ class QueueInvoker final : public UiInvoker {
   std::deque<Job*> queue_;
   int runs_ = 0;
 };
+
+// Pauses `link` as a worker taking the port over does: asks, then waits on a
+// thread of its own until the link has parked, while `ui` runs its steps.
+// False (with the pause withdrawn) if it did not park.
+template <typename Link>
+bool PauseFromWorker(QueueInvoker& ui, Link& link) {
+  link.RequestPause();
+  std::atomic<bool> paused{false};
+  std::thread taker([&] { paused.store(link.WaitUntilPaused()); });
+  if (!ui.RunUntil([&] { return paused.load(); })) link.ResumeFromPause();
+  taker.join();
+  return paused.load();
+}
 
 }  // namespace m32::test_support

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 namespace m32::serial {
 namespace {
@@ -24,14 +25,12 @@ TEST(BitsPerChar, CountsStartDataParityAndStopBits) {
   const Row rows[] = {
       {"8N1: start + 8 + stop", {9600, 8, Parity::kNone, 1, false}, 10},
       {"8E1: the parity bit adds one", {9600, 8, Parity::kEven, 1, false}, 11},
-      {"8O2: parity and a second stop bit", {9600, 8, Parity::kOdd, 2, false}, 12},
-      {"7M2: mark parity is a bit like any other", {9600, 7, Parity::kMark, 2, false}, 11},
-      {"5N1: the shortest character", {9600, 5, Parity::kNone, 1, false}, 7},
+      {"7M2: mark parity is a bit like any other; two stop bits", {9600, 7, Parity::kMark, 2}, 11},
   };
   for (const Row& r : rows) EXPECT_EQ(BitsPerChar(r.line), r.bits) << r.legend;
 }
 
-TEST(TxModel, DrainsOneCharacterPerCharacterTime) {
+TEST(TxModel, DrainsOneCharacterPerCharacterTimeAtRateOverBits) {
   TxModel m;
   m.SetLine(9600, 10);  // 960 characters a second
   m.OnWrite(96, kT0);
@@ -42,29 +41,24 @@ TEST(TxModel, DrainsOneCharacterPerCharacterTime) {
     uint32_t pending;
   };
   const Row rows[] = {
-      {"at the write every byte is pending", nanoseconds(0), 96},
       {"the character on the wire still counts", c / 2, 96},
       {"one character time: one byte gone", c, 95},
-      {"half way", c * 48, 48},
       {"the last character is on the wire", c * 95 + c / 2, 1},
       {"the last character has left", c * 96, 0},
-      {"long after", std::chrono::seconds(10), 0},
   };
   for (const Row& r : rows) EXPECT_EQ(m.Pending(kT0 + r.elapsed), r.pending) << r.legend;
-  EXPECT_EQ(m.TimeUntilEmpty(kT0), c * 96);
   EXPECT_EQ(m.TimeUntilEmpty(kT0 + c * 100), nanoseconds(0));
-  // 9600 Bd, 10 bits: 96 characters take 100 ms (the character time is rounded up).
+  // 96 characters take 100 ms; the character time is rounded up, never down.
+  EXPECT_EQ(m.TimeUntilEmpty(kT0), c * 96);
   EXPECT_GE(m.TimeUntilEmpty(kT0), milliseconds(100));
   EXPECT_LT(m.TimeUntilEmpty(kT0), milliseconds(100) + nanoseconds(100));
-}
 
-TEST(TxModel, DrainsAtRateOverBitsPerCharAtAnOddRate) {
   // 16457 Bd with 11-bit characters: 1496 characters a second.
-  TxModel m;
-  m.SetLine(16457, 11);
-  m.OnWrite(1496, kT0);
-  EXPECT_EQ(m.Pending(kT0 + milliseconds(500)), 748u);
-  EXPECT_EQ(m.Pending(kT0 + milliseconds(1000)), 0u);
+  TxModel odd;
+  odd.SetLine(16457, 11);
+  odd.OnWrite(1496, kT0);
+  EXPECT_EQ(odd.Pending(kT0 + milliseconds(500)), 748u);
+  EXPECT_EQ(odd.Pending(kT0 + milliseconds(1000)), 0u);
 }
 
 TEST(TxModel, WritesQueueBehindTheBytesStillGoingOut) {
@@ -91,25 +85,13 @@ TEST(TxModel, WritesQueueBehindTheBytesStillGoingOut) {
   }
 }
 
-TEST(TxModel, OffOrResetMeansNothingPending) {
-  struct Row {
-    const char* legend;
-    uint32_t baud;
-    uint32_t bits;
-    bool reset;
-  };
-  const Row rows[] = {
-      {"rate 0 switches the model off", 0, 10, false},
-      {"0 bits switches the model off", 9600, 0, false},
-      {"a reset forgets the queue", 9600, 10, true},
-  };
-  for (const Row& r : rows) {
+TEST(TxModel, RateOrBitsZeroSwitchTheModelOff) {
+  for (const auto& [baud, bits] : {std::pair<uint32_t, uint32_t>{0, 10}, {9600, 0}}) {
     TxModel m;
-    m.SetLine(r.baud, r.bits);
+    m.SetLine(baud, bits);
     m.OnWrite(100, kT0);
-    if (r.reset) m.Reset();
-    EXPECT_EQ(m.Pending(kT0), 0u) << r.legend;
-    EXPECT_EQ(m.TimeUntilEmpty(kT0), nanoseconds(0)) << r.legend;
+    EXPECT_EQ(m.Pending(kT0), 0u) << baud << " Bd, " << bits << " bits";
+    EXPECT_EQ(m.TimeUntilEmpty(kT0), nanoseconds(0)) << baud << " Bd, " << bits << " bits";
   }
 }
 
