@@ -1,176 +1,104 @@
-// The built controller-sim as the tool meets it: a COMn symlink to a
-// pseudo-terminal that answers frames, survives the tool closing and
-// reopening it, and cleans up on SIGTERM.
+// The built controller-sim as the tool meets it: a COM1 symlink to a
+// pseudo-terminal that answers frames, outlives the tool closing and
+// reopening it, hangs up and comes back on command, and cleans up on SIGTERM.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "link/process_support.h"
 #include "sim_frames.h"
-
-extern char** environ;
 
 namespace m32::sim {
 namespace {
 
+using namespace m32::process;
 using Bytes = std::vector<uint8_t>;
-using namespace std::chrono_literals;
 
-std::string ReadFile(const std::string& path) {
+std::string ReadText(const fs::path& path) {
   std::ifstream f(path);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-int OpenRaw(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-  if (fd < 0) return fd;
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  cfsetispeed(&t, B115200);
-  cfsetospeed(&t, B115200);
-  tcsetattr(fd, TCSANOW, &t);
-  tcflush(fd, TCIOFLUSH);
-  return fd;
+template <typename... Parts>
+Bytes Cat(const Parts&... parts) {
+  Bytes out;
+  (out.insert(out.end(), parts.begin(), parts.end()), ...);
+  return out;
 }
 
-// Reads exactly n bytes or gives up after a generous deadline.
-Bytes ReadN(int fd, std::size_t n) {
-  Bytes got;
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    uint8_t buf[64];
-    const ssize_t k = read(fd, buf, std::min(sizeof buf, n - got.size()));
-    if (k <= 0) break;
-    got.insert(got.end(), buf, buf + k);
+// Opens COM1 as the tool does (the sim keeps the line raw), writes `send`
+// (the first `split` bytes 20 ms ahead of the rest, as a slow writer may),
+// and returns the n bytes that come back, or fewer if they stop coming.
+Bytes Exchange(const fs::path& com, const Bytes& send, std::size_t n, std::size_t split = 0) {
+  const int fd = open(com.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return {};
+  if (split > 0) {
+    (void)write(fd, send.data(), split);
+    std::this_thread::sleep_for(20ms);
   }
+  (void)write(fd, send.data() + split, send.size() - split);  // a failure shows as no answer
+  Bytes got(n);
+  std::size_t have = 0;
+  pollfd p{fd, POLLIN, 0};
+  while (have < n && poll(&p, 1, 5000) == 1) {
+    const ssize_t k = read(fd, got.data() + have, n - have);
+    if (k <= 0) break;
+    have += static_cast<std::size_t>(k);
+  }
+  close(fd);
+  got.resize(have);
   return got;
 }
 
-class SimProcessTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // Read once, before any thread of the test runs.
-    const char* exe = std::getenv("M32_CONTROLLER_SIM");  // NOLINT(concurrency-mt-unsafe)
-    ASSERT_NE(exe, nullptr) << "M32_CONTROLLER_SIM names the controller-sim binary";
-    exe_ = exe;
-    char tmpl[] = "/tmp/m32simXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    for (const char* f : {"/COM1", "/out.txt", "/log.txt"}) unlink((dir_ + f).c_str());
-    rmdir(dir_.c_str());
-  }
-  void Start(std::vector<std::string> extra) {
-    std::vector<std::string> args = {exe_, "--dir", dir_, "--no-stdin", "--log", dir_ + "/log.txt"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    const std::string out = dir_ + "/out.txt";
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    ASSERT_EQ(posix_spawn(&pid_, exe_.c_str(), &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    struct stat st {};
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (lstat(Com1().c_str(), &st) != 0 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_EQ(lstat(Com1().c_str(), &st), 0) << ReadFile(out);
-    ASSERT_TRUE(S_ISLNK(st.st_mode));
-  }
-  // Sends SIGTERM and returns the exit status, or -1 if it does not end.
-  int Stop() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-  }
-  std::string Com1() const { return dir_ + "/COM1"; }
+TEST(SimProcessTest, AnswersAcrossReopensAndHangUpsAndCleansUpOnSigterm) {
+  const char* exe = std::getenv("M32_CONTROLLER_SIM");  // NOLINT(concurrency-mt-unsafe)
+  ASSERT_NE(exe, nullptr) << "M32_CONTROLLER_SIM names the controller-sim binary";
+  ScratchFolder dir;
+  const fs::path com1 = dir.path / "COM1";
+  const fs::path log = dir.path / "log.txt";
+  const fs::path control = dir.path / "control";
+  Child sim;
+  ASSERT_TRUE(sim.Start({exe, "--dir", dir.path.string(), "--no-stdin", "--log", log.string(),
+                         "--control", control.string(), "--mode", "fixed", "--inputs", "05003412",
+                         "--format", "8E1", "--reopen", "--reopen-delay-ms", "100"},
+                        dir.path / "out.txt"));
+  ASSERT_TRUE(WaitFor([&] { return fs::is_symlink(com1); }, 10s)) << ReadText(dir.path / "out.txt");
+  const Bytes out = LinkFrameWith({0x01, 0x02, 0x00, 0x80});
+  const Bytes in = LinkFrameWith({0x05, 0x00, 0x34, 0x12});
 
-  std::string exe_;
-  std::string dir_;
-  pid_t pid_ = -1;
-};
-
-TEST_F(SimProcessTest, AnswersFramesAcrossReopensAndCleansUpOnSigterm) {
-  Start({"--mode", "fixed", "--inputs", "05003412", "--format", "8E1"});
-  const auto out = MakeLinkFrame({0x01, 0x02, 0x00, 0x80});
-  const auto expected = MakeLinkFrame({0x05, 0x00, 0x34, 0x12});
-
-  int fd = OpenRaw(Com1());
-  ASSERT_GE(fd, 0);
-  // The tool's frame in two pieces, as a slow writer may send it.
-  ASSERT_EQ(write(fd, out.data(), 3), 3);
-  std::this_thread::sleep_for(20ms);
-  ASSERT_EQ(write(fd, out.data() + 3, 5), 5);
-  EXPECT_EQ(ReadN(fd, 8), Bytes(expected.begin(), expected.end()));
-  close(fd);
-
+  EXPECT_EQ(Exchange(com1, out, 8, 3), in);
   // The tool closes and reopens the port: the board is still there.
-  fd = OpenRaw(Com1());
-  ASSERT_GE(fd, 0);
-  Bytes bright = {0xA2, 0x68, 0xFF, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x78, 0xFE};
-  Bytes burst = {0x00, 0x13};  // noise first
-  burst.insert(burst.end(), bright.begin(), bright.end());
-  burst.insert(burst.end(), out.begin(), out.end());
-  ASSERT_EQ(write(fd, burst.data(), burst.size()), static_cast<ssize_t>(burst.size()));
-  const Bytes reply = ReadN(fd, kBrightnessReplySize + kLinkFrameSize);
-  ASSERT_EQ(reply.size(), kBrightnessReplySize + kLinkFrameSize);
-  const Bytes brightness_reply(reply.begin(), reply.begin() + 6);
-  EXPECT_EQ(brightness_reply[0], kSync);
-  EXPECT_EQ(brightness_reply[1], kBrightnessType);
-  EXPECT_EQ(brightness_reply[5], kEndMark);
-  EXPECT_EQ(Sum8(brightness_reply), 0);
-  EXPECT_EQ(Bytes(reply.begin() + 6, reply.end()), Bytes(expected.begin(), expected.end()));
-  close(fd);
+  const Bytes noise = {0x00, 0x13};
+  const Bytes bright = {0xA2, 0x68, 0xFF, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x78, 0xFE};
+  EXPECT_EQ(Exchange(com1, Cat(noise, bright, out), 14), Cat(MakeBrightnessReply(0x01, 1), in));
 
-  EXPECT_EQ(Stop(), 0);
-  struct stat st {};
-  EXPECT_NE(lstat(Com1().c_str(), &st), 0) << "the COM1 symlink is removed";
-  const std::string summary = ReadFile(dir_ + "/out.txt");
-  EXPECT_NE(summary.find("frames in 3, frames out 3, bad frames 0, brightness frames 1"),
+  // A hang-up with --reopen: COM1 comes back on a fresh pseudo-terminal.
+  const int fifo = open(control.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fifo, 0) << "no one reads the control FIFO";
+  ASSERT_EQ(write(fifo, "hangup\n", 7), 7);
+  close(fifo);
+  ASSERT_TRUE(
+      WaitFor([&] { return ReadText(log).find(" EVENT reopen ") != std::string::npos; }, 10s))
+      << ReadText(log);
+  EXPECT_EQ(Exchange(com1, out, 8), in);
+
+  EXPECT_EQ(sim.Stop(SIGTERM, 10s), std::optional<int>(0));
+  EXPECT_FALSE(fs::is_symlink(com1)) << "the COM1 symlink is removed";
+  const std::string summary = ReadText(dir.path / "out.txt");
+  EXPECT_NE(summary.find("frames in 4, frames out 4, bad frames 0, brightness frames 1"),
             std::string::npos)
       << summary;
-  const std::string log = ReadFile(dir_ + "/log.txt");
-  EXPECT_NE(log.find(" IN A2 6B 01 02 00 80 72 FE\n"), std::string::npos) << log;
-  EXPECT_NE(log.find(" OUT A2 6B 05 00 34 12 AA FE\n"), std::string::npos) << log;
-  EXPECT_NE(log.find(" SKIP 00 13\n"), std::string::npos) << log;
+  // The log as the process tests and benchmarks read it.
+  const auto lines = SimLog(log).All();
+  EXPECT_EQ(CountTagged(lines, "IN", &out), 3);
+  EXPECT_EQ(CountTagged(lines, "OUT", &in), 3);
+  EXPECT_EQ(CountTagged(lines, "SKIP", &noise), 1);
 }
 
 }  // namespace
