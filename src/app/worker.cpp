@@ -27,10 +27,6 @@ void Worker::Terminate() {
   OnTerminateRequested();
 }
 
-void Worker::Suspend() {
-  suspend_requested_.store(true);
-}
-
 void Worker::Resume() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -43,17 +39,12 @@ void Worker::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void Worker::SuspensionPoint() {
-  if (!suspend_requested_.load()) return;
+void Worker::SuspendSelf() {
   std::unique_lock<std::mutex> lock(mutex_);
+  suspend_requested_.store(true);
   parked_.store(true);
   cv_.wait(lock, [this] { return !suspend_requested_.load() || terminated_.load(); });
   parked_.store(false);
-}
-
-void Worker::SuspendSelf() {
-  suspend_requested_.store(true);
-  SuspensionPoint();
 }
 
 }  // namespace m32

@@ -2,7 +2,7 @@
 // thread and waiting until each step has run there.
 //
 // Thread-safety contract:
-//  - Terminate(), Suspend(), Resume(), Terminated(), Suspended() and Finished()
+//  - Terminate(), Resume(), Terminated(), Suspended() and Finished()
 //    may be called from any thread.
 //  - Synchronize() is called only from the worker's own thread; the step runs
 //    on the UI thread (through the UiInvoker) while the worker waits.
@@ -45,10 +45,9 @@ class Worker {
   // Asks the thread to leave its loop; also wakes it from a suspension.
   void Terminate();
   bool Terminated() const { return terminated_.load(); }
-  // A suspended thread stops at its next SuspensionPoint() until Resume().
-  void Suspend();
+  // Lets a thread that suspended itself go on.
   void Resume();
-  // True while the thread is parked in a SuspensionPoint().
+  // True while the thread is parked in SuspendSelf().
   bool Suspended() const { return parked_.load(); }
   // True once Execute() has returned.
   bool Finished() const { return finished_.load(); }
@@ -63,9 +62,7 @@ class Worker {
   virtual void OnTerminateRequested() {}
   // Runs the step on the UI thread and waits for it.
   void Synchronize(const std::function<void()>& step) { ui_.RunOnUi(step); }
-  // Parks here while a suspension is asked for, until Resume() or Terminate().
-  void SuspensionPoint();
-  // Asks for a suspension and parks at once (a thread suspending itself).
+  // Parks the thread until Resume() or Terminate().
   void SuspendSelf();
 
  private:

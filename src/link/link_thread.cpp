@@ -97,8 +97,6 @@ void TLink::Execute() {
   while (true) {
     // Safe point: between two steps, with no port wait outstanding.
     if (!PausePoint()) break;
-    SuspensionPoint();
-    if (Terminated()) break;
 
     const auto wait_start = std::chrono::steady_clock::now();
     const unsigned events = port_.Wait(wait_for);

@@ -44,8 +44,6 @@ void PortStepWorker::Execute() {
   OnStart();
   port_.Purge();
   while (!Terminated()) {
-    SuspensionPoint();
-    if (Terminated()) break;
     const unsigned events = port_.Wait(pace_);
     if (Terminated()) break;
     if ((events & (serial::kNotOpen | serial::kHangup)) != 0) {
