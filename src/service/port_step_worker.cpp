@@ -44,10 +44,12 @@ void PortStepWorker::Execute() {
   OnStart();
   port_.Purge();
   while (!Terminated()) {
+    const auto began = std::chrono::steady_clock::now();
     const unsigned events = port_.Wait(pace_);
     if (Terminated()) break;
-    if ((events & (serial::kNotOpen | serial::kHangup)) != 0) {
-      Pause();
+    const auto rest = RestAfterWait(events, std::chrono::steady_clock::now() - began, pace_);
+    if (rest > std::chrono::nanoseconds::zero()) {
+      PauseUntil(began + pace_);
       if (Terminated()) break;
     }
     Synchronize(step_);
@@ -63,9 +65,16 @@ void PortStepWorker::OnTerminateRequested() {
   pause_cv_.notify_all();
 }
 
-void PortStepWorker::Pause() {
+void PortStepWorker::PauseUntil(std::chrono::steady_clock::time_point until) {
   std::unique_lock<std::mutex> lock(pause_mutex_);
-  pause_cv_.wait_for(lock, pace_, [this] { return Terminated(); });
+  pause_cv_.wait_until(lock, until, [this] { return Terminated(); });
+}
+
+std::chrono::nanoseconds RestAfterWait(unsigned events, std::chrono::nanoseconds waited,
+                                       std::chrono::milliseconds pace) {
+  if ((events & (serial::kNotOpen | serial::kHangup)) == 0) return std::chrono::nanoseconds::zero();
+  const std::chrono::nanoseconds left = pace - waited;
+  return left > std::chrono::nanoseconds::zero() ? left : std::chrono::nanoseconds::zero();
 }
 
 void LightingWorker::OnStart() {

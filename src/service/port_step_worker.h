@@ -8,8 +8,9 @@
 //    during a step the thread is blocked in Synchronize, so the step may use
 //    the port on the user-interface thread.
 //  - Terminate() from any thread wakes the port wait and any pause at once.
-//  - With the port closed or hung up, Wait returns at once; the worker then
-//    pauses for `pace` before the next step instead of spinning.
+//  - With the port closed or hung up, a step follows the previous one `pace`
+//    after the wait began: the wait normally sleeps that long itself; when it
+//    returns early the worker rests out the rest instead of spinning.
 //  - The take-over (SetTakeOver) runs first, on this thread, before anything
 //    touches the port: the window waits there until the link has parked.
 #pragma once
@@ -47,7 +48,7 @@ class PortStepWorker : public Worker {
   virtual void OnEnd() {}
 
  private:
-  void Pause();
+  void PauseUntil(std::chrono::steady_clock::time_point until);
 
   serial::SerialDevice& port_;
   std::chrono::milliseconds pace_;
@@ -57,6 +58,12 @@ class PortStepWorker : public Worker {
   std::condition_variable pause_cv_;
   std::atomic<unsigned> steps_{0};
 };
+
+// How long to rest after a wait that took `waited` and reported `events`
+// before the next step: a closed or hung-up port must not bring steps faster
+// than `pace`, and the time the wait already slept counts towards it.
+std::chrono::nanoseconds RestAfterWait(unsigned events, std::chrono::nanoseconds waited,
+                                       std::chrono::milliseconds pace);
 
 // Lowers the calling thread's scheduling priority one step below where it is
 // (on Linux its nice value goes up by one); does nothing where the platform
