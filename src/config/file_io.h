@@ -7,12 +7,23 @@
 
 namespace m32::config {
 
-// Replaces `path` with `data` so that a reader sees either the old file or the
-// whole new one, never a truncated file, even if the process dies half-way:
-// the bytes go to a temporary file in the same folder, are flushed to disk and
-// the temporary file is renamed over the old one. Returns false on any failure,
-// and then leaves no temporary file behind and the old file untouched.
-bool WriteFileAtomically(const std::string& path, std::string_view data);
+// Saves `data` as the file `path` in a way a shared or locked-down machine
+// can live with. Returns false on any failure; then no temporary file is left
+// behind and the old file is untouched.
+//  - Normally the bytes go to a temporary file in the same folder, are flushed
+//    to disk and the temporary file is renamed over the old one, so a reader
+//    sees the old file or the whole new one, even if the process dies.
+//  - A symbolic link is followed: its final target gets the bytes and the
+//    link stays a link.
+//  - An existing file that this user may not read or may not write, or that
+//    is not a regular file, is never replaced (an administrator's lock).
+//  - The new file keeps the old one's mode, and its owner and group as far as
+//    the system lets this user give them.
+//  - When no temporary file can be made or renamed beside an existing file
+//    that this user may write (a folder prepared by an administrator), the
+//    file is overwritten in place: the new bytes first, then whatever the old
+//    file had beyond them is cut off, then it is flushed to disk.
+bool SaveFile(const std::string& path, std::string_view data);
 
 enum class ReadStatus {
   kOk,

@@ -177,8 +177,7 @@ bool SaveSettings(ModulePath& module, const SettingsRecord& r) {
   const RecordBytes b = Encode(r);
   const std::string& name = module.SetExtension("CFG");
   try {
-    return WriteFileAtomically(name,
-                               std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+    return SaveFile(name, std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
   } catch (const std::bad_alloc&) {
     return false;
   }

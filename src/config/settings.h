@@ -73,8 +73,9 @@ struct Settings {
 // LoadSettings: reads "CFG", takes the defaults (and marks dirty) when the
 // file cannot supply 100 bytes, then clamps.
 void LoadSettings(ModulePath& module, Settings& s);
-// SaveSettings: writes "CFG" through a temporary file renamed over the old
-// one. Failures are silent; the result is for tests.
+// SaveSettings: writes "CFG" by SaveFile (a temporary file renamed over the
+// old one; never over a file this user may not read or write). Failures are
+// silent; the result is for tests.
 bool SaveSettings(ModulePath& module, const SettingsRecord& r);
 
 }  // namespace m32::config

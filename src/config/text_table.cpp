@@ -335,7 +335,7 @@ TextTable::LoadResult TextTable::LoadTexts(ModulePath& module, uint8_t language)
       }
       // The default file: write the template only when there is none, never
       // over a file that exists but cannot be read.
-      if (status == ReadStatus::kMissing && WriteFileAtomically(name, TemplateText())) {
+      if (status == ReadStatus::kMissing && SaveFile(name, TemplateText())) {
         return LoadResult::kTemplateWritten;
       }
       return LoadResult::kUnchanged;

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 #include <string>
 
+#include "config/file_io.h"
 #include "config/temp_dir.h"
 
 namespace m32::config {
@@ -164,19 +168,83 @@ TEST(SettingsFile, FailedSaveIsSilentAndLeavesNoTemporaryFile) {
   EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(Defaults())));
 }
 
-TEST(SettingsFile, ReadOnlyFolderKeepsTheOldFile) {
-  if (testing::RunningAsRoot()) GTEST_SKIP() << "root may write into read-only folders";
+// What a save does to what it finds at the name (the cases that depend on
+// another user's rights are the process test's, run as an unprivileged user).
+// Legend: `scene` prepares the folder and returns the name saved to; `saved`
+// is the result; `bytes_at` the file whose bytes must then be the new ones
+// (empty: `name` must be left as it was); `mode` the mode it must have.
+TEST(SaveFile, ReplacesFollowsOrLeavesWhatIsThere) {
+  namespace fs = std::filesystem;
+  const std::string data = ToString(Encode(Rec(7, 1, 7, 'O', 2, 3, 1, 2, 1)));
+  const std::string long_name(250, 'n');  // no room for a temporary name beside it
+  struct Case {
+    const char* legend;
+    std::function<std::string(const TempDir&)> scene;
+    bool saved;
+    std::string bytes_at;  // relative to the folder
+    fs::perms mode;
+    bool link_stays;
+  } const cases[] = {
+      {"longer 0640 file: replaced whole, mode kept",
+       [](const TempDir& d) {
+         WriteBytes(d.File("a.CFG"), std::string(300, 'x'));
+         fs::permissions(d.File("a.CFG"), fs::perms(0640));
+         return d.File("a.CFG");
+       },
+       true, "a.CFG", fs::perms(0640), false},
+      {"link to a file in another folder: the target gets the bytes, the link stays",
+       [](const TempDir& d) {
+         fs::create_directory(d.path() / "real");
+         WriteBytes(d.File("real/x.CFG"), "old");
+         fs::permissions(d.File("real/x.CFG"), fs::perms(0600));
+         fs::create_symlink("real/x.CFG", d.path() / "a.CFG");
+         return d.File("a.CFG");
+       },
+       true, "real/x.CFG", fs::perms(0600), true},
+      {"a FIFO at the name: refused at once, left as it is",
+       [](const TempDir& d) {
+         ::mkfifo(d.File("a.CFG").c_str(), 0644);
+         return d.File("a.CFG");
+       },
+       false, "", fs::perms::none, false},
+      {"no room for a temporary name: overwritten in place, the tail cut off",
+       [&long_name](const TempDir& d) {
+         WriteBytes(d.File(long_name), std::string(300, 'x'));
+         fs::permissions(d.File(long_name), fs::perms(0604));
+         return d.File(long_name);
+       },
+       true, long_name, fs::perms(0604), false},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string name = c.scene(dir);
+    const auto before = fs::symlink_status(name).type();
+    EXPECT_EQ(SaveFile(name, data), c.saved) << c.legend;
+    EXPECT_EQ(fs::is_symlink(name), c.link_stays) << c.legend;
+    if (c.bytes_at.empty()) {
+      EXPECT_EQ(fs::symlink_status(name).type(), before) << c.legend;
+      continue;
+    }
+    EXPECT_EQ(ReadBytes(dir.File(c.bytes_at)), data) << c.legend;
+    EXPECT_EQ(fs::status(dir.File(c.bytes_at)).permissions(), c.mode) << c.legend;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+      EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << c.legend;
+    }
+  }
+}
+
+// A file that is not a settings file to read (here a FIFO) gives the defaults
+// without hanging the start, and the save that follows leaves it alone.
+TEST(SettingsFile, NameTakenByAFifoGivesDefaultsAndIsNotReplaced) {
   TempDir dir;
   ModulePath m = ModuleIn(dir);
-  const std::string old = ToString(Encode(Defaults()));
-  WriteBytes(dir.File("merkat32.CFG"), old);
-  std::filesystem::permissions(
-      dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  SettingsRecord r = Defaults();
-  r.Language = 4;
-  EXPECT_FALSE(SaveSettings(m, r));
-  EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), old);
-  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"merkat32.CFG"});
+  ASSERT_EQ(::mkfifo(dir.File("merkat32.CFG").c_str(), 0644), 0);
+  Settings s;
+  LoadSettings(m, s);
+  EXPECT_EQ(s.record, Defaults());
+  EXPECT_TRUE(s.SettingsDirty);
+  EXPECT_FALSE(SaveSettings(m, s.record));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("merkat32.CFG")));
 }
 
 TEST(ModulePath, NamesDataFilesBesideTheExecutable) {
