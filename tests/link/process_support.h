@@ -5,6 +5,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
@@ -99,6 +100,10 @@ class Child {
   Child& operator=(const Child&) = delete;
   ~Child() { Kill(); }
 
+  // Runs the next Start()ed process as this user and group, with no
+  // supplementary groups (the caller must be root to switch).
+  void RunAs(uid_t uid, gid_t gid) { run_as_ = {uid, gid}; }
+
   // extra_env: NAME=value entries put before the inherited environment.
   bool Start(const std::vector<std::string>& argv, const fs::path& output,
              const std::vector<std::string>& extra_env = {}) {
@@ -115,6 +120,7 @@ class Child {
     env.push_back(nullptr);
     const std::string out = output.string();
     const pid_t parent = ::getpid();
+    const auto run_as = run_as_;
     const pid_t pid = ::fork();
     if (pid < 0) return false;
     if (pid == 0) {
@@ -128,6 +134,12 @@ class Child {
         ::dup2(fd, 2);
       }
       if (null_in >= 0) ::dup2(null_in, 0);
+      if (run_as) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(run_as->second) != 0 ||
+            ::setuid(run_as->first) != 0) {
+          ::_exit(126);
+        }
+      }
       ::execve(args[0], args.data(), env.data());
       ::_exit(127);
     }
@@ -174,6 +186,7 @@ class Child {
  private:
   pid_t pid_ = -1;
   std::optional<int> status_;
+  std::optional<std::pair<uid_t, gid_t>> run_as_;
 };
 
 // user + system time of a live process (all its threads), in seconds.
