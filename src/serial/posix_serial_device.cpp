@@ -12,12 +12,15 @@
 #include "serial/posix_serial_device.h"
 
 #include <fcntl.h>
+#include <linux/major.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -125,11 +128,45 @@ bool RateWithin2Percent(uint32_t got, uint32_t wanted) {
   return diff * 100 <= uint64_t{wanted} * 2;
 }
 
+// The control flags that make the line's format and flow control.
+constexpr uint32_t kFormatFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+// Of those, what a pseudo-terminal does not keep (it forces 8 data bits and
+// drops the parity enable).
+constexpr uint32_t kNotKeptByPty = CSIZE | PARENB;
+
 int CeilMs(nanoseconds d) {
   if (d <= nanoseconds(0)) return 0;
   const auto ms = std::chrono::ceil<milliseconds>(d).count();
   return static_cast<int>(std::min<int64_t>(ms, INT_MAX));
 }
+
+}  // namespace
+
+namespace detail {
+
+bool LineRunsAsAsked(const LineSettings& want, const KernelLine& back, bool pseudo_terminal) {
+  KernelLine asked;
+  MakeRawLine(asked, want);
+  uint32_t compared = kFormatFlags;
+  if (pseudo_terminal) compared &= ~kNotKeptByPty;
+  return (asked.cflag & compared) == (back.cflag & compared) &&
+         RateWithin2Percent(back.ospeed, want.baud);
+}
+
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  // Slaves (/dev/pts/N) and masters of both pseudo-terminal kinds, and the
+  // multiplexer /dev/ptmx.
+  const unsigned m = ::major(st.st_rdev);
+  return (m >= UNIX98_PTY_MASTER_MAJOR && m < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT) ||
+         m == PTY_MASTER_MAJOR || m == PTY_SLAVE_MAJOR ||
+         (m == TTYAUX_MAJOR && ::minor(st.st_rdev) == 2);
+}
+
+}  // namespace detail
+
+namespace {
 
 class PosixSerialDevice final : public SerialDevice {
  public:
@@ -174,6 +211,7 @@ class PosixSerialDevice final : public SerialDevice {
   int fd_ = -1;
   int epoll_fd_ = -1;
   KernelLine saved_line_{};
+  bool pseudo_terminal_ = false;
   bool saved_modem_valid_ = false;
   int saved_modem_ = 0;
   TxModel tx_;
@@ -216,6 +254,7 @@ OpenResult PosixSerialDevice::Open(const std::string& path) {
   fd_ = fd;
   epoll_fd_ = ep;
   saved_line_ = saved;
+  pseudo_terminal_ = detail::IsPseudoTerminal(fd_);
   saved_modem_valid_ = ::ioctl(fd_, TIOCMGET, &saved_modem_) == 0;
   tx_.Reset();
   tx_.SetLine(saved.ospeed, BitsPerCharOf(saved));
@@ -241,13 +280,13 @@ bool PosixSerialDevice::Configure(const LineSettings& line) {
   SetModemLine(TIOCM_DTR, line.dtr);
   SetModemLine(TIOCM_RTS, false);
 
-  // A pseudo-terminal keeps only 8 data bits and no parity; that is its way,
-  // not a rejection. Only the rate is checked.
+  // A driver may take the call and quietly run another format: what counts is
+  // what it reads back.
   KernelLine back;
   uint32_t rate = line.baud;
   if (detail::GetKernelLine(fd_, back) == 0) {
     if (back.ospeed != 0) rate = back.ospeed;
-    accepted = accepted && RateWithin2Percent(back.ospeed, line.baud);
+    accepted = accepted && detail::LineRunsAsAsked(line, back, pseudo_terminal_);
   } else {
     accepted = false;
   }

@@ -6,10 +6,26 @@
 #include <memory>
 
 #include "serial/serial_device.h"
+#include "serial/termios2_linux.h"
 #include "serial/tx_model.h"
 
 namespace m32::serial {
 
 std::unique_ptr<SerialDevice> MakePosixSerialDevice(TxClock clock);
+
+namespace detail {
+
+// Whether the line state read back after setting `want` runs the line as
+// asked: the rate within 2 %, and the data bits, parity (odd, even, mark),
+// stop bits and flow control exactly. A driver that quietly drops a format
+// fails this. A pseudo-terminal cannot store the data bits or the parity
+// enable, so for one (`pseudo_terminal`, known from the device) those two are
+// not compared; what it does store still is.
+bool LineRunsAsAsked(const LineSettings& want, const KernelLine& back, bool pseudo_terminal);
+
+// Whether `fd` is a pseudo-terminal, by its device number.
+bool IsPseudoTerminal(int fd);
+
+}  // namespace detail
 
 }  // namespace m32::serial

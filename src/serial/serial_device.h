@@ -73,10 +73,10 @@ class SerialDevice {
   // Opens the device exclusively and saves its line state for Close().
   virtual OpenResult Open(const std::string& path) = 0;
   virtual bool IsOpen() const = 0;
-  // Sets the line. False when the system rejects the line state or the rate
-  // reads back more than 2 % off (the device stays open with whatever state
-  // the driver kept). A driver that narrows the format by its nature (a
-  // pseudo-terminal keeps 8 data bits and no parity) has not rejected it.
+  // Sets the line. False when the system rejects the line state or it reads
+  // back otherwise: another format, or the rate more than 2 % off (the device
+  // stays open with whatever state the driver kept). A pseudo-terminal, which
+  // keeps 8 data bits and no parity by its nature, has not rejected those.
   virtual bool Configure(const LineSettings& line) = 0;
   // Gives back the line state saved at Open, then closes. No effect if closed.
   virtual void Close() = 0;

@@ -2,6 +2,7 @@
 // that shape these tests: the kernel keeps any integer rate and CSTOPB, PARODD
 // and CMSPAR, but drops PARENB and forces 8 data bits; it has no modem lines
 // and reports no transmit queue; closing the master hangs the slave up.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <time.h>
@@ -181,6 +182,61 @@ TEST_F(SerialDeviceTest, ConfigureSetsARawLineAsSeenFromOutside) {
   ModemLines m{true, true, true, true};
   EXPECT_FALSE(dev->Modem(m));
   EXPECT_FALSE(m.ri || m.dcd || m.cts || m.dsr);
+}
+
+// What a driver reads back after Configure decides "rejected". A real adapter
+// that quietly drops a format must be caught; a pseudo-terminal, which cannot
+// store the data bits or the parity enable, is excused for those two only.
+// Legend: the line asked for; the control flags and rate read back; the
+// verdict for a device that is not a pseudo-terminal and for one that is.
+TEST(SerialConfigure, ReadBackDecidesWhetherTheLineRunsAsAsked) {
+  struct Row {
+    const char* legend;
+    LineSettings want;
+    uint32_t back_flags;
+    uint32_t back_rate;
+    bool adapter_ok, pty_ok;
+  };
+  const LineSettings k7M2{9600, 7, Parity::kMark, 2, false};
+  const Row rows[] = {
+      {"8E1 kept whole", {9600, 8, Parity::kEven, 1, false}, CS8 | PARENB, 9600, true, true},
+      {"7M2 kept whole", k7M2, CS7 | PARENB | PARODD | CMSPAR | CSTOPB, 9600, true, true},
+      {"7M2 as a pseudo-terminal keeps it: 8 bits, no parity enable", k7M2,
+       CS8 | PARODD | CMSPAR | CSTOPB, 9600, false, true},
+      {"mark dropped to odd", k7M2, CS7 | PARENB | PARODD | CSTOPB, 9600, false, false},
+      {"mark turned to space", k7M2, CS7 | PARENB | CMSPAR | CSTOPB, 9600, false, false},
+      {"7 data bits made 8", k7M2, CS8 | PARENB | PARODD | CMSPAR | CSTOPB, 9600, false, true},
+      {"2 stop bits made 1", k7M2, CS7 | PARENB | PARODD | CMSPAR, 9600, false, false},
+      {"5N1 kept", {300, 5, Parity::kNone, 1, false}, CS5, 300, true, true},
+      {"hardware flow control left on",
+       {300, 5, Parity::kNone, 1, false},
+       CS5 | CRTSCTS,
+       300,
+       false,
+       false},
+      {"rate 1.4 % off", {115200, 8, Parity::kNone, 1, false}, CS8, 113600, true, true},
+      {"rate 2.5 % off", {115200, 8, Parity::kNone, 1, false}, CS8, 112300, false, false},
+  };
+  for (const Row& r : rows) {
+    KernelLine back;
+    back.cflag = r.back_flags | CLOCAL | CREAD;
+    back.ospeed = r.back_rate;
+    back.ispeed = r.back_rate;
+    EXPECT_EQ(detail::LineRunsAsAsked(r.want, back, false), r.adapter_ok) << r.legend;
+    EXPECT_EQ(detail::LineRunsAsAsked(r.want, back, true), r.pty_ok) << r.legend;
+  }
+}
+
+TEST(SerialConfigure, APseudoTerminalIsKnownByItsDevice) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  ASSERT_GE(pty.slave(), 0);
+  EXPECT_TRUE(detail::IsPseudoTerminal(pty.slave()));
+  EXPECT_TRUE(detail::IsPseudoTerminal(pty.master()));
+  const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  ASSERT_GE(null_fd, 0);
+  EXPECT_FALSE(detail::IsPseudoTerminal(null_fd));
+  ::close(null_fd);
 }
 
 TEST_F(SerialDeviceTest, ImpossibleLinesAreRejectedAndChangeNothing) {
