@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <utility>
 
 namespace m32::config {
 namespace {
@@ -46,7 +47,13 @@ bool FollowLinks(const std::string& path, std::string& out) {
     const ssize_t n = ::readlink(out.c_str(), link.data(), link.size());
     if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;
     link.resize(static_cast<std::size_t>(n));
-    out = link.front() == '/' ? link : FolderOf(out) + "/" + link;
+    if (link.front() != '/') {
+      std::string next = FolderOf(out);
+      next += '/';
+      next += link;
+      link = std::move(next);
+    }
+    out = std::move(link);
   }
   return false;
 }

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,12 +30,23 @@ std::vector<uint8_t> Bytes(const fs::path& p) {
 }
 
 // The unprivileged user the tool runs as: nobody, or one made for the test.
-std::optional<std::pair<uid_t, gid_t>> Unprivileged() {
+std::optional<std::pair<uid_t, gid_t>> Unprivileged(const fs::path& scratch) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     for (const char* name : {"nobody", "m32tester"}) {
-      if (const passwd* pw = ::getpwnam(name)) return std::make_pair(pw->pw_uid, pw->pw_gid);
+      passwd pw{};
+      passwd* found = nullptr;
+      std::vector<char> buf(16384);
+      if (::getpwnam_r(name, &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr) {
+        return std::make_pair(pw.pw_uid, pw.pw_gid);
+      }
     }
-    if (attempt == 0 && std::system("useradd -r -M -s /usr/sbin/nologin m32tester") != 0) break;
+    if (attempt > 0) break;
+    Child useradd;
+    if (!useradd.Start({"/usr/sbin/useradd", "-r", "-M", "-s", "/usr/sbin/nologin", "m32tester"},
+                       scratch / "useradd.out") ||
+        useradd.WaitEnd(30s) != std::optional<int>(0)) {
+      break;
+    }
   }
   return std::nullopt;
 }
@@ -49,7 +59,8 @@ constexpr uid_t kRoot = 0;
 // clamped (divisor 1), its owner and mode.
 TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
   if (::geteuid() != 0) GTEST_SKIP() << "switching to an unprivileged user needs root";
-  const auto user = Unprivileged();
+  ScratchFolder scratch;
+  const auto user = Unprivileged(scratch.path);
   ASSERT_TRUE(user) << "no unprivileged user to run the tool as";
   const uid_t kUser = user->first;
 
