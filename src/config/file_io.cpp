@@ -35,14 +35,26 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// A link is followed only when it is ours, root's or its folder owner's:
+// someone who may merely add files to the folder must not be able to point
+// our save at a file of ours elsewhere (the rule the kernel applies to links
+// in shared folders, which following a link by hand would bypass).
+bool TrustedLink(const struct stat& link, const std::string& link_path) {
+  if (link.st_uid == ::geteuid() || link.st_uid == 0) return true;
+  struct stat folder {};
+  return ::stat(FolderOf(link_path).c_str(), &folder) == 0 && folder.st_uid == link.st_uid;
+}
+
 // Follows symbolic links from `path` to the file they finally name, which
-// need not exist. False for a loop or a link that cannot be read.
+// need not exist. False for a loop, a link that cannot be read or one that
+// is not to be trusted.
 bool FollowLinks(const std::string& path, std::string& out) {
   out = path;
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
     if (::lstat(out.c_str(), &st) != 0) return errno == ENOENT;
     if (!S_ISLNK(st.st_mode)) return true;
+    if (!TrustedLink(st, out)) return false;
     std::string link(static_cast<std::size_t>(PATH_MAX), '\0');
     const ssize_t n = ::readlink(out.c_str(), link.data(), link.size());
     if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;

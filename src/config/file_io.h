@@ -14,7 +14,8 @@ namespace m32::config {
 //    to disk and the temporary file is renamed over the old one, so a reader
 //    sees the old file or the whole new one, even if the process dies.
 //  - A symbolic link is followed: its final target gets the bytes and the
-//    link stays a link.
+//    link stays a link. Only a link of this user's, root's or its folder
+//    owner's is followed; a stranger's is left alone and nothing is saved.
 //  - An existing file that this user may not read or may not write, or that
 //    is not a regular file, is never replaced (an administrator's lock).
 //  - The new file keeps the old one's mode, and its owner and group as far as

@@ -52,6 +52,7 @@ std::optional<std::pair<uid_t, gid_t>> Unprivileged(const fs::path& scratch) {
 }
 
 constexpr uid_t kRoot = 0;
+constexpr uid_t kStranger = 54321;  // no one's account
 
 // Legend: the folder's mode (owned by root); where the settings file lies
 // (beside the tool, or behind a link there) with its owner and mode; then what
@@ -67,21 +68,39 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
   struct Case {
     const char* legend;
     fs::perms folder;
-    bool behind_link;
+    std::optional<uid_t> link_owner;  // the file lies behind a link of this owner's
     uid_t owner;
     fs::perms mode;
     bool clamped;  // false: every byte as it was
   } const cases[] = {
-      {"root's 0600 file in a 0777 folder: unreadable, never written over", fs::perms(0777), false,
-       kRoot, fs::perms(0600), false},
-      {"the user's 0666 file in root's 0555 folder: written in place", fs::perms(0555), false,
-       kUser, fs::perms(0666), true},
-      {"the user's 0444 file: an administrator's lock, never replaced", fs::perms(0777), false,
-       kUser, fs::perms(0444), false},
-      {"a link to the user's 0600 file: the target gets the record, the link stays",
-       fs::perms(0777), true, kUser, fs::perms(0600), true},
-      {"the user's 0640 file in a 0777 folder: replaced with its mode kept", fs::perms(0777), false,
-       kUser, fs::perms(0640), true},
+      {"root's 0600 file in a 0777 folder: unreadable, never written over",
+       fs::perms(0777),
+       {},
+       kRoot,
+       fs::perms(0600),
+       false},
+      {"the user's 0666 file in root's 0555 folder: written in place",
+       fs::perms(0555),
+       {},
+       kUser,
+       fs::perms(0666),
+       true},
+      {"the user's 0444 file: an administrator's lock, never replaced",
+       fs::perms(0777),
+       {},
+       kUser,
+       fs::perms(0444),
+       false},
+      {"root's link to the user's 0600 file: the target gets the record, the link stays",
+       fs::perms(0777), kRoot, kUser, fs::perms(0600), true},
+      {"a stranger's link in the shared folder to the user's file: not followed", fs::perms(0777),
+       kStranger, kUser, fs::perms(0600), false},
+      {"the user's 0640 file in a 0777 folder: replaced with its mode kept",
+       fs::perms(0777),
+       {},
+       kUser,
+       fs::perms(0640),
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.legend);
@@ -93,11 +112,12 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
 
     const fs::path name = dir.path / "merkat32.CFG";
     fs::path file = name;
-    if (c.behind_link) {
+    if (c.link_owner) {
       fs::create_directory(dir.path / "real");
       fs::permissions(dir.path / "real", fs::perms(0777));
       file = dir.path / "real" / "settings";
       fs::create_symlink(file, name);
+      ASSERT_EQ(::lchown(name.c_str(), *c.link_owner, *c.link_owner), 0);
     }
     ASSERT_TRUE(m32::process::WriteSettings(file, {.divisor = 0}));
     const std::vector<uint8_t> written = Bytes(file);
@@ -114,7 +134,7 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
     EXPECT_GE(line.Receive(16, 10s).size(), 16u) << "the tool did not reach its link";
     EXPECT_EQ(tool.Stop(SIGTERM, 5s), std::optional<int>(0));
 
-    EXPECT_EQ(fs::is_symlink(name), c.behind_link);
+    EXPECT_EQ(fs::is_symlink(name), c.link_owner.has_value());
     EXPECT_EQ(Bytes(file), want);
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
