@@ -70,6 +70,17 @@ bool FollowLinks(const std::string& path, std::string& out) {
   return false;
 }
 
+// Closes its descriptor when it goes, also when an allocation throws.
+struct Descriptor {
+  int fd = -1;
+  Descriptor() = default;
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
 enum class TempResult {
   kDone,
   kNoWayBeside,  // no temporary file could be made or renamed over the target
@@ -147,7 +158,7 @@ bool SaveFile(const std::string& path, std::string_view data) {
   // What is there now decides what may be done to it.
   struct stat old {};
   bool exists = false;
-  int in_place = -1;  // the old file opened for writing, for the fallback
+  Descriptor in_place;  // the old file opened for writing, for the fallback
   {
     const int rd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (rd < 0) {
@@ -157,16 +168,14 @@ bool SaveFile(const std::string& path, std::string_view data) {
       ::close(rd);
       if (!regular) return false;
       exists = true;
-      in_place = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (in_place < 0) return false;  // not ours to write: never replaced
+      in_place.fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (in_place.fd < 0) return false;  // not ours to write: never replaced
     }
   }
 
   const TempResult r = WriteThroughTemp(target, data, exists ? &old : nullptr);
-  bool ok = r == TempResult::kDone;
-  if (r == TempResult::kNoWayBeside && in_place >= 0) ok = OverwriteInPlace(in_place, data);
-  if (in_place >= 0) ::close(in_place);
-  return ok;
+  if (r == TempResult::kNoWayBeside && in_place.fd >= 0) return OverwriteInPlace(in_place.fd, data);
+  return r == TempResult::kDone;
 }
 
 ReadStatus ReadFilePrefix(const std::string& path, std::size_t limit, std::string& out) {
