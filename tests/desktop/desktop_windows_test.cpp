@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QMenu>
-#include <QProcess>
+#include <QStandardPaths>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -17,16 +17,22 @@
 #include "app/main_window.h"
 #include "iopanel/io_panel_window.h"
 #include "link/fake_serial_device.h"
+#include "link/process_support.h"
 
 using m32::test_support::FakeSerialDevice;
 
 namespace {
 
+// Runs an X tool and returns what it printed.
 QString Run(const QString& program, const QStringList& args) {
-  QProcess p;
-  p.start(program, args);
-  p.waitForFinished(5000);
-  return QString::fromLocal8Bit(p.readAllStandardOutput());
+  static const m32::process::ScratchFolder scratch;
+  std::vector<std::string> argv{QStandardPaths::findExecutable(program).toStdString()};
+  for (const QString& a : args) argv.push_back(a.toStdString());
+  const auto output = scratch.path / "tool.out";
+  m32::process::Child tool;
+  if (!tool.Start(argv, output) || tool.WaitEnd(std::chrono::seconds(5)) != 0) return {};
+  QFile f(QString::fromStdString(output.string()));
+  return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
 }
 
 // The frame the window manager put around the window, as the X server sees it.
