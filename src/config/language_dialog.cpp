@@ -10,7 +10,6 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QString>
-#include <algorithm>
 #include <string>
 #include <utility>
 

@@ -7,9 +7,9 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QMenu>
-#include <QStandardPaths>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -77,7 +77,8 @@ struct Desk {
   std::unique_ptr<m32::TWmenu> menu;
 
   Desk() {
-    for (const auto& [ext, text] : {std::pair{"HLP", "Test v/v\n"}, std::pair{"MN1", "English\n"}}) {
+    for (const auto& [ext, text] :
+         {std::pair{"HLP", "Test v/v\n"}, std::pair{"MN1", "English\n"}}) {
       QFile f(dir.filePath(QString("MERKAT32.") + ext));
       if (f.open(QIODevice::WriteOnly)) f.write(text);
     }
@@ -100,8 +101,7 @@ struct Desk {
     return w.jas;
   }
   bool DisplayRunning() const {
-    return menu->Panel()->Box(0)->isEnabled() &&
-           ctx.status.flags.IoDisplayActive.load() != 0;
+    return menu->Panel()->Box(0)->isEnabled() && ctx.status.flags.IoDisplayActive.load() != 0;
   }
   // Shows the window and waits until it has the keyboard.
   static bool Open(QWidget* w) {

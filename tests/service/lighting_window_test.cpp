@@ -181,7 +181,9 @@ void LightingWindowTest::withoutAPortLevelsAreTakenAndSaved() {
     QTest::keyClicks(w.Edit(k), QString::number(10 * k + 3));
     QTest::keyClick(w.Edit(k), Qt::Key_Return);
   }
-  const auto stored = [&rig](int k) { return rig.settings.record.Brightness[static_cast<std::size_t>(k)]; };
+  const auto stored = [&rig](int k) {
+    return rig.settings.record.Brightness[static_cast<std::size_t>(k)];
+  };
   QVERIFY(PumpWhile([&] { return stored(7) != 73 || stored(0) != 3; }, 5000));
   w.close();
   m32::config::Settings saved;
