@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QFile>
 #include <QGroupBox>
-#include <QMenu>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
