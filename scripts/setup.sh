@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openbox xdotool imagemagick gcovr python3
+  xvfb xauth openbox xdotool x11-utils imagemagick gcovr python3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -16,6 +16,7 @@
 #include "dialogs/port_dialog.h"
 #include "info/about_window.h"
 #include "info/help_window.h"
+#include "qt/window_frame.h"
 #include "service/comm_test_window.h"
 #include "service/lighting_window.h"
 
@@ -31,8 +32,9 @@ QString U(const std::string& cp1250) {
 TWmenu::TWmenu(AppContext& ctx, QWidget* parent)
     : QMainWindow(parent), ctx_(ctx), invoker_(this), timer1_(new QTimer(this)) {
   setObjectName("TWmenu");
-  resize(420, 452);
-  setMinimumSize(300, 315);
+  // The sizes are the outer ones, frame included.
+  qt::SetOuterSize(this, {420, 452});
+  qt::SetOuterMinimumSize(this, {300, 315});
   panel_ = new iopanel::IoPanel(ctx_.status, ctx_.settings, ctx_.texts, this);
   setCentralWidget(panel_);
   BuildMenu();
@@ -119,17 +121,15 @@ void TWmenu::FormCreate() {
   }
   panel_->LayoutIoPanel(this);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect r = frameGeometry();
+    const QMargins m = qt::FrameMargins(this);
+    QRect r(QPoint(), size().grownBy(m));
     r.moveCenter(screen->availableGeometry().center());
-    move(r.topLeft());
+    qt::PlaceFrame(this, r.topLeft());
   }
   show();
   MakePort();
   ctx_.port->OpenPort();
   if (closing_) return;  // a termination signal arrived during a message box
-  // Once the display has enabled the boxes, out1 takes the focus, so the
-  // outputs can be switched from the keyboard at once.
-  focus_out1_pending_ = true;
   MereniClick();
 }
 
@@ -179,12 +179,15 @@ void TWmenu::StartDisplay() {
   if (ctx_.status.flags.IoDisplayActive.load() != 0 || closing_) return;
   ReapDisplayThreads();
   if (io_thread_) retired_.push_back(std::move(io_thread_));
+  // Once the display has enabled the boxes, the last output used takes the
+  // focus, so the outputs can be switched from the keyboard at once.
+  focus_pending_ = true;
   iopanel::IoPanelSteps steps;
   steps.refresh = [this] {
     panel_->RefreshIoPanel(false);
-    if (focus_out1_pending_ && ctx_.status.flags.IoDisplayActive.load() != 0) {
-      focus_out1_pending_ = false;
-      panel_->FocusFirstOutput();
+    if (focus_pending_ && ctx_.status.flags.IoDisplayActive.load() != 0) {
+      focus_pending_ = false;
+      panel_->FocusLastOutput();
     }
   };
   steps.pack_outputs = [this] { panel_->PackOutputs(); };
@@ -329,8 +332,12 @@ void TWmenu::closeEvent(QCloseEvent* e) {
 
 void TWmenu::resizeEvent(QResizeEvent* e) {
   QMainWindow::resizeEvent(e);
-  // The minimum size keeps the window at least 300 x 315.
-  if (height() < 315 || width() < 300) resize(std::max(width(), 300), std::max(height(), 315));
+  // The minimum size keeps the frame at least 300 x 315; this catches a size
+  // forced past it.
+  const QSize outer = size().grownBy(qt::FrameMargins(this));
+  if (outer.height() < 315 || outer.width() < 300) {
+    qt::SetOuterSize(this, outer.expandedTo(QSize(300, 315)));
+  }
 }
 
 }  // namespace m32

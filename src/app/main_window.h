@@ -98,7 +98,7 @@ class TWmenu final : public QMainWindow {
   int threads_started_ = 0;
   bool closed_ = false;
   bool closing_ = false;
-  bool focus_out1_pending_ = false;
+  bool focus_pending_ = false;
 
   QMenu* nast_para_ = nullptr;
   QMenu* servis_ = nullptr;

@@ -3,17 +3,18 @@
 #include <QColor>
 #include <QEvent>
 #include <QFont>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QString>
-#include <algorithm>
 #include <string>
 #include <utility>
 
 #include "config/language_list.h"
+#include "qt/window_frame.h"
 
 namespace m32 {
 namespace {
@@ -106,17 +107,17 @@ void TWjazyk::FormCreate() {
 }
 
 int TWjazyk::FormHeight() const {
-  return frameGeometry().height();
+  return size().grownBy(qt::FrameMargins(this)).height();
 }
 
 void TWjazyk::SetFormHeight(int height) {
-  // The numbers are outer heights; the frame, where known, comes off the client area.
-  const int frame = isVisible() ? frameGeometry().height() - geometry().height() : 0;
-  setFixedSize(kClientWidth, std::max(1, height - frame));
+  // The numbers are outer heights; the width is the client area's.
+  const QMargins frame = qt::FrameMargins(this);
+  qt::SetOuterFixedSize(this, {kClientWidth + frame.left() + frame.right(), height});
 }
 
 void TWjazyk::FormActivate() {
-  if (main_window_ != nullptr) move(main_window_->x() + 4, main_window_->y() + 32);
+  qt::PlaceBeside(this, main_window_);
   visible_ = 0;
   language_choices_.clear();
   SetFormHeight(kCollapsedHeight);
@@ -191,19 +192,16 @@ bool TWjazyk::Tl_stornoKeyPress(int key) {
   return true;
 }
 
-void TWjazyk::changeEvent(QEvent* event) {
-  QDialog::changeEvent(event);
-  if (event->type() != QEvent::ActivationChange || !isVisible()) return;
-  if (isActiveWindow()) {
-    FormActivate();
-  } else {
-    FormDeactivate();
-  }
-}
-
 void TWjazyk::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormActivate();
+  // Rebuilt at each opening only: switching to another program and back keeps
+  // the technician's unconfirmed choice, the place and the focus.
+  if (!event->spontaneous()) FormActivate();
+}
+
+void TWjazyk::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  if (!event->spontaneous()) FormDeactivate();
 }
 
 void TWjazyk::keyPressEvent(QKeyEvent* event) {

@@ -40,7 +40,7 @@ class TWjazyk : public QDialog {
   QPushButton* StornoButton() const { return Tl_storno; }
 
  protected:
-  void changeEvent(QEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "dialogs/field_keys.h"
+#include "qt/window_frame.h"
 
 namespace m32::dialogs {
 namespace {
@@ -104,6 +105,8 @@ void FieldDialog::AddEdit(QLineEdit* edit, std::function<void()> commit) {
 
 void FieldDialog::AddList(QComboBox* list, std::function<void()> commit) {
   fields_.push_back({list, nullptr, list, std::move(commit)});
+  // A turn of the wheel neither takes the focus to a list nor changes it.
+  list->setFocusPolicy(Qt::StrongFocus);
   list->installEventFilter(this);
 }
 
@@ -186,7 +189,7 @@ void FieldDialog::reject() {
 void FieldDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;  // restored from minimised: not an opening
-  if (main_window_ != nullptr) move(main_window_->x() + 4, main_window_->y() + 32);
+  qt::PlaceBeside(this, main_window_);
   FormActivate();
 }
 
@@ -220,6 +223,10 @@ bool FieldDialog::eventFilter(QObject* watched, QEvent* event) {
       break;
     case QEvent::FocusOut:
       if (!IsPassingFocus(static_cast<QFocusEvent*>(event)->reason())) Leave(*f);
+      break;
+    case QEvent::Wheel:
+      // Only the list the technician is in follows the wheel.
+      if (f->list != nullptr && !f->list->hasFocus()) return true;
       break;
     case QEvent::KeyPress:
       // One report per keystroke reaches this filter; Enter and Escape are

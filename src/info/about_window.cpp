@@ -10,6 +10,7 @@
 #include <QTextEdit>
 
 #include "info/about_text.h"
+#include "qt/window_frame.h"
 
 // The logo is a resource of this static library; naming its initialiser here
 // keeps the linker from dropping it.
@@ -72,7 +73,7 @@ void TWoprog::FormCreate() {
 }
 
 void TWoprog::FormActivate() {
-  if (main_window_ != nullptr) move(main_window_->pos() + QPoint(4, 32));
+  qt::PlaceBeside(this, main_window_);
   setWindowTitle(QString::fromStdString(texts_.Utf8(12, 0)));
 }
 

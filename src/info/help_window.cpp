@@ -15,6 +15,7 @@
 #include <string>
 
 #include "info/help_file.h"
+#include "qt/window_frame.h"
 
 namespace m32 {
 namespace {
@@ -150,16 +151,13 @@ void TWhelp::showEvent(QShowEvent* event) {
 
 void TWhelp::AdjustOuterSize() {
   if (sized_) return;
-  // The form's size is the outer one, frame included. The frame is known only
-  // once the window system has shown the window; until then the client area
-  // takes the whole size.
-  const QSize frame = frameGeometry().size() - geometry().size();
-  resize(QSize(kOuterWidth, kOuterHeight) - frame);
-  sized_ = !frame.isEmpty();
+  // The form's size is the outer one, frame included.
+  qt::SetOuterSize(this, {kOuterWidth, kOuterHeight});
+  sized_ = true;
 }
 
 void TWhelp::FormShow() {
-  if (main_window_ != nullptr) move(main_window_->pos() + QPoint(4, 32));
+  qt::PlaceBeside(this, main_window_);
   AdjustOuterSize();
   setWindowTitle(QString::fromStdString(texts_.Utf8(11, 0)));
   SetWordWrap(true);

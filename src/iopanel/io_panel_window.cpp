@@ -5,6 +5,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "qt/window_frame.h"
+
 namespace m32::iopanel {
 namespace {
 
@@ -104,7 +106,8 @@ IoPanel::IoPanel(SharedStatus& status, config::Settings& settings, const config:
 }
 
 void IoPanel::LayoutIoPanel(QWidget* form) {
-  form->resize(form->width(), 548);
+  // 548 is the height of the window, frame included.
+  qt::SetOuterSize(form, {form->frameGeometry().width(), 548});
   QWidget* previous = nullptr;
   for (int i = 0; i < kChannels; ++i) {
     ChannelBox* box = Box(i);
@@ -205,8 +208,8 @@ void IoPanel::ShowInputs() {
   status_.flags.InputsReceived.store(0);
 }
 
-void IoPanel::FocusFirstOutput() {
-  Box(0)->setFocus(Qt::OtherFocusReason);
+void IoPanel::FocusLastOutput() {
+  Box(last_output_)->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace m32::iopanel

@@ -59,8 +59,9 @@ class IoPanel final : public QGroupBox {
   QScrollArea* ScrollBox() const { return scrollBox1_; }
   const ChannelStates& States() const { return states_; }
   int LastOutputChannel() const { return last_output_; }
-  // Gives the focus to the first output (start-up: switch from the keyboard).
-  void FocusFirstOutput();
+  // Gives the focus to the box of LastOutputChannel (each start of the
+  // display: switch from the keyboard).
+  void FocusLastOutput();
 
  private:
   void SetBoxState(int i, uint8_t on);

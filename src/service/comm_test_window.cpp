@@ -5,12 +5,15 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPalette>
 #include <QShowEvent>
 #include <QString>
+
+#include "qt/window_frame.h"
 
 namespace m32 {
 namespace {
@@ -25,6 +28,21 @@ QFont BoldBoxFont() {
   QFont font;
   font.setPixelSize(13);
   font.setBold(true);
+  return font;
+}
+
+// A fixed-pitch font in which the whole receive line fits a field of the
+// given width, the field's own borders and margins taken off.
+QFont ReceiveLineFont(int field_width) {
+  constexpr int kFieldMargins = 8;
+  QFont font(QStringLiteral("Courier New"));
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  const QString line(static_cast<qsizetype>(service::kReceiveLineChars), QLatin1Char('0'));
+  for (int px = 13; px > 6; --px) {
+    font.setPixelSize(px);
+    if (QFontMetrics(font).horizontalAdvance(line) <= field_width - kFieldMargins) break;
+  }
   return font;
 }
 
@@ -73,6 +91,7 @@ TWtstkom::TWtstkom(SharedStatus& status, const config::TextTable& texts, link::P
   REdit->setObjectName(QStringLiteral("REdit"));
   REdit->setGeometry(16, 104, 593, 21);
   REdit->setReadOnly(true);
+  REdit->setFont(ReceiveLineFont(REdit->width()));
   REdit->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
 
   setTabOrder(WBox, WEdit);
@@ -96,7 +115,7 @@ TWtstkom::~TWtstkom() {
 void TWtstkom::FormActivate() {
   if (active_) return;
   active_ = true;
-  if (main_window_ != nullptr) move(main_window_->x() + 4, main_window_->y() + 32);
+  qt::PlaceBeside(this, main_window_);
   WEdit->setFocus();
   test_.Activate();
   setWindowTitle(FromCp1250(texts_.Get(kTextGroup, 0)));
@@ -162,7 +181,10 @@ bool TWtstkom::WBoxKeyPress(QObject* control, int key) {
 void TWtstkom::RefreshStep() {
   const service::CommView view =
       test_.Step(port_.Device(), WBox->isChecked(), RBox->isChecked(), SendFieldText());
-  if (view.receive_line) REdit->setText(QString::fromLatin1(*view.receive_line));
+  if (view.receive_line) {
+    REdit->setText(QString::fromLatin1(*view.receive_line));
+    REdit->setCursorPosition(0);  // shown from slot 0, the marker in view
+  }
   if (view.send_text) ShowSendText(*view.send_text);
 }
 

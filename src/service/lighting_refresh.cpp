@@ -15,12 +15,14 @@ void LightingRefresh::Start(SharedStatus& status, uint8_t address) {
 LightingView LightingRefresh::Step(serial::SerialDevice& port, SharedStatus& status,
                                    const Levels& levels) {
   LightingView view;
-  if (!port.IsOpen()) return view;
+  const bool open = port.IsOpen();
+  // Counts that cannot be read (no port, or a failed query) count as zero:
+  // nothing to read, nothing waiting to go out.
   serial::QueueCounts counts;
-  const bool counted = port.Counts(counts);
+  if (!open || !port.Counts(counts)) counts = serial::QueueCounts{};
 
   serial::ModemLines lines;
-  if (port.Modem(lines)) {
+  if (open && port.Modem(lines)) {
     const std::array<bool, kModemPanels> on = {lines.ri, lines.dcd, lines.cts, lines.dsr};
     for (std::size_t i = 0; i < on.size(); ++i) {
       const uint8_t now = on[i] ? 1 : 0;
@@ -28,8 +30,6 @@ LightingView LightingRefresh::Step(serial::SerialDevice& port, SharedStatus& sta
       shown_[i] = now;
     }
   }
-  if (!counted) return view;
-
   if (counts.rx > 0) {
     SerialByteSource source(port);
     if (parser_.Pass(source, counts.rx) == BrightnessReplyParser::Outcome::kValid) {
@@ -41,8 +41,12 @@ LightingView LightingRefresh::Step(serial::SerialDevice& port, SharedStatus& sta
   if (counts.tx == 0 && status.LightingSendCountdown.load() != 0) {
     frame_ = BuildBrightnessFrame(levels, address_);
     status.flags.OutputsChanged.store(0);
-    port.Write(frame_);
-    view.frame_sent = true;
+    // Without a port the change is taken all the same, so the levels can
+    // still be set and are saved at the close.
+    if (open) {
+      port.Write(frame_);
+      view.frame_sent = true;
+    }
   }
   return view;
 }

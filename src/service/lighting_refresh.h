@@ -48,9 +48,9 @@ class LightingRefresh {
   // 50 and every panel marked as not shown yet.
   void Start(SharedStatus& status, uint8_t address);
 
-  // One refresh step. With the port closed nothing is read, written or
-  // repainted; when its status cannot be read, no reply is looked for and no
-  // frame is sent, though the modem lines are still sampled.
+  // One refresh step. Queue counts that cannot be read count as zero. With
+  // the port closed nothing is read, written or repainted, but a change
+  // waiting to be sent is taken as sent, so further changes are accepted.
   LightingView Step(serial::SerialDevice& port, SharedStatus& status, const Levels& levels);
 
   const BrightnessFrame& Frame() const { return frame_; }

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <string>
 
+#include "qt/window_frame.h"
 namespace m32 {
 namespace {
 
@@ -117,6 +118,9 @@ TWjas::TWjas(config::Settings& settings, config::ModulePath& module, const confi
     kan->setAutoFillBackground(true);
     SetColours(kan, kLime, Qt::black);
     kan->installEventFilter(this);
+    // A group that can hold the focus keeps it instead of passing it on to
+    // its field; Tab still walks the fields, bars and buttons only.
+    kan->setFocusPolicy(Qt::ClickFocus);
     kan_[k] = kan;
 
     auto* label = new QLabel(kan);
@@ -195,19 +199,10 @@ void TWjas::FormCreate() {
   }
 }
 
-void TWjas::AdjustOuterSize() {
-  if (sized_) return;
-  // The size is the outer one, frame included; the frame is known only once
-  // the window system shows the window.
-  const QSize frame = frameGeometry().size() - geometry().size();
-  resize(QSize(kOuterWidth, kOuterHeight) - frame);
-  sized_ = !frame.isEmpty();
-}
-
 void TWjas::FormActivate() {
   if (active_) return;
   active_ = true;
-  move(main_window_ != nullptr ? main_window_->x() + 4 : x(), 0);
+  if (main_window_ != nullptr) qt::PlaceFrame(this, {qt::FrameTopLeft(main_window_).x() + 4, 0});
   setWindowTitle(FromCp1250(texts_.Get(kTextGroup, 0)));
   const std::string word = texts_.Get(kTextGroup, 1);
   for (int i = 0; i < service::kChannels; ++i) {
@@ -222,7 +217,9 @@ void TWjas::FormActivate() {
   // The link parks between two of its steps; the worker waits for that
   // before it touches the port.
   if (status_.flags.LinkRunning.load() != 0 || port_.Link() != nullptr) hand_over_.Take();
-  if (isVisible()) edit_[0]->setFocus(Qt::OtherFocusReason);  // into Kan1, at its field
+  // The group itself, not its field: leaving a field counts as a change,
+  // which would take the place of the technician's first click.
+  if (isVisible()) kan_[0]->setFocus(Qt::OtherFocusReason);
   if (status_.flags.LightingDisplayActive.load() == 0 && !worker_) {
     const auto address = static_cast<uint8_t>(settings_.record.Constants[0] & 0xFF);
     worker_ = std::make_unique<service::LightingWorker>(
@@ -240,6 +237,7 @@ void TWjas::FormDeactivate() {
   active_ = false;
   // The worker purges the port on its way out; only then may the link have it back.
   StopWorker();
+  StoreWaitingChanges();
   config::SaveSettings(module_, settings_.record);
   hand_over_.Give();
 }
@@ -277,8 +275,34 @@ void TWjas::ChannelDisplay(int channel) {
 }
 
 void TWjas::AcceptChange(int channel, uint8_t level) {
+  if (channel < 0 || channel >= service::kChannels) return;
+  const auto k = static_cast<std::size_t>(channel);
   if (service::AcceptLevelChange(settings_.record.Brightness, status_, channel, level)) {
+    waiting_[k].reset();
     ChannelDisplay(channel);
+  } else {
+    // The control keeps showing the new level, which is stored as soon as
+    // the previous change has gone out.
+    waiting_[k] = level;
+  }
+}
+
+void TWjas::TakeWaitingChange() {
+  for (int i = 0; i < service::kChannels; ++i) {
+    if (status_.flags.OutputsChanged.load() != 0) return;
+    if (const auto level = waiting_[static_cast<std::size_t>(i)]) AcceptChange(i, *level);
+  }
+}
+
+void TWjas::StoreWaitingChanges() {
+  // Nothing more goes out now; what the controls show is what is saved and
+  // sent at the next opening.
+  for (int i = 0; i < service::kChannels; ++i) {
+    auto& waiting = waiting_[static_cast<std::size_t>(i)];
+    if (!waiting) continue;
+    settings_.record.Brightness[static_cast<std::size_t>(i)] = *waiting;
+    waiting.reset();
+    ChannelDisplay(i);
   }
 }
 
@@ -329,6 +353,7 @@ void TWjas::RefreshStep() {
   for (int i = 0; i < service::kModemPanels; ++i) {
     if (const auto on = view.panels[static_cast<std::size_t>(i)]) PaintPanel(i, *on);
   }
+  TakeWaitingChange();
 }
 
 void TWjas::PaintPanel(int i, bool on) {
@@ -349,7 +374,8 @@ void TWjas::done(int result) {
 
 void TWjas::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  AdjustOuterSize();
+  // The size is the outer one, frame included.
+  if (!event->spontaneous()) qt::SetOuterSize(this, {kOuterWidth, kOuterHeight});
   if (!event->spontaneous()) FormActivate();
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "app/shared_status.h"
 #include "app/ui_invoker_qt.h"
@@ -87,9 +88,12 @@ class TWjas : public QDialog {
 
  private:
   void FormCreate();
-  void AdjustOuterSize();
   void PaintPanel(int i, bool on);
   void AcceptChange(int channel, uint8_t level);
+  // A change refused because the previous one is still unsent waits here, the
+  // newest per channel, and is taken once the previous one has gone out.
+  void TakeWaitingChange();
+  void StoreWaitingChanges();
   void StopWorker();
   static int ChannelOf(QObject* sender);
 
@@ -105,7 +109,6 @@ class TWjas : public QDialog {
   std::unique_ptr<service::LightingWorker> worker_;
   bool active_ = false;
   bool deactivating_ = false;
-  bool sized_ = false;
   QString saved_entry_text_;
 
   QGroupBox* preview_box_ = nullptr;
@@ -117,6 +120,7 @@ class TWjas : public QDialog {
   std::array<QLineEdit*, service::kChannels> edit_{};
   std::array<QSlider*, service::kChannels> jas_{};
   std::array<QPushButton*, service::kChannels> tl_{};
+  std::array<std::optional<uint8_t>, service::kChannels> waiting_{};
 };
 
 }  // namespace m32

@@ -45,7 +45,7 @@ class IoPanelTest : public QObject {
 
   void spaceAndTabSwitchOutputsFromTheKeyboard() {
     Rig r;
-    r.panel->FocusFirstOutput();
+    r.panel->FocusLastOutput();
     QTest::keyClick(r.panel->Box(0), Qt::Key_Space);
     QCOMPARE(r.panel->States()[0], uint8_t{1});
     for (int i = 0; i < 5; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

@@ -58,6 +58,10 @@ void CommTestWindowTest::theLinkParksWhileBytesLoopBackAndGoesOnAfterEscape() {
   QVERIFY2(PumpWhile([&] { return !LoopedBack(w.ReceiveLine()->text()); }, 5000),
            qPrintable(w.ReceiveLine()->text()));
   QCOMPARE(w.SendField()->text(), QStringLiteral("55 AA "));
+  // The whole line fits the field, borders and margins aside, shown from slot 0.
+  const QLineEdit* line = w.ReceiveLine();
+  QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) + 8 <= line->width());
+  QCOMPARE(line->cursorPosition(), 0);
   QCOMPARE(rig.LinkFrames(), frames_while_open);  // no LinkFrame while the window has the port
 
   // Escape closes; the worker has ended before the link goes on.

@@ -111,28 +111,32 @@ TEST(LightingRefresh, ValidReplySetsInputsReceivedOnlyWhenClear) {
   EXPECT_EQ(b.status.flags.InputsReceived.load(), 0);
 }
 
-TEST(LightingRefresh, NoPortOrNoStatusMeansNoIo) {
+// Counts that cannot be read count as zero: nothing is read, and a waiting
+// change is taken (written where there is a port), so changes keep flowing.
+TEST(LightingRefresh, UnreadableCountsCountAsZero) {
   struct Case {
     const char* legend;
     bool open;
     bool counts_ok;
+    int writes;
     bool panels_painted;
   } const cases[] = {
-      {"port closed: nothing at all", false, true, false},
-      {"status query fails: modem lines only", true, false, true},
+      {"port closed: nothing read or written, the change taken", false, true, 0, false},
+      {"status query fails: the frame goes out, modem lines shown", true, false, 1, true},
   };
   for (const auto& c : cases) {
     Bench b;
     if (!c.open) b.port.Close();
     b.port.SetCountsFail(!c.counts_ok);
     b.port.Feed({0xA2, 0x68, 0, 0, 0, 0});
+    b.status.flags.OutputsChanged.store(1);
     const LightingView v = b.Step();
     EXPECT_EQ(b.port.Calls().read, 0) << c.legend;
-    EXPECT_EQ(b.port.Calls().write, 0) << c.legend;
-    EXPECT_FALSE(v.frame_sent) << c.legend;
+    EXPECT_EQ(b.port.Calls().write, c.writes) << c.legend;
+    EXPECT_EQ(v.frame_sent, c.writes == 1) << c.legend;
     EXPECT_FALSE(v.reply_valid) << c.legend;
     EXPECT_EQ(v.panels[0].has_value(), c.panels_painted) << c.legend;
-    EXPECT_EQ(b.status.LightingSendCountdown.load(), kSendAfterStart) << c.legend;
+    EXPECT_EQ(b.status.flags.OutputsChanged.load(), 0) << c.legend;
   }
 }
 

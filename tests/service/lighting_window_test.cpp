@@ -39,6 +39,7 @@ class LightingWindowTest : public QObject {
   void entryFieldEnterAppliesEscapeRestores();
   void aModemLineRepaintsItsOwnPanel();
   void altDigitMovesIntoTheGroupsField();
+  void withoutAPortLevelsAreTakenAndSaved();
 };
 
 void LightingWindowTest::changesWaitForTheFrameAndOutliveClosing() {
@@ -59,26 +60,38 @@ void LightingWindowTest::changesWaitForTheFrameAndOutliveClosing() {
   QCOMPARE(w.Jas(0)->value(), 255);
   QCOMPARE(rig.status.flags.OutputsChanged.load(), 1);
 
-  w.Tl(1)->click();  // ignored: the first change has not gone out
+  // Changes made before the first has gone out wait, the newest per channel,
+  // and are taken one per frame after it: the bar never keeps showing a level
+  // that is not stored.
+  w.Tl(1)->click();
+  w.Jas(2)->setValue(40);
   w.Jas(2)->setValue(99);
   QCOMPARE(rig.settings.record.Brightness[1], 0);
   QCOMPARE(rig.settings.record.Brightness[2], 0);
-  QCOMPARE(w.Tl(1)->text(), QStringLiteral(">>"));
   QCOMPARE(w.Jas(2)->value(), 99);  // the moved bar shows where it was put
-
-  // The next frame carries the first change; then changes are taken again.
   rig.device.fake.SetTxCount(0);
-  QVERIFY(PumpWhile([&] { return rig.status.flags.OutputsChanged.load() != 0; }, 5000));
+  QVERIFY(PumpWhile(
+      [&] {
+        return rig.settings.record.Brightness[2] != 99 ||
+               rig.status.flags.OutputsChanged.load() != 0;
+      },
+      5000));
+  QCOMPARE(rig.settings.record.Brightness[1], 255);
+  QCOMPARE(QStringList({w.Tl(1)->text(), w.Label(2)->text()}),
+           QStringList({"<<", "63 hex       38%"}));
   const auto frame = rig.device.fake.LastWrite();
   QCOMPARE(frame.size(), std::size_t{13});
-  QCOMPARE(frame[2], 255);
-  QCOMPARE(frame[3], 0);
+  QCOMPARE(QList<int>({frame[2], frame[3], frame[4]}), QList<int>({255, 255, 99}));
   rig.device.fake.SetTxCount(1);
-  w.Tl(1)->click();
-  QCOMPARE(rig.settings.record.Brightness[1], 255);
+
+  // One change accepted but unsent, one waiting behind it: closing stores and
+  // saves both.
+  w.Tl(3)->click();
+  w.Jas(4)->setValue(77);
+  QCOMPARE(rig.settings.record.Brightness[4], 0);
   const int link_frames = rig.LinkFrames();
 
-  // Closing ends the worker, saves both levels (the second one still unsent)
+  // Closing ends the worker, saves the levels (the last ones still unsent)
   // and lets the link go on.
   w.close();
   QVERIFY(!w.WorkerRunning());
@@ -86,8 +99,9 @@ void LightingWindowTest::changesWaitForTheFrameAndOutliveClosing() {
   QVERIFY(!w.HoldsLink());
   m32::config::Settings saved;
   m32::config::LoadSettings(rig.module, saved);
-  QCOMPARE(saved.record.Brightness[0], 255);
-  QCOMPARE(saved.record.Brightness[1], 255);
+  QCOMPARE(QList<int>({saved.record.Brightness[0], saved.record.Brightness[1],
+                       saved.record.Brightness[3], saved.record.Brightness[4]}),
+           QList<int>({255, 255, 255, 77}));
   QVERIFY(PumpWhile([&] { return rig.LinkFrames() <= link_frames; }, 5000));
 
   // Reopened, the window shows the levels as they were and sends them again.
@@ -146,13 +160,37 @@ void LightingWindowTest::altDigitMovesIntoTheGroupsField() {
   w.show();
   w.activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&w));
-  QCOMPARE(QApplication::focusWidget(), w.Edit(0));  // activation puts the focus into Kan1
+  QCOMPARE(QApplication::focusWidget(), w.Kan(0));  // activation puts the focus on Kan1
   w.Tl(2)->setFocus(Qt::TabFocusReason);
   QTest::keyClick(&w, Qt::Key_3, Qt::AltModifier);
   QCOMPARE(QApplication::focusWidget(), w.Edit(2));
   QTest::keyClick(&w, Qt::Key_8, Qt::AltModifier);
   QCOMPARE(QApplication::focusWidget(), w.Edit(7));
   w.close();
+}
+
+// With no port (after "CHYBA 01") changes are still taken one after the other
+// while the window is open, and the levels reach the settings file at the close.
+void LightingWindowTest::withoutAPortLevelsAreTakenAndSaved() {
+  WindowRig rig;
+  TWjas w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
+  w.show();
+  for (int k = 0; k < m32::service::kChannels; ++k) {
+    w.Edit(k)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(w.Edit(k), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(w.Edit(k), QString::number(10 * k + 3));
+    QTest::keyClick(w.Edit(k), Qt::Key_Return);
+  }
+  const auto stored = [&rig](int k) {
+    return rig.settings.record.Brightness[static_cast<std::size_t>(k)];
+  };
+  QVERIFY(PumpWhile([&] { return stored(7) != 73 || stored(0) != 3; }, 5000));
+  w.close();
+  m32::config::Settings saved;
+  m32::config::LoadSettings(rig.module, saved);
+  for (int k = 0; k < m32::service::kChannels; ++k) {
+    QCOMPARE(saved.record.Brightness[static_cast<std::size_t>(k)], 10 * k + 3);
+  }
 }
 
 QTEST_MAIN(LightingWindowTest)

@@ -1,0 +1,278 @@
+// The windows on a real desktop (an X server with a window manager): where
+// their frames land and how large they are, and where the keyboard focus goes.
+// Frames are read from the X server itself, not from Qt's idea of them.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "app/main_window.h"
+#include "iopanel/io_panel_window.h"
+#include "link/fake_serial_device.h"
+#include "link/process_support.h"
+
+using m32::test_support::FakeSerialDevice;
+
+namespace {
+
+// Runs an X tool and returns what it printed.
+QString Run(const QString& program, const QStringList& args) {
+  static const m32::process::ScratchFolder scratch;
+  std::vector<std::string> argv{QStandardPaths::findExecutable(program).toStdString()};
+  for (const QString& a : args) argv.push_back(a.toStdString());
+  const auto output = scratch.path / "tool.out";
+  m32::process::Child tool;
+  if (!tool.Start(argv, output) || tool.WaitEnd(std::chrono::seconds(5)) != 0) return {};
+  QFile f(QString::fromStdString(output.string()));
+  return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+}
+
+// The frame the window manager put around the window, as the X server sees it.
+QRect XFrame(const QWidget* w) {
+  const QString tree = Run("xwininfo", {"-id", QString::number(w->winId()), "-tree"});
+  const auto parent = QRegularExpression("Parent window id: (0x[0-9a-fA-F]+)").match(tree);
+  if (!parent.hasMatch()) return {};
+  const QString info = Run("xwininfo", {"-id", parent.captured(1)});
+  const auto number = [&info](const QString& label) {
+    const auto m = QRegularExpression(label + R"(:\s+(-?\d+))").match(info);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+  };
+  return {number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
+          number("Height")};
+}
+
+bool Near(QPoint a, QPoint b) {
+  return std::abs(a.x() - b.x()) <= 1 && std::abs(a.y() - b.y()) <= 1;
+}
+
+QString Describe(const QRect& r) {
+  return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// Notes that a wheel event reached `target`, whatever became of it there.
+struct WheelSpy : QObject {
+  QObject* target;
+  bool seen = false;
+  explicit WheelSpy(QObject* t) : target(t) { qApp->installEventFilter(this); }
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (watched == target && e->type() == QEvent::Wheel) seen = true;
+    return false;
+  }
+};
+
+// The tool started in a fresh folder with a help file and a second language,
+// all eight windows created.
+struct Desk {
+  QTemporaryDir dir;
+  m32::AppContext ctx;
+  FakeSerialDevice* line = nullptr;
+  std::unique_ptr<m32::TWmenu> menu;
+
+  Desk() {
+    for (const auto& [ext, text] :
+         {std::pair{"HLP", "Test v/v\n"}, std::pair{"MN1", "English\n"}}) {
+      QFile f(dir.filePath(QString("MERKAT32.") + ext));
+      if (f.open(QIODevice::WriteOnly)) f.write(text);
+    }
+    ctx.exe_path = dir.filePath("MERKAT32").toStdString();
+    auto device = std::make_unique<FakeSerialDevice>(false);
+    line = device.get();
+    ctx.device = std::move(device);
+    menu = std::make_unique<m32::TWmenu>(ctx);
+    menu->FormCreate();
+    menu->CreateChildWindows();
+  }
+  QWidget* Window(const QString& name) const {
+    const m32::ChildWindows& w = menu->Windows();
+    if (name == "jazyk") return w.jazyk;
+    if (name == "konst") return w.konst;
+    if (name == "komunikace") return w.komunikace;
+    if (name == "tstkom") return w.tstkom;
+    if (name == "help") return w.help;
+    if (name == "oprog") return w.oprog;
+    return w.jas;
+  }
+  bool DisplayRunning() const {
+    return menu->Panel()->Box(0)->isEnabled() && ctx.status.flags.IoDisplayActive.load() != 0;
+  }
+  // Shows the window and waits until it has the keyboard.
+  static bool Open(QWidget* w) {
+    w->show();
+    return QTest::qWaitFor([w] { return QApplication::activeWindow() == w; }, 5000);
+  }
+};
+
+}  // namespace
+
+class DesktopWindowsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    desk_ = std::make_unique<Desk>();
+    QVERIFY(QTest::qWaitForWindowActive(desk_->menu.get()));
+    QTRY_VERIFY(desk_->DisplayRunning());
+  }
+  void cleanup() { desk_.reset(); }
+
+  // The main window's frame: the design size after start, never below the
+  // minimum.
+  void mainWindowFrame_data() {
+    QTest::addColumn<QSize>("client");  // invalid: as started
+    QTest::addColumn<QSize>("outer");
+    QTest::newRow("after start: 420 x 548") << QSize() << QSize(420, 548);
+    QTest::newRow("shrunk to 250 x 200: 300 x 315") << QSize(250, 200) << QSize(300, 315);
+  }
+  void mainWindowFrame() {
+    QFETCH(QSize, client);
+    QFETCH(QSize, outer);
+    if (client.isValid()) desk_->menu->resize(client);
+    QRect f;
+    const bool sized = QTest::qWaitFor(
+        [&] {
+          f = XFrame(desk_->menu.get());
+          return f.size() == outer;
+        },
+        3000);
+    QVERIFY2(sized, qPrintable("frame " + Describe(f)));
+  }
+
+  // Every window's frame at its first and second opening: 4 px right of and
+  // 32 px below the main window's frame (the lighting test at the top of the
+  // screen), with the outer size where the design gives one.
+  void frames_data() {
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<bool>("at_top");
+    QTest::addColumn<QSize>("outer");  // invalid: only the client size is designed
+    QTest::newRow("port dialog") << "komunikace" << false << QSize();
+    QTest::newRow("constants dialog") << "konst" << false << QSize();
+    QTest::newRow("language dialog") << "jazyk" << false << QSize();
+    QTest::newRow("communication test") << "tstkom" << false << QSize();
+    QTest::newRow("lighting test: 664 x 724") << "jas" << true << QSize(664, 724);
+    QTest::newRow("help viewer: 691 x 395") << "help" << false << QSize(691, 395);
+    QTest::newRow("about window") << "oprog" << false << QSize();
+  }
+  void frames() {
+    QFETCH(QString, window);
+    QFETCH(bool, at_top);
+    QFETCH(QSize, outer);
+    QRect main;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+          main = XFrame(desk_->menu.get());
+          return main.height() == 548;
+        },
+        3000));
+    const QPoint want = at_top ? QPoint(main.x() + 4, 0) : main.topLeft() + QPoint(4, 32);
+    QWidget* w = desk_->Window(window);
+    for (int opening = 1; opening <= 2; ++opening) {
+      w->show();
+      QRect f;
+      const bool placed = QTest::qWaitFor(
+          [&] {
+            f = XFrame(w);
+            return Near(f.topLeft(), want) && (!outer.isValid() || f.size() == outer);
+          },
+          3000);
+      w->close();
+      QVERIFY2(placed, qPrintable(QString("opening %1: frame %2, want %3,%4")
+                                      .arg(opening)
+                                      .arg(Describe(f))
+                                      .arg(want.x())
+                                      .arg(want.y())));
+      QTRY_VERIFY(!w->isVisible());
+    }
+  }
+
+  // After the service menu stopped the display and T e s t started it again,
+  // the box of the last output used has the focus: Space switches it.
+  void focusReturnsToTheLastOutput() {
+    m32::TWmenu* menu = desk_->menu.get();
+    QTest::mouseClick(menu->Panel()->Box(3), Qt::LeftButton, {}, QPoint(6, 8));
+    QCOMPARE(menu->Panel()->LastOutputChannel(), 3);
+    Run("xdotool", {"key", "alt+s"});
+    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    Run("xdotool", {"key", "Escape", "Escape"});
+    QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+    QTRY_VERIFY(!menu->Panel()->Box(3)->isEnabled());
+    Run("xdotool", {"key", "alt+t"});
+    QTRY_VERIFY(desk_->DisplayRunning());
+    QTRY_COMPARE(QApplication::focusWidget(), menu->Panel()->Box(3));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QCOMPARE(menu->Panel()->States()[3], uint8_t{1});
+  }
+
+  // The lighting test opens with the focus on its first group, so the first
+  // click on channel 1's ">>" is taken and sends the full level.
+  void lightingFirstClickSendsFullLevel() {
+    QWidget* jas = desk_->Window("jas");
+    QVERIFY(Desk::Open(jas));
+    QCOMPARE(QApplication::focusWidget(), jas->findChild<QGroupBox*>("Kan1"));
+    QTest::mouseClick(jas->findChild<QAbstractButton*>("Tl1"), Qt::LeftButton);
+    const bool sent = QTest::qWaitFor(
+        [&] {
+          const auto w = desk_->line->LastWrite();
+          return w.size() == 13 && w[1] == 0x68 && w[2] == 0xFF;
+        },
+        1000);
+    jas->close();
+    QVERIFY(sent);
+  }
+
+  // Switching to another program and back keeps the language dialog as the
+  // technician left it: the choice not yet confirmed and the focus.
+  void languageChoiceSurvivesSwitchingAway() {
+    QWidget* jazyk = desk_->Window("jazyk");
+    jazyk->setWindowModality(Qt::NonModal);  // the other window stands for another program
+    QVERIFY(Desk::Open(jazyk));
+    auto* english = jazyk->findChild<QRadioButton*>("RadioButton1");
+    QVERIFY(english != nullptr && english->isVisible() && !english->isChecked());
+    QTest::mouseClick(english, Qt::LeftButton, {}, QPoint(6, 8));
+    QVERIFY(english->isChecked());
+    QWidget other;
+    QVERIFY(Desk::Open(&other));
+    jazyk->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(jazyk));
+    QVERIFY(english->isChecked());
+    QCOMPARE(QApplication::focusWidget(), english);
+    jazyk->close();
+  }
+
+  // A turn of the mouse wheel over a list of the port dialog changes it only
+  // when the list has the focus.
+  void wheelChangesOnlyTheFocusedList_data() {
+    QTest::addColumn<bool>("focused");
+    QTest::addColumn<int>("step");  // how far one notch down moves the parity list
+    QTest::newRow("list without focus: unchanged") << false << 0;
+    QTest::newRow("list with focus: next item") << true << 1;
+  }
+  void wheelChangesOnlyTheFocusedList() {
+    QFETCH(bool, focused);
+    QFETCH(int, step);
+    QWidget* dialog = desk_->Window("komunikace");
+    QVERIFY(Desk::Open(dialog));
+    auto* parity = dialog->findChild<QComboBox*>("Ed_par");
+    parity->setCurrentIndex(0);
+    if (focused) parity->setFocus(Qt::TabFocusReason);
+    WheelSpy spy(parity);
+    const QPoint at = parity->mapToGlobal(parity->rect().center());
+    Run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "5"});
+    QTRY_VERIFY(spy.seen);
+    const int shown = parity->currentIndex();
+    dialog->close();
+    QCOMPARE(shown, step);
+  }
+
+ private:
+  std::unique_ptr<Desk> desk_;
+};
+
+QTEST_MAIN(DesktopWindowsTest)
+#include "desktop_windows_test.moc"
