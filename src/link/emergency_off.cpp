@@ -25,6 +25,9 @@ std::atomic<int> g_fd{-1};
 std::atomic<bool> g_line_valid{false};
 termios g_line{};
 std::atomic<bool> g_fired{false};
+// What each fatal signal did before Install: it takes its course after ours
+// (the default action, or a sanitizer's report).
+std::array<struct sigaction, kFatalSignals.size()> g_previous{};
 
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "the signal handler needs lock-free atomics");
@@ -61,10 +64,14 @@ extern "C" void OnFatalSignal(int sig) {
       ::tcsetattr(fd, TCSANOW, &g_line);
     }
   }
+  // Back to what the signal did before (the handler was reset on entry all
+  // the same); the signal is blocked while this runs, so raised again it
+  // takes that course on return, also when it was sent by kill() rather
+  // than raised by a fault.
+  for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
+    if (kFatalSignals[i] == sig) ::sigaction(sig, &g_previous[i], nullptr);
+  }
   errno = saved_errno;
-  // The handler was reset on entry (SA_RESETHAND) and the signal is blocked
-  // while it runs: raised again, it takes its default course on return, also
-  // when it was sent by kill() rather than raised by a fault.
   ::raise(sig);
 }
 
@@ -94,7 +101,9 @@ bool Install() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESETHAND;
   bool ok = true;
-  for (const int sig : kFatalSignals) ok = ::sigaction(sig, &sa, nullptr) == 0 && ok;
+  for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
+    ok = ::sigaction(kFatalSignals[i], &sa, &g_previous[i]) == 0 && ok;
+  }
   return ok;
 }
 
