@@ -72,7 +72,7 @@ extern "C" void OnFatalSignal(int sig) {
     if (kFatalSignals[i] == sig) ::sigaction(sig, &g_previous[i], nullptr);
   }
   errno = saved_errno;
-  ::raise(sig);
+  (void)::raise(sig);
 }
 
 // This process's descriptor of the character device `rdev`, or -1.

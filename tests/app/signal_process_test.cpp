@@ -22,7 +22,10 @@ namespace {
 
 using namespace m32::process;
 
-const std::vector<uint8_t> kAllOff = LinkFrameWith({0, 0, 0, 0});
+const std::vector<uint8_t>& AllOff() {
+  static const std::vector<uint8_t> frame = LinkFrameWith({0, 0, 0, 0});
+  return frame;
+}
 const LineFile kLine{};  // 9600 Bd 8E1 on COM1
 
 int RunsPerRow() {
@@ -88,15 +91,18 @@ void PrintTo(const SigtermRow& row, std::ostream* os) {
   *os << row.name;
 }
 
-// clang-format off
-const SigtermRow kSigtermRows[] = {
+const std::vector<SigtermRow>& SigtermRows() {
+  // clang-format off
+  static const std::vector<SigtermRow> rows{
     {"StartUpChyba01Box",   false, {},             "CHYBA 01",                    {},        150, false, 0},
     {"PortDialogOkReopen",  true,  {"alt+n", "k"}, "Konfigurace sériového portu", {"alt+o"}, 120, false, 0},
     {"CommunicationTest",   true,  {"alt+s", "k"}, "Test komunikace",             {},        300, false, 3},
     {"LightingTest",        true,  {"alt+s", "o"}, "Test osvětlení",              {},        300, false, 3},
     {"CloseSequenceItself", true,  {},             nullptr,                       {},        0,   true,  3},
-};
-// clang-format on
+  };
+  // clang-format on
+  return rows;
+}
 
 class Sigterm : public ::testing::TestWithParam<SigtermRow> {};
 
@@ -149,13 +155,13 @@ TEST_P(Sigterm, EndsWithZeroWithinThreeSecondsAllOffAndTheSettingsKept) {
       EXPECT_GE(bench.FramesSince(signalled).size(), row.offs_after_signal) << what;
       const auto frames = bench.FramesSince(run_started);
       ASSERT_FALSE(frames.empty()) << what;
-      EXPECT_EQ(frames.back(), kAllOff) << what;
+      EXPECT_EQ(frames.back(), AllOff()) << what;
     }
     if (HasFailure()) return;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Process, Sigterm, ::testing::ValuesIn(kSigtermRows),
+INSTANTIATE_TEST_SUITE_P(Process, Sigterm, ::testing::ValuesIn(SigtermRows()),
                          [](const auto& row) { return std::string(row.param.name); });
 
 // Legend: the fatal signal sent while out1, switched on from the keyboard, is
@@ -198,7 +204,7 @@ TEST_P(FatalSignal, PutsAnAllOffFrameOnTheLineAndKeepsItsDefaultCourse) {
   std::this_thread::sleep_for(200ms);
   const auto frames = bench.FramesSince(signalled);
   ASSERT_FALSE(frames.empty()) << "nothing sent after the signal";
-  EXPECT_EQ(frames.back(), kAllOff);
+  EXPECT_EQ(frames.back(), AllOff());
 }
 
 INSTANTIATE_TEST_SUITE_P(Process, FatalSignal, ::testing::Values(SIGABRT, SIGSEGV),
