@@ -133,7 +133,9 @@ TEST_P(Sigterm, EndsWithZeroWithinThreeSecondsAllOffAndTheSettingsKept) {
     for (const auto& k : row.keys) ASSERT_TRUE(bench.desk.Key(k));
     if (row.window != nullptr) {
       ASSERT_TRUE(bench.desk.WaitWindow(std::string("^") + row.window + "$", 15s))
-          << "run " << run << ": no " << row.window;
+          << "run " << run << ": no " << row.window << "; the tool ("
+          << (tool.Running() ? "running" : "ended")
+          << ") said: " << ReadText(bench.dir.path / "tool.out");
     }
     for (const auto& k : row.then) ASSERT_TRUE(bench.desk.Key(k));
     const int delay = std::uniform_int_distribution<int>(0, row.max_delay_ms)(random);
