@@ -226,8 +226,11 @@ class VirtualDesk {
         std::chrono::milliseconds(15000), std::chrono::milliseconds(50));
     const std::string openbox = Which("openbox");
     if (!display_.empty() && !openbox.empty()) {
-      wm_.Start({openbox}, folder_ / "openbox.out", {"DISPLAY=" + display_});
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      // Ready once it answers for the desktops it manages.
+      if (wm_.Start({openbox}, folder_ / "openbox.out", {"DISPLAY=" + display_})) {
+        WaitFor([&] { return Run({"get_desktop"}, folder_ / "xdotool.out"); },
+                std::chrono::milliseconds(10000), std::chrono::milliseconds(50));
+      }
     }
   }
   ~VirtualDesk() {
