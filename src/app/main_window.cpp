@@ -128,8 +128,8 @@ void TWmenu::FormCreate() {
   }
   show();
   MakePort();
-  ctx_.port->OpenPort();
-  if (closing_) return;  // a termination signal arrived during a message box
+  if (!Ending()) ctx_.port->OpenPort();
+  if (Ending()) return;  // a termination signal arrived during a message box
   MereniClick();
 }
 
@@ -141,9 +141,9 @@ void TWmenu::CreateChildWindows() {
   windows_.konst = new TWkonst(ctx_.settings, ctx_.texts, ctx_.status, this, this);
   windows_.komunikace = new TWkomunikace(
       ctx_.settings, ctx_.texts, this,
-      [&port] {
+      [this, &port] {
         port.ClosePort();
-        port.OpenPort();
+        if (!Ending()) port.OpenPort();
       },
       this);
   windows_.tstkom = new TWtstkom(ctx_.status, ctx_.texts, port, this);
@@ -176,7 +176,7 @@ void TWmenu::MakePort() {
 }
 
 void TWmenu::StartDisplay() {
-  if (ctx_.status.flags.IoDisplayActive.load() != 0 || closing_) return;
+  if (ctx_.status.flags.IoDisplayActive.load() != 0 || Ending()) return;
   ReapDisplayThreads();
   if (io_thread_) retired_.push_back(std::move(io_thread_));
   // Once the display has enabled the boxes, the last output used takes the
@@ -232,7 +232,7 @@ void TWmenu::ServisClick() {
 }
 
 void TWmenu::MereniClick() {
-  if (closing_) return;
+  if (Ending()) return;
   if (ctx_.settings.SettingsDirty) {
     config::SaveSettings(ctx_.module, ctx_.settings.record);
     ctx_.settings.SettingsDirty = false;
@@ -241,18 +241,18 @@ void TWmenu::MereniClick() {
 }
 
 void TWmenu::ShowModal(QDialog* d) {
-  if (d == nullptr || closing_) return;
+  if (d == nullptr || Ending()) return;
   d->exec();
 }
 
 void TWmenu::Nast_jazClick() {
   ShowModal(windows_.jazyk);
-  if (!closing_) panel_->RefreshIoPanel(true);
+  if (!Ending()) panel_->RefreshIoPanel(true);
 }
 
 void TWmenu::Nast_konstClick() {
   ShowModal(windows_.konst);
-  if (!closing_) panel_->RefreshIoPanel(false);
+  if (!Ending()) panel_->RefreshIoPanel(false);
 }
 
 void TWmenu::Nast_komClick() {
@@ -260,7 +260,7 @@ void TWmenu::Nast_komClick() {
 }
 
 void TWmenu::Nast_tiskClick() {
-  if (closing_) return;
+  if (Ending()) return;
   QPrinter printer;
   QPrintDialog dialog(&printer, this);
   dialog.exec();  // the choice is not used further
@@ -277,7 +277,7 @@ void TWmenu::OprogramuClick() {
 }
 
 void TWmenu::HelpClick() {
-  if (windows_.help == nullptr || closing_) return;
+  if (windows_.help == nullptr || Ending()) return;
   windows_.help->show();
   if (windows_.help_failed && windows_.help_failed()) windows_.help->close();
 }
@@ -295,11 +295,39 @@ void TWmenu::Timer1Timer() {
   if (!retired_.empty() || (io_thread_ && io_thread_->Finished())) ReapDisplayThreads();
 }
 
+void TWmenu::RequestClose() {
+  if (close_requested_) return;
+  close_requested_ = true;
+  if (ctx_.port) ctx_.port->StopOpening();
+  EndModalWindows();
+}
+
+void TWmenu::EndModalWindows() {
+  // A test window that still owns the port ends its worker and hands the port
+  // back to the link before it goes. Each window's own event loop returns
+  // only once this handler has; the bound keeps a window that will not go
+  // from holding the close up.
+  for (int round = 0; round < 32; ++round) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) modal = QApplication::activePopupWidget();
+    if (modal == nullptr) break;
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+    } else {
+      modal->close();
+    }
+    // Still there (already on its way out further up the stack): hidden, its
+    // event loop ends too.
+    if (QApplication::activeModalWidget() == modal || QApplication::activePopupWidget() == modal) {
+      modal->hide();
+    }
+  }
+}
+
 void TWmenu::CloseSequence() {
   if (closing_) return;
   closing_ = true;
-  // A test window that still owns the port ends its worker and hands the port
-  // back to the link before the port is closed.
+  EndModalWindows();
   for (QDialog* d : {windows_.tstkom, windows_.jas, windows_.komunikace, windows_.konst,
                      windows_.jazyk, windows_.oprog}) {
     if (d != nullptr && d->isVisible()) d->reject();

@@ -47,6 +47,13 @@ class TWmenu final : public QMainWindow {
   // The orderly close; runs once, never refused.
   void CloseSequence();
   bool Closed() const { return closed_; }
+  // A termination signal asks for the close: the open modal windows and
+  // message boxes are ended (a service test hands the port back to the link
+  // on its way out), no port is opened any more and no window opens. The
+  // caller runs CloseSequence once every event loop this may be nested in
+  // has returned. A second request changes nothing.
+  void RequestClose();
+  bool CloseRequested() const { return close_requested_; }
 
   // Menu handlers.
   void Nast_paraClick();
@@ -85,6 +92,8 @@ class TWmenu final : public QMainWindow {
   void StopDisplay();
   void ReapDisplayThreads();
   void ShowModal(QDialog* d);
+  void EndModalWindows();
+  bool Ending() const { return closing_ || close_requested_; }
   void MakePort();
 
   AppContext& ctx_;
@@ -98,6 +107,7 @@ class TWmenu final : public QMainWindow {
   int threads_started_ = 0;
   bool closed_ = false;
   bool closing_ = false;
+  bool close_requested_ = false;
   bool focus_pending_ = false;
 
   QMenu* nast_para_ = nullptr;

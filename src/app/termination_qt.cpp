@@ -38,7 +38,7 @@ TerminationSignals::TerminationSignals(std::function<void()> on_signal, QObject*
 
 TerminationSignals::~TerminationSignals() {
   struct sigaction sa = {};
-  sa.sa_handler = SIG_DFL;
+  sa.sa_handler = SIG_IGN;
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
   if (g_signal_fd[0] >= 0) {
     ::close(g_signal_fd[0]);

@@ -1,7 +1,10 @@
 // SIGTERM, SIGINT and SIGHUP reach the event loop through a self-pipe (a
 // socket pair written by the async-signal-safe handler and read by a
-// QSocketNotifier), so the close sequence runs on the UI thread as for a
-// normal close, also while a dialog or message box is open.
+// QSocketNotifier). The callback runs on the UI thread inside whatever event
+// loop is running at that moment (a dialog, a message box, a wait for a
+// worker), so it must only ask for the close; the close itself runs later,
+// from the outermost loop. Once this object is gone the signals are ignored:
+// the close is done by then and a late signal must not change the outcome.
 #pragma once
 
 #include <QObject>

@@ -5,6 +5,9 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace m32 {
 
@@ -72,22 +75,43 @@ void PumpOnce() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+// An event loop returns at once once the application has been told to quit
+// (QCoreApplication::exit marks every loop of the thread). The waits below
+// must still last their time: they then go on processing events by hand,
+// resting a little between rounds so that they never spin.
+namespace {
+
+constexpr std::chrono::milliseconds kHandRound{2};
+
+void PumpByHand(std::chrono::milliseconds at_most) {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  std::this_thread::sleep_for(std::min(at_most, kHandRound));
+}
+
+}  // namespace
+
 void PumpFor(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  for (auto left = end - Clock::now(); left > Clock::duration::zero(); left = end - Clock::now()) {
+    const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left);
+    QEventLoop loop;
+    QTimer::singleShot(left_ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    if (loop.exec() != 0) PumpByHand(left_ms);
+  }
 }
 
 void PumpUntil(const std::function<bool()>& done) {
-  if (done()) return;
-  QEventLoop loop;
-  QTimer poll;
-  poll.setInterval(2);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  poll.start();
-  loop.exec();
+  while (!done()) {
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (done()) loop.quit();
+    });
+    poll.start();
+    if (loop.exec() != 0) PumpByHand(kHandRound);
+  }
 }
 
 }  // namespace m32

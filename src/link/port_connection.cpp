@@ -1,5 +1,6 @@
 #include "link/port_connection.h"
 
+#include "link/emergency_off.h"
 #include "serial/tx_model.h"
 
 #include <chrono>
@@ -78,8 +79,25 @@ void PortConnection::ShowPortError(const char* caption, int tail_entry, unsigned
   deps_.show_error(caption, config::Cp1250ToUtf8(cp1250));
 }
 
+namespace {
+
+// Marks a call of OpenPort or ClosePort as running for as long as it lasts.
+class BusyMark {
+ public:
+  explicit BusyMark(bool& busy) : busy_(busy) { busy_ = true; }
+  ~BusyMark() { busy_ = false; }
+  BusyMark(const BusyMark&) = delete;
+  BusyMark& operator=(const BusyMark&) = delete;
+
+ private:
+  bool& busy_;
+};
+
+}  // namespace
+
 void PortConnection::OpenPort() {
-  if (open_) return;
+  if (open_ || busy_ || refused_) return;
+  const BusyMark busy(busy_);
   const unsigned index = deps_.settings.PortIndex;
   const unsigned com_number = index + 1;
   device_path_ = DevicePathFor(index, deps_.exe_folder);
@@ -88,9 +106,16 @@ void PortConnection::OpenPort() {
     return;
   }
   open_ = true;
+  // Before the line changes: the state to give back should the process die.
+  emergency::Arm(device_path_);
   const serial::LineSettings line = LineSettingsFrom(deps_.settings);
   if (!deps_.device.Configure(line)) {
+    // The box runs an event loop: the close may be asked for meanwhile.
     ShowPortError("CHYBA 02", kTextCannotSet, com_number);
+    if (refused_ || close_pending_) {
+      CloseDevice();
+      return;
+    }
   }
   deps_.device.Purge();
   link_ = std::make_unique<TLink>(deps_.device, deps_.ui, deps_.status);
@@ -104,6 +129,13 @@ void PortConnection::OpenPort() {
 
 void PortConnection::ClosePort() {
   if (!open_) return;
+  if (busy_) {
+    // Called from an event processed inside OpenPort or ClosePort: the outer
+    // call still uses the link and closes the port itself.
+    close_pending_ = true;
+    return;
+  }
+  const BusyMark busy(busy_);
   if (link_) {
     // Wake the link out of its wait (or its pause) and let it finish. It may
     // be waiting for this thread to run its step, so keep the events going.
@@ -115,8 +147,18 @@ void PortConnection::ClosePort() {
     link_->Join();
     link_.reset();
   }
+  CloseDevice();
+}
+
+void PortConnection::StopOpening() {
+  refused_ = true;
+}
+
+void PortConnection::CloseDevice() {
+  emergency::Disarm();
   deps_.device.Close();
   open_ = false;
+  close_pending_ = false;
 }
 
 }  // namespace m32::link

@@ -74,7 +74,15 @@ class PortConnection {
   // Does nothing while closed. Stops the link thread (waking its wait and
   // pumping UI events while it finishes its last step), then restores and
   // closes the device.
+  //
+  // Both are safe against re-entry from the events they process: a nested
+  // OpenPort does nothing, and a nested ClosePort leaves the port to the
+  // outer call, which closes it when it is done (an OpenPort then ends with
+  // the port closed and no link started).
   void ClosePort();
+  // The application is closing: from now on OpenPort does nothing, and an
+  // OpenPort waiting in its message box ends with the port closed.
+  void StopOpening();
 
   bool IsOpen() const { return open_; }
   serial::SerialDevice& Device() { return deps_.device; }
@@ -85,9 +93,13 @@ class PortConnection {
 
  private:
   void ShowPortError(const char* caption, int tail_entry, unsigned com_number);
+  void CloseDevice();
 
   Deps deps_;
   bool open_ = false;
+  bool busy_ = false;           // inside OpenPort or ClosePort
+  bool close_pending_ = false;  // a nested ClosePort asked for the close
+  bool refused_ = false;        // StopOpening was called
   std::string device_path_;
   std::unique_ptr<TLink> link_;
 };

@@ -2,6 +2,7 @@
 // menu that stops the display, the test command and the close.
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 
 #include "app/main_window.h"
 #include "link/fake_serial_device.h"
+#include "service/comm_test_window.h"
+#include "service/lighting_window.h"
 
 using m32::test_support::FakeSerialDevice;
 using Bytes = std::array<uint8_t, 4>;
@@ -113,6 +116,49 @@ class MainWindowTest : public QObject {
     r.menu->MereniClick();
     r.menu->MereniClick();
     QCOMPARE(r.menu->DisplayThreadsStarted(), 2);
+  }
+
+  // A close asked for (by a signal) while a service test holds the port: the
+  // window ends, its worker first hands the port back to the link, and the
+  // close that follows puts all-off on the line through that link. (Before
+  // the window close below: that tells the application to quit, after which
+  // no modal window runs its loop in this process.)
+  void closeRequestedInAServiceTestHandsThePortBackFirst() {
+    QFETCH(int, window);
+    Rig r;
+    r.menu->CreateChildWindows();
+    QVERIFY(r.WaitFrame({0, 0, 0, 0}));
+    auto* tstkom = qobject_cast<m32::TWtstkom*>(r.menu->Windows().tstkom);
+    auto* jas = qobject_cast<m32::TWjas*>(r.menu->Windows().jas);
+    QVERIFY(tstkom != nullptr && jas != nullptr);
+    const auto holds = [&] { return window == 0 ? tstkom->HoldsLink() : jas->HoldsLink(); };
+    const auto working = [&] {
+      return window == 0 ? tstkom->WorkerRunning() : jas->WorkerRunning();
+    };
+    bool held = false;
+    bool handed_back = false;
+    QTimer::singleShot(300, r.menu.get(), [&] {
+      held = holds() && working() && r.ctx.port->Link()->IsPaused();
+      r.menu->RequestClose();
+      handed_back = !holds() && !working();
+    });
+    if (window == 0) {
+      r.menu->Test_komClick();
+    } else {
+      r.menu->Test_jasClick();
+    }
+    QVERIFY(held);
+    QVERIFY(handed_back);
+    QTRY_VERIFY(!r.ctx.port->Link()->IsPaused());  // the link goes on
+    QVERIFY(r.menu->CloseRequested() && !r.menu->Closed());
+    r.menu->CloseSequence();
+    QCOMPARE(r.LastOutputs(), (Bytes{0, 0, 0, 0}));
+    QVERIFY(!r.line->IsOpen());
+  }
+  void closeRequestedInAServiceTestHandsThePortBackFirst_data() {
+    QTest::addColumn<int>("window");
+    QTest::newRow("communication test") << 0;
+    QTest::newRow("lighting test") << 1;
   }
 
   void closeStopsTheDisplaySavesAndSendsAllOffBeforeThePortCloses() {

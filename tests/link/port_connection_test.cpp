@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -95,8 +96,12 @@ class PortConnectionTest : public ::testing::Test {
           PortConnection::Deps{device, ui, status, settings, texts, Str(folder),
                                [this](const std::string& caption, const std::string& text) {
                                  errors.push_back(caption + ": " + text);
+                                 if (in_box) in_box();
                                },
-                               [this] { ui.RunPending(); }});
+                               [this] {
+                                 ui.RunPending();
+                                 if (in_pump) in_pump();
+                               }});
     }
     return *conn;
   }
@@ -108,6 +113,8 @@ class PortConnectionTest : public ::testing::Test {
   config::SettingsRecord settings{.BaudDivisor = 12, .DataBits = 8, .Parity = 'E', .StopBits = 1};
   config::TextTable texts;
   std::vector<std::string> errors;  // caption: text
+  std::function<void()> in_box;     // runs inside the message box's event loop
+  std::function<void()> in_pump;    // runs inside ClosePort's event pumping
   std::unique_ptr<PortConnection> conn;
 };
 
@@ -179,6 +186,53 @@ TEST_F(PortConnectionTest, ClosePortStopsTheLinkBeforeItClosesTheDevice) {
   EXPECT_TRUE(ui.RunOne(3000ms));
   Port().ClosePort();
   EXPECT_EQ(device.Calls().closed_use, 0);
+}
+
+// Events processed inside OpenPort's message box or ClosePort's wait for the
+// link may call back into the port; the outer call keeps its link and the
+// port ends as the last request says, never used after it was closed.
+TEST_F(PortConnectionTest, ReentryFromTheEventsItProcesses) {
+  struct Row {
+    const char* legend;
+    bool in_open;  // the call comes in the CHYBA 02 box, else in ClosePort
+    std::function<void(PortConnection&)> call;
+    bool open_after;
+  };
+  const Row rows[] = {
+      {"ClosePort inside the box: closed, no link", true, [](PortConnection& p) { p.ClosePort(); },
+       false},
+      {"StopOpening inside the box: closed, no link", true,
+       [](PortConnection& p) { p.StopOpening(); }, false},
+      {"OpenPort inside the box: nothing more", true, [](PortConnection& p) { p.OpenPort(); },
+       true},
+      {"ClosePort inside ClosePort: closed once", false, [](PortConnection& p) { p.ClosePort(); },
+       false},
+      {"OpenPort inside ClosePort: stays closed", false, [](PortConnection& p) { p.OpenPort(); },
+       false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    conn.reset();
+    const auto before = device.Calls();
+    device.SetConfigureOk(!row.in_open);
+    in_box = in_pump = nullptr;
+    bool called = false;
+    const auto once = [&] {
+      if (called) return;
+      called = true;
+      row.call(*conn);
+    };
+    (row.in_open ? in_box : in_pump) = once;
+    Port().OpenPort();
+    if (!row.in_open) Port().ClosePort();
+    EXPECT_TRUE(called);
+    EXPECT_EQ(Port().IsOpen(), row.open_after);
+    EXPECT_EQ(Port().Link() != nullptr, row.open_after);
+    EXPECT_EQ(device.Calls().open - before.open, 1);
+    EXPECT_EQ(device.Calls().close - before.close, row.open_after ? 0 : 1);
+    Port().ClosePort();
+    EXPECT_EQ(device.Calls().closed_use, 0) << "the port was used after it was closed";
+  }
 }
 
 }  // namespace

@@ -126,76 +126,26 @@ TEST(ProcessLink, StoredLineIsOnThePortWhileOpenAndThePreviousOneIsBackAfterSigt
   EXPECT_EQ(after.c_iflag, before.c_iflag);
 }
 
-// PATH lookup; empty when the program is not installed.
-std::string Which(const std::string& name) {
-  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): read before any thread
-  std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    const fs::path p = fs::path(dir) / name;
-    if (::access(p.c_str(), X_OK) == 0) return p.string();
-  }
-  return {};
-}
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream f(p);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 // A message box cannot be seen offscreen, so the second instance runs on a
 // virtual X server and the box is looked for by its caption.
 TEST(ProcessLink, SecondInstanceOnTheSamePortShowsChyba01) {
-  const std::string xvfb = Which("Xvfb");
-  const std::string xdotool = Which("xdotool");
-  if (xvfb.empty() || xdotool.empty()) GTEST_SKIP() << "needs Xvfb and xdotool";
-
   LiveLine line;
+  VirtualDesk desk(line.dir.path);
+  if (!desk.Available()) GTEST_SKIP() << "needs Xvfb and xdotool";
   line.Start({});
   ASSERT_TRUE(line.WaitCount("IN", 10, 15s));
 
-  Child x;
-  const fs::path x_out = line.dir.path / "xvfb.out";
-  ASSERT_TRUE(
-      x.Start({xvfb, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"}, x_out));
-  std::string display;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        // Xvfb writes the display number on a line of its own; warnings
-        // about displays already taken may come before it.
-        std::istringstream lines(ReadText(x_out));
-        for (std::string l; std::getline(lines, l);) {
-          if (!l.empty() && l.find_first_not_of("0123456789") == std::string::npos) {
-            display = ":" + l;
-            return true;
-          }
-        }
-        return false;
-      },
-      15s, 50ms))
-      << "Xvfb gave no display: " << ReadText(x_out);
-
   Child second;
-  ASSERT_TRUE(StartTool(second, line.dir.path, {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display},
-                        "second.out"));
-  const fs::path found = line.dir.path / "xdotool.out";
-  const bool shown = WaitFor(
-      [&] {
-        Child search;
-        if (!search.Start({xdotool, "search", "--name", "^CHYBA 01$"}, found,
-                          {"DISPLAY=" + display}))
-          return false;
-        return search.WaitEnd(5s) == std::optional<int>(0) && !ReadText(found).empty();
-      },
-      20s, 300ms);
-  EXPECT_TRUE(shown) << "no window captioned CHYBA 01; second instance said: "
-                     << ReadText(line.dir.path / "second.out");
+  ASSERT_TRUE(StartTool(second, line.dir.path, desk.Env(), "second.out"));
+  EXPECT_TRUE(desk.WaitWindow("^CHYBA 01$", 20s))
+      << "no window captioned CHYBA 01; second instance said: "
+      << ReadText(line.dir.path / "second.out");
   // The first instance keeps its port and its exchange.
   const int before = line.Count("IN");
   EXPECT_TRUE(line.WaitCount("IN", before + 5, 10s));
   EXPECT_EQ(second.Stop(SIGTERM, 10s), std::optional<int>(0))
       << ReadText(line.dir.path / "second.out");
   EXPECT_EQ(line.tool.Stop(SIGTERM, 10s), std::optional<int>(0));
-  x.Stop(SIGTERM, 5s);
 }
 
 }  // namespace

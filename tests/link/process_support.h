@@ -1,6 +1,7 @@
 // The live line seen from outside: a scratch folder beside which the tool and
 // controller-sim meet on COM1, child processes started and ended by pid, the
-// sim's log read as it grows, and the CPU time a process has used.
+// sim's log read as it grows, the CPU time a process has used, and a virtual
+// X desk for what must be seen or typed.
 // Shared by the process-level tests and the benchmarks; no test framework here.
 #pragma once
 
@@ -17,8 +18,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -187,6 +190,103 @@ class Child {
   pid_t pid_ = -1;
   std::optional<int> status_;
   std::optional<std::pair<uid_t, gid_t>> run_as_;
+};
+
+// PATH lookup; empty when the program is not installed.
+inline std::string Which(const std::string& name) {
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): read before any thread
+  std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const fs::path p = fs::path(dir) / name;
+    if (::access(p.c_str(), X_OK) == 0) return p.string();
+  }
+  return {};
+}
+
+inline std::string ReadText(const fs::path& p) {
+  std::ifstream f(p);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A virtual X server of its own (and openbox on it when installed, so that
+// windows take the keyboard focus as on a desktop), for what cannot be seen
+// or driven offscreen: message boxes looked for by caption, keys typed with
+// xdotool. Available() is false when Xvfb or xdotool is missing.
+class VirtualDesk {
+ public:
+  explicit VirtualDesk(const fs::path& folder) : folder_(folder) {
+    const std::string xvfb = Which("Xvfb");
+    xdotool_ = Which("xdotool");
+    if (xvfb.empty() || xdotool_.empty()) return;
+    const fs::path out = folder_ / "xvfb.out";
+    if (!x_.Start({xvfb, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+                  out)) {
+      return;
+    }
+    WaitFor(
+        [&] {
+          // The display number comes on a line of its own; warnings about
+          // displays already taken may come before it.
+          std::istringstream lines(ReadText(out));
+          for (std::string l; std::getline(lines, l);) {
+            if (!l.empty() && l.find_first_not_of("0123456789") == std::string::npos) {
+              display_ = ":" + l;
+              return true;
+            }
+          }
+          return false;
+        },
+        std::chrono::milliseconds(15000), std::chrono::milliseconds(50));
+    const std::string openbox = Which("openbox");
+    if (!display_.empty() && !openbox.empty()) {
+      // Ready once it answers for the desktops it manages.
+      if (wm_.Start({openbox}, folder_ / "openbox.out", {"DISPLAY=" + display_})) {
+        WaitFor([&] { return Run({"get_desktop"}, folder_ / "xdotool.out"); },
+                std::chrono::milliseconds(10000), std::chrono::milliseconds(50));
+      }
+    }
+  }
+  ~VirtualDesk() {
+    wm_.Stop(SIGTERM, std::chrono::milliseconds(3000));
+    x_.Stop(SIGTERM, std::chrono::milliseconds(3000));
+  }
+  VirtualDesk(const VirtualDesk&) = delete;
+  VirtualDesk& operator=(const VirtualDesk&) = delete;
+
+  bool Available() const { return !display_.empty(); }
+  const std::string& Display() const { return display_; }
+  // The environment that puts a Qt program on this desk.
+  std::vector<std::string> Env() const { return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display_}; }
+  // xdotool with these arguments; true when it ended with 0.
+  bool Run(const std::vector<std::string>& args, const fs::path& output) const {
+    std::vector<std::string> argv{xdotool_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Child c;
+    return c.Start(argv, output, {"DISPLAY=" + display_}) &&
+           c.WaitEnd(std::chrono::milliseconds(5000)) == std::optional<int>(0);
+  }
+  // Types one key (xdotool's names: "alt+s", "space") into the focused window.
+  bool Key(const std::string& key) const {
+    return Run({"key", "--clearmodifiers", key}, folder_ / "xdotool.out");
+  }
+  // A window whose caption matches the regular expression `caption` is
+  // shown, within `limit`.
+  bool WaitWindow(const std::string& caption, std::chrono::milliseconds limit) const {
+    const fs::path found = folder_ / "xdotool.search";
+    return WaitFor(
+        [&] {
+          return Run({"search", "--onlyvisible", "--name", caption}, found) &&
+                 !ReadText(found).empty();
+        },
+        limit, std::chrono::milliseconds(30));
+  }
+
+ private:
+  fs::path folder_;
+  std::string xdotool_;
+  std::string display_;
+  Child x_;
+  Child wm_;
 };
 
 // user + system time of a live process (all its threads), in seconds.

@@ -2,11 +2,13 @@
 // it, opens the port and starts the I/O display), then the seven other
 // windows, hidden, in their fixed order; then the message loop runs.
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <exception>
 
 #include "app/main_window.h"
 #include "app/termination_qt.h"
+#include "link/emergency_off.h"
 
 namespace {
 
@@ -30,30 +32,29 @@ class Application final : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Outputs off even should the process die of a fault from here on.
+  m32::link::emergency::Install();
   Application app(argc, argv);
   app.setApplicationName("merkat32");
+  app.setQuitOnLastWindowClosed(false);  // the main window's close ends the run
   try {
     m32::AppContext ctx;
     m32::TWmenu menu(ctx);
-    bool exiting = false;
+    // The outermost event loop. A termination signal is handled wherever
+    // events are being processed, perhaps deep inside a dialog, a message
+    // box or a wait for a worker; it only asks for the close and ends this
+    // loop, which returns once every loop nested in it has. Only this loop
+    // is ended, so the nested waits keep their full time meanwhile.
+    QEventLoop outermost;
     m32::TerminationSignals termination([&] {
-      if (exiting) return;
-      exiting = true;
-      // Close whatever modal window or message box is open, then the orderly
-      // close, then leave every event loop.
-      while (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->close();
-        if (QApplication::activeModalWidget() == modal) modal->hide();
-      }
-      menu.CloseSequence();
-      QCoreApplication::exit(0);
+      menu.RequestClose();
+      outermost.exit(0);
     });
     menu.FormCreate();
-    menu.CreateChildWindows();
-    if (exiting || menu.Closed()) return 0;
-    const int rc = QApplication::exec();
+    if (!menu.CloseRequested()) menu.CreateChildWindows();
+    if (!menu.CloseRequested() && !menu.Closed()) outermost.exec();
     if (!menu.Closed()) menu.CloseSequence();
-    return rc;
+    return 0;
   } catch (const std::exception& e) {
     QMessageBox::critical(nullptr, app.applicationName(), QString::fromLocal8Bit(e.what()));
     return 1;
