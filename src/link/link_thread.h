@@ -80,6 +80,9 @@ class TLink final : public Worker {
   // could: the rest of the frame coming in or the end of the one going out.
   // Empty when a step has something to do now.
   std::optional<std::chrono::microseconds> IdleFor();
+  // How many received bytes are worth ending the port wait for, after a
+  // step with this outcome.
+  uint32_t RxGoal(const StepOutcome& last) const;
 
   serial::SerialDevice& port_;
   SharedStatus& status_;
