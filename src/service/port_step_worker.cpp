@@ -44,7 +44,7 @@ void PortStepWorker::Execute() {
   OnStart();
   port_.Purge();
   while (!Terminated()) {
-    const unsigned events = port_.Wait(pace_);
+    const unsigned events = WaitForEvent();
     if (Terminated()) break;
     if ((events & (serial::kNotOpen | serial::kHangup)) != 0) {
       Pause();
@@ -66,6 +66,17 @@ void PortStepWorker::OnTerminateRequested() {
 void PortStepWorker::Pause() {
   std::unique_lock<std::mutex> lock(pause_mutex_);
   pause_cv_.wait_for(lock, pace_, [this] { return Terminated(); });
+}
+
+unsigned CommWorker::WaitForEvent() {
+  // Read after the last step has finished; it wrote the mark on the UI thread.
+  // Bytes left unread are no news to the port: gather on from them.
+  if (unread_left_ && unread_left_()) {
+    return serial::kRxChar | Port().WaitFor(kGather, kGatherBytes);
+  }
+  unsigned events = Port().Wait(kPace);
+  if (events == serial::kRxChar) events |= Port().WaitFor(kGather, kGatherBytes);
+  return events;
 }
 
 void LightingWorker::OnStart() {

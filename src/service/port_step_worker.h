@@ -42,6 +42,9 @@ class PortStepWorker : public Worker {
  protected:
   void Execute() override;
   void OnTerminateRequested() override;
+  // Waits for the next port event (at most `pace`); returns WaitEvents.
+  virtual unsigned WaitForEvent() { return port_.Wait(pace_); }
+  serial::SerialDevice& Port() { return port_; }
   // Run on the worker thread before the first purge and after the last one.
   virtual void OnStart() {}
   virtual void OnEnd() {}
@@ -65,15 +68,30 @@ void LowerCurrentThreadPriority();
 
 // TZobr_kom: a step at every port event, at least every 500 ms; the thread
 // runs below normal priority.
+//
+// Bytes streaming in are gathered: once the first has come, the wait goes on
+// until a step's worth (32) is waiting, the transmit queue runs empty, or a
+// display frame's time has passed, so a byte is read within that time but a
+// step is not spent on each. When a step left bytes unread (`unread_left`
+// says so), the gathering starts from them, so a stream at the line's full
+// rate is read as fast as it arrives and its last bytes are not left waiting
+// for the next event.
 class CommWorker final : public PortStepWorker {
  public:
   static constexpr std::chrono::milliseconds kPace{500};
-  CommWorker(UiInvoker& ui, serial::SerialDevice& port, std::function<void()> step)
-      : PortStepWorker(ui, port, kPace, std::move(step)) {}
+  static constexpr std::chrono::milliseconds kGather{16};
+  static constexpr uint32_t kGatherBytes = 32;
+  CommWorker(UiInvoker& ui, serial::SerialDevice& port, std::function<void()> step,
+             std::function<bool()> unread_left = {})
+      : PortStepWorker(ui, port, kPace, std::move(step)), unread_left_(std::move(unread_left)) {}
   ~CommWorker() override;
 
  protected:
   void OnStart() override { LowerCurrentThreadPriority(); }
+  unsigned WaitForEvent() override;
+
+ private:
+  std::function<bool()> unread_left_;
 };
 
 // TZobr_jas: a step at every port event, at least every 50 ms. Marks
