@@ -79,6 +79,12 @@ unsigned CommWorker::WaitForEvent() {
   return events;
 }
 
+unsigned LightingWorker::WaitForEvent() {
+  // Read after the last step has finished; it wrote the mark on the UI thread.
+  const bool sending = frame_sent_ && frame_sent_();
+  return Port().WaitFor(kPace, sending ? serial::kNoRxWake : kReplyBytes);
+}
+
 void LightingWorker::OnStart() {
   status_.flags.LightingDisplayActive.store(1);
   if (on_start_) on_start_();

@@ -98,23 +98,32 @@ class CommWorker final : public PortStepWorker {
 // LightingDisplayActive while it runs; `on_start` (the refresh's Start) runs
 // on the worker thread before the first step. The flag is cleared only after
 // the final purge, so whoever waits for it may hand the port on at once.
+//
+// While a frame the last step sent (`frame_sent` says so) leaves the line,
+// received bytes do not end the wait: the step at its end takes them.
+// Otherwise a reply's worth of bytes does, not each byte of it.
 class LightingWorker final : public PortStepWorker {
  public:
   static constexpr std::chrono::milliseconds kPace{50};
+  static constexpr uint32_t kReplyBytes = 6;
   LightingWorker(UiInvoker& ui, serial::SerialDevice& port, SharedStatus& status,
-                 std::function<void()> on_start, std::function<void()> step)
+                 std::function<void()> on_start, std::function<void()> step,
+                 std::function<bool()> frame_sent = {})
       : PortStepWorker(ui, port, kPace, std::move(step)),
         status_(status),
-        on_start_(std::move(on_start)) {}
+        on_start_(std::move(on_start)),
+        frame_sent_(std::move(frame_sent)) {}
   ~LightingWorker() override;
 
  protected:
   void OnStart() override;
   void OnEnd() override;
+  unsigned WaitForEvent() override;
 
  private:
   SharedStatus& status_;
   std::function<void()> on_start_;
+  std::function<bool()> frame_sent_;
 };
 
 }  // namespace m32::service
