@@ -95,6 +95,10 @@ uint32_t TLink::RxGoal(const StepOutcome& last) const {
   // come in by then, so received bytes alone are not worth a wake-up.
   if (last.frame_written) return serial::kNoRxWake;
   // Otherwise wake when a step can take a whole frame.
+  return RxForFrame();
+}
+
+uint32_t TLink::RxForFrame() const {
   switch (protocol_.Phase()) {
     case ReceivePhase::kAwaitBody:
       return static_cast<uint32_t>(kFrameSize - kDataOffset);
@@ -168,6 +172,13 @@ void TLink::Execute() {
 
     Synchronize([this, &outcome] { outcome = protocol_.Step(port_, status_); });
     last_step = std::chrono::steady_clock::now();
+    // A step takes one frame at most. Another whole frame already queued (the
+    // replies ran ahead, say after a pause) is taken at once rather than with
+    // the next frame sent, so the inputs shown never lag behind the line.
+    // (Only after a step that did read: one that could not must not spin.)
+    if (outcome.bytes_read > 0 && outcome.rx_left >= RxForFrame()) {
+      wait_for = std::chrono::milliseconds(0);
+    }
   }
 
   status_.flags.LinkRunning.store(0);

@@ -83,6 +83,8 @@ class TLink final : public Worker {
   // How many received bytes are worth ending the port wait for, after a
   // step with this outcome.
   uint32_t RxGoal(const StepOutcome& last) const;
+  // Received bytes a step needs to take a whole frame, by the receive phase.
+  uint32_t RxForFrame() const;
 
   serial::SerialDevice& port_;
   SharedStatus& status_;
