@@ -479,7 +479,9 @@ uint32_t PosixSerialDevice::DriverTx() const {
 unsigned PosixSerialDevice::NewRx(uint32_t goal, uint32_t& waiting) {
   const uint32_t n = DriverRx();
   waiting = n;
-  if (n > rx_seen_ && n >= goal) {
+  // A goal of one byte asks for news; a larger one is met by the bytes
+  // waiting, whether the caller was told of them or not.
+  if (n >= goal && (goal > 1 || n > rx_seen_)) {
     rx_seen_ = n;
     return kRxChar;
   }
