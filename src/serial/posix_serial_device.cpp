@@ -170,6 +170,9 @@ class PosixSerialDevice final : public SerialDevice {
  private:
   bool ConsumeWake();
   unsigned SleepUntil(steady_clock::time_point deadline);
+  // Sleeps without listening to received bytes; returns kWoken and kHangup
+  // when those ended it.
+  unsigned SleepWatchingHangup(steady_clock::time_point deadline);
   int WaitDevice(epoll_event* events, int max, nanoseconds timeout);
   bool HungUp() const;
   uint32_t DriverRx() const;
@@ -359,10 +362,13 @@ unsigned PosixSerialDevice::WaitFor(milliseconds timeout, uint32_t rx_bytes) {
   const uint32_t goal = std::max<uint32_t>(rx_bytes, 1);
   unsigned woken = 0;
   int fruitless = 0;  // wake-ups by the device that brought nothing to report
-  // The wake-up counter and the hang-up state are looked at on the first
-  // pass and then only when epoll reports them, to keep each pass short.
-  bool check_wake = true;
-  bool check_hangup = true;
+  // The wake-up counter and the hang-up state are looked at only when a
+  // poll reports them (a pending Wake() or a hang-up ends a sleep at once),
+  // to keep each pass short. Epoll reports a hang-up only once (edge-
+  // triggered), so before listening to the device the state is looked at.
+  bool check_wake = false;
+  bool check_hangup = false;
+  bool hangup_looked_at = false;
   for (;;) {
     if (check_wake && ConsumeWake()) woken = kWoken;
     if (check_hangup && HungUp()) return kHangup | (woken != 0 ? woken : SleepUntil(deadline));
@@ -388,7 +394,9 @@ unsigned PosixSerialDevice::WaitFor(milliseconds timeout, uint32_t rx_bytes) {
       listen_rx = false;
     }
     if (!listen_rx) {
-      woken = SleepUntil(steady_clock::now() + slice);
+      const unsigned seen = SleepWatchingHangup(steady_clock::now() + slice);
+      woken = seen & kWoken;
+      check_hangup = (seen & kHangup) != 0;
       continue;
     }
     if (fruitless > kMaxFruitlessWakeups) {
@@ -396,6 +404,10 @@ unsigned PosixSerialDevice::WaitFor(milliseconds timeout, uint32_t rx_bytes) {
       woken = SleepUntil(steady_clock::now() + std::min<nanoseconds>(slice, kDriverQueuePoll));
       check_hangup = true;
       continue;
+    }
+    if (!hangup_looked_at) {
+      hangup_looked_at = true;
+      if (HungUp()) return kHangup | SleepUntil(deadline);
     }
     epoll_event events[2];
     const int n = WaitDevice(events, 2, slice);
@@ -442,6 +454,20 @@ unsigned PosixSerialDevice::SleepUntil(steady_clock::time_point deadline) {
     const int n = ::ppoll(&p, 1, &ts, nullptr);
     if (n > 0 && ConsumeWake()) return kWoken;
   }
+}
+
+unsigned PosixSerialDevice::SleepWatchingHangup(steady_clock::time_point deadline) {
+  const auto now = steady_clock::now();
+  if (now >= deadline) return 0;
+  // Events 0 on the device: only a hang-up or an error ends the sleep there.
+  pollfd p[2] = {{fd_, 0, 0}, {wake_fd_, POLLIN, 0}};
+  const timespec ts = ToTimespec(deadline - now);
+  const int n = ::ppoll(p, wake_fd_ >= 0 ? 2 : 1, &ts, nullptr);
+  if (n <= 0) return 0;
+  unsigned seen = 0;
+  if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) seen |= kHangup;
+  if (wake_fd_ >= 0 && (p[1].revents & POLLIN) != 0 && ConsumeWake()) seen |= kWoken;
+  return seen;
 }
 
 int PosixSerialDevice::WaitDevice(epoll_event* events, int max, nanoseconds timeout) {
