@@ -242,9 +242,8 @@ int main(int argc, char** argv) {
   const int seconds = std::max(1, std::atoi(StrArg(argc, argv, "--seconds", "10").c_str()));
   const auto chunk = static_cast<std::size_t>(
       std::clamp(std::atoi(StrArg(argc, argv, "--chunk", "1").c_str()), 1, 4096));
-  const char* env_display = std::getenv("DISPLAY");
   const std::string display =
-      StrArg(argc, argv, "--display", env_display != nullptr ? env_display : "");
+      StrArg(argc, argv, "--display", qEnvironmentVariable("DISPLAY").toStdString());
   if (display.empty()) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   } else {

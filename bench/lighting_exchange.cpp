@@ -75,9 +75,8 @@ std::string StrArg(int argc, char** argv, const std::string& name, const std::st
 
 int main(int argc, char** argv) {
   const int seconds = std::max(1, std::atoi(StrArg(argc, argv, "--seconds", "10").c_str()));
-  const char* env_display = std::getenv("DISPLAY");
   const std::string display =
-      StrArg(argc, argv, "--display", env_display != nullptr ? env_display : "");
+      StrArg(argc, argv, "--display", qEnvironmentVariable("DISPLAY").toStdString());
   if (display.empty()) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   } else {

@@ -61,6 +61,7 @@ struct Result {
   double cpu = 0;      // tool, share of one core, while exchanging
   double sim_cpu = 0;  // the stand-in, for comparison
   double wakeups_per_frame = -1;
+  double first_frame_ms = -1;  // from exec to the end of the first frame on the line
   double hangup_cpu = -1;
   int bad = 0;
   bool alive_after_hangup = false;
@@ -90,16 +91,25 @@ Result RunCase(const Case& c, double seconds, double hangup_seconds, const std::
     env.emplace_back("QT_QPA_PLATFORM=xcb");
     env.push_back("DISPLAY=" + display);
   }
+  const int64_t exec_us = MonotonicUs();
   if (!StartTool(tool, dir.path, env)) {
     r.error = "the tool did not start";
     return r;
   }
   SimLog log(sim.LogPath());
-  int seen = 0;
-  if (!WaitFor([&] { return (seen += CountTagged(log.Poll(), "IN")) > 0; }, 15s)) {
+  int64_t first_in = -1;
+  if (!WaitFor(
+          [&] {
+            for (const auto& l : log.Poll()) {
+              if (l.tag == "IN" && first_in < 0) first_in = l.us;
+            }
+            return first_in >= 0;
+          },
+          15s)) {
     r.error = "no frame from the tool within 15 s";
     return r;
   }
+  r.first_frame_ms = static_cast<double>(first_in - exec_us) / 1000.0;
   std::this_thread::sleep_for(1s);  // past start-up
 
   const int64_t t0 = MonotonicUs();
@@ -140,7 +150,7 @@ Result RunCase(const Case& c, double seconds, double hangup_seconds, const std::
 }
 
 std::string EnvOr(const char* name) {
-  const char* v = std::getenv(name);
+  const char* v = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): before any thread
   return v != nullptr ? std::string(v) : std::string();
 }
 
@@ -192,6 +202,7 @@ int main(int argc, char** argv) {
     if (!r.alive_after_hangup) misses.emplace_back("tool ended after hang-up");
     if (r.exit_code != 0) misses.emplace_back("exit status after SIGTERM");
     if (r.bad != 0) misses.emplace_back("bad frames from the tool");
+    std::printf("%16s first frame on the line %.1f ms after exec\n", "", r.first_frame_ms);
     for (const auto& m : misses) std::printf("%16s missed: %s\n", "", m.c_str());
     all_met = all_met && misses.empty();
   }
