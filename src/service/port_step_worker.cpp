@@ -72,7 +72,7 @@ unsigned CommWorker::WaitForEvent() {
   // Read after the last step has finished; it wrote the mark on the UI thread.
   // Bytes left unread are no news to the port: gather on from them.
   if (unread_left_ && unread_left_()) {
-    return serial::kRxChar | Port().WaitFor(kGather, kGatherBytes);
+    return serial::kRxChar | Port().WaitFor(kGather, kStepBytes);
   }
   unsigned events = Port().Wait(kPace);
   if (events == serial::kRxChar) events |= Port().WaitFor(kGather, kGatherBytes);

@@ -70,17 +70,19 @@ void LowerCurrentThreadPriority();
 // runs below normal priority.
 //
 // Bytes streaming in are gathered: once the first has come, the wait goes on
-// until a step's worth (32) is waiting, the transmit queue runs empty, or a
+// until two steps' worth (64) is waiting, the transmit queue runs empty, or a
 // display frame's time has passed, so a byte is read within that time but a
-// step is not spent on each. When a step left bytes unread (`unread_left`
-// says so), the gathering starts from them, so a stream at the line's full
+// step (and a wake-up) is not spent on each. When a step left bytes unread
+// (`unread_left` says so), the next runs as soon as a step's worth (32) is
+// waiting, or the frame's time has passed, so a stream at the line's full
 // rate is read as fast as it arrives and its last bytes are not left waiting
 // for the next event.
 class CommWorker final : public PortStepWorker {
  public:
   static constexpr std::chrono::milliseconds kPace{500};
   static constexpr std::chrono::milliseconds kGather{16};
-  static constexpr uint32_t kGatherBytes = 32;
+  static constexpr uint32_t kStepBytes = 32;    // what one step reads at most
+  static constexpr uint32_t kGatherBytes = 64;  // two steps' worth, taken one after the other
   CommWorker(UiInvoker& ui, serial::SerialDevice& port, std::function<void()> step,
              std::function<bool()> unread_left = {})
       : PortStepWorker(ui, port, kPace, std::move(step)), unread_left_(std::move(unread_left)) {}
