@@ -204,7 +204,11 @@ void IoPanel::ShowInputs() {
   const std::array<uint8_t, 4> in = status_.InputBytes.Get();
   for (int i = kOutputs; i < kChannels; ++i) SetBoxState(i, InputBit(in, i));
   const int16_t mode = AdMode();
-  if (mode == 1 || mode == 2) adBox_->setText(QString::fromStdString(FormatAdValue(mode, in)));
+  if (mode == 1 || mode == 2) {
+    // A line edit repaints on every setText, also with the same text.
+    const QString text = QString::fromStdString(FormatAdValue(mode, in));
+    if (adBox_->text() != text) adBox_->setText(text);
+  }
   status_.flags.InputsReceived.store(0);
 }
 

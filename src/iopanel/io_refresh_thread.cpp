@@ -8,8 +8,15 @@ void TZobr_io::Execute() {
   while (true) {
     SuspendSelf();  // the 55 ms timer resumes us
     if (Terminated()) break;
-    if (status_.flags.OutputsChanged.load() == 0) Synchronize(steps_.pack_outputs);
-    if (status_.flags.InputsReceived.load() != 0) Synchronize(steps_.show_inputs);
+    // Both steps of a pass go to the UI thread in one trip, in their order.
+    const bool pack = status_.flags.OutputsChanged.load() == 0;
+    const bool show = status_.flags.InputsReceived.load() != 0;
+    if (pack || show) {
+      Synchronize([this, pack, show] {
+        if (pack) steps_.pack_outputs();
+        if (show) steps_.show_inputs();
+      });
+    }
   }
   // Every output off for the link, then the panel greyed.
   status_.ClearIoBytes();

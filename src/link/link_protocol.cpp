@@ -133,6 +133,8 @@ StepOutcome LinkProtocol::Step(serial::SerialDevice& port, SharedStatus& status)
     }
   }
 
+  out.rx_left = counts.rx > out.bytes_read ? counts.rx - out.bytes_read : 0;
+
   // The transmit side is busy: write nothing; new outputs stay flagged.
   if (counts.tx != 0) return out;
   Send(port, status);

@@ -48,6 +48,7 @@ struct StepOutcome {
   uint8_t bytes_read = 0;  // bytes taken from the receive queue
   bool frame_written = false;
   bool frame_accepted = false;  // InputBytes were filled
+  uint32_t rx_left = 0;         // bytes still queued after the step
 };
 
 class LinkProtocol {

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
 namespace m32::link {
 
 TLink::TLink(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status)
@@ -86,20 +90,46 @@ std::optional<std::chrono::microseconds> TLink::IdleFor() {
   return char_time_ * std::min(missing, c.tx);
 }
 
+uint32_t TLink::RxGoal(const StepOutcome& last) const {
+  // Our frame is leaving the line: the step at its end takes whatever has
+  // come in by then, so received bytes alone are not worth a wake-up.
+  if (last.frame_written) return serial::kNoRxWake;
+  // Otherwise wake when a step can take a whole frame.
+  return RxForFrame();
+}
+
+uint32_t TLink::RxForFrame() const {
+  switch (protocol_.Phase()) {
+    case ReceivePhase::kAwaitBody:
+      return static_cast<uint32_t>(kFrameSize - kDataOffset);
+    case ReceivePhase::kSeekLetter:
+      return static_cast<uint32_t>(kFrameSize - 1);
+    default:
+      return static_cast<uint32_t>(kFrameSize);
+  }
+}
+
 void TLink::Execute() {
   status_.flags.LinkRunning.store(1);
+#if defined(__linux__)
+  // The wait ends when the frame has left the line; at high rates a frame
+  // lasts under a millisecond, so the thread's timers must not be let slip.
+  (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
   port_.Purge();
   protocol_.Start(status_);
 
   std::chrono::milliseconds wait_for = kStepInterval;
   auto last_step = std::chrono::steady_clock::now();
   int quick_noops = 0;
+  StepOutcome outcome;
   while (true) {
     // Safe point: between two steps, with no port wait outstanding.
     if (!PausePoint()) break;
 
     const auto wait_start = std::chrono::steady_clock::now();
-    const unsigned events = port_.Wait(wait_for);
+    // Read between steps, on the link thread: the last step has finished.
+    const unsigned events = port_.WaitFor(wait_for, RxGoal(outcome));
     if (Terminated()) break;
     if ((events & (serial::kNotOpen | serial::kHangup)) != 0) {
       // Nothing will come from such a port; should its wait answer at once,
@@ -115,8 +145,9 @@ void TLink::Execute() {
     // A wake-up for a byte of a frame still coming in, while our own frame
     // is still going out, changes nothing: don't trouble the UI thread, and
     // sleep until the frame is in or ours is out rather than wake per byte.
+    // (With the transmit queue just drained a frame is due: no need to look.)
     const bool woken_by_port =
-        (events & (serial::kRxChar | serial::kTxEmpty | serial::kLineError)) != 0;
+        (events & serial::kTxEmpty) == 0 && (events & (serial::kRxChar | serial::kLineError)) != 0;
     const auto idle = woken_by_port ? IdleFor() : std::nullopt;
     if (idle) {
       const auto waited = std::chrono::steady_clock::now() - wait_start;
@@ -139,8 +170,15 @@ void TLink::Execute() {
     }
     quick_noops = 0;
 
-    Synchronize([this] { protocol_.Step(port_, status_); });
+    Synchronize([this, &outcome] { outcome = protocol_.Step(port_, status_); });
     last_step = std::chrono::steady_clock::now();
+    // A step takes one frame at most. Another whole frame already queued (the
+    // replies ran ahead, say after a pause) is taken at once rather than with
+    // the next frame sent, so the inputs shown never lag behind the line.
+    // (Only after a step that did read: one that could not must not spin.)
+    if (outcome.bytes_read > 0 && outcome.rx_left >= RxForFrame()) {
+      wait_for = std::chrono::milliseconds(0);
+    }
   }
 
   status_.flags.LinkRunning.store(0);

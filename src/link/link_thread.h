@@ -80,6 +80,11 @@ class TLink final : public Worker {
   // could: the rest of the frame coming in or the end of the one going out.
   // Empty when a step has something to do now.
   std::optional<std::chrono::microseconds> IdleFor();
+  // How many received bytes are worth ending the port wait for, after a
+  // step with this outcome.
+  uint32_t RxGoal(const StepOutcome& last) const;
+  // Received bytes a step needs to take a whole frame, by the receive phase.
+  uint32_t RxForFrame() const;
 
   serial::SerialDevice& port_;
   SharedStatus& status_;

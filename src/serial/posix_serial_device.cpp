@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <thread>
@@ -49,6 +50,9 @@ constexpr milliseconds kDriverQueuePoll{2};
 // Wake-ups of the device that bring nothing new, after which a wait stops
 // listening to the device and only looks at it every kDriverQueuePoll.
 constexpr int kMaxFruitlessWakeups = 64;
+// The shortest sleep while a written frame leaves the line: the transmit
+// model is exact, so this only keeps a rounding from spinning.
+constexpr std::chrono::microseconds kMinSlice{20};
 
 OpenResult MapOpenError(int err) {
   switch (err) {
@@ -134,6 +138,12 @@ constexpr uint32_t kFormatFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CR
 // drops the parity enable).
 constexpr uint32_t kNotKeptByPty = CSIZE | PARENB;
 
+timespec ToTimespec(nanoseconds d) {
+  d = std::max(d, nanoseconds(0));
+  const auto s = std::chrono::duration_cast<std::chrono::seconds>(d);
+  return timespec{static_cast<time_t>(s.count()), static_cast<long>((d - s).count())};
+}
+
 int CeilMs(nanoseconds d) {
   if (d <= nanoseconds(0)) return 0;
   const auto ms = std::chrono::ceil<milliseconds>(d).count();
@@ -190,16 +200,21 @@ class PosixSerialDevice final : public SerialDevice {
   std::size_t Write(std::span<const uint8_t> bytes) override;
   void Purge() override;
   bool Modem(ModemLines& out) override;
-  unsigned Wait(milliseconds timeout) override;
+  unsigned Wait(milliseconds timeout) override { return WaitFor(timeout, 1); }
+  unsigned WaitFor(milliseconds timeout, uint32_t rx_bytes) override;
   void Wake() override;
 
  private:
   bool ConsumeWake();
   unsigned SleepUntil(steady_clock::time_point deadline);
+  // Sleeps without listening to received bytes; returns kWoken and kHangup
+  // when those ended it.
+  unsigned SleepWatchingHangup(steady_clock::time_point deadline);
+  int WaitDevice(epoll_event* events, int max, nanoseconds timeout);
   bool HungUp() const;
   uint32_t DriverRx() const;
   uint32_t DriverTx() const;
-  unsigned NewRx();
+  unsigned NewRx(uint32_t goal, uint32_t& waiting);
   unsigned NewLineErrors();
   unsigned TxDrained();
   nanoseconds TimeUntilTxEmpty();
@@ -380,28 +395,48 @@ bool PosixSerialDevice::Modem(ModemLines& out) {
   return true;
 }
 
-unsigned PosixSerialDevice::Wait(milliseconds timeout) {
+unsigned PosixSerialDevice::WaitFor(milliseconds timeout, uint32_t rx_bytes) {
   const auto deadline = steady_clock::now() + std::max(timeout, milliseconds(0));
   if (fd_ < 0) return kNotOpen | SleepUntil(deadline);
+  const uint32_t goal = std::max<uint32_t>(rx_bytes, 1);
   unsigned woken = 0;
   int fruitless = 0;  // wake-ups by the device that brought nothing to report
-  // The wake-up counter and the hang-up state are looked at on the first
-  // pass and then only when epoll reports them, to keep each pass short.
-  bool check_wake = true;
-  bool check_hangup = true;
+  // The wake-up counter and the hang-up state are looked at only when a
+  // poll reports them (a pending Wake() or a hang-up ends a sleep at once),
+  // to keep each pass short. Epoll reports a hang-up only once (edge-
+  // triggered), so before listening to the device the state is looked at.
+  bool check_wake = false;
+  bool check_hangup = false;
+  bool hangup_looked_at = false;
   for (;;) {
     if (check_wake && ConsumeWake()) woken = kWoken;
     if (check_hangup && HungUp()) return kHangup | (woken != 0 ? woken : SleepUntil(deadline));
     check_wake = false;
     check_hangup = false;
-    const unsigned ev = woken | NewRx() | NewLineErrors() | TxDrained();
+    uint32_t waiting = 0;
+    const unsigned ev = woken | NewRx(goal, waiting) | NewLineErrors() | TxDrained();
     if (ev != 0) return ev;
 
     const auto now = steady_clock::now();
     if (now >= deadline) return kTimeout;
     nanoseconds slice = deadline - now;
     if (tx_armed_) {
-      slice = std::min(slice, std::max<nanoseconds>(TimeUntilTxEmpty(), milliseconds(1)));
+      slice = std::min(slice, std::max<nanoseconds>(TimeUntilTxEmpty(), kMinSlice));
+    }
+    // Received bytes that cannot make up the count asked for are not worth a
+    // wake-up each: sleep until the rest could have crossed the line. Bytes
+    // arriving meanwhile stay reported by epoll (edge-triggered) until the
+    // next look.
+    bool listen_rx = goal != kNoRxWake;
+    if (listen_rx && waiting > 0 && waiting < goal && tx_.CharTime() > nanoseconds(0)) {
+      slice = std::min(slice, tx_.CharTime() * (goal - waiting));
+      listen_rx = false;
+    }
+    if (!listen_rx) {
+      const unsigned seen = SleepWatchingHangup(steady_clock::now() + slice);
+      woken = seen & kWoken;
+      check_hangup = (seen & kHangup) != 0;
+      continue;
     }
     if (fruitless > kMaxFruitlessWakeups) {
       // The device keeps waking us for nothing: look at it in slices instead.
@@ -409,8 +444,12 @@ unsigned PosixSerialDevice::Wait(milliseconds timeout) {
       check_hangup = true;
       continue;
     }
+    if (!hangup_looked_at) {
+      hangup_looked_at = true;
+      if (HungUp()) return kHangup | SleepUntil(deadline);
+    }
     epoll_event events[2];
-    const int n = ::epoll_wait(epoll_fd_, events, 2, CeilMs(slice));
+    const int n = WaitDevice(events, 2, slice);
     if (n < 0 && errno != EINTR) {
       fruitless = kMaxFruitlessWakeups + 1;  // epoll failed: slices from now on
       check_wake = true;
@@ -450,9 +489,38 @@ unsigned PosixSerialDevice::SleepUntil(steady_clock::time_point deadline) {
       return 0;
     }
     pollfd p{wake_fd_, POLLIN, 0};
-    const int n = ::poll(&p, 1, CeilMs(deadline - now));
+    const timespec ts = ToTimespec(deadline - now);
+    const int n = ::ppoll(&p, 1, &ts, nullptr);
     if (n > 0 && ConsumeWake()) return kWoken;
   }
+}
+
+unsigned PosixSerialDevice::SleepWatchingHangup(steady_clock::time_point deadline) {
+  const auto now = steady_clock::now();
+  if (now >= deadline) return 0;
+  // Events 0 on the device: only a hang-up or an error ends the sleep there.
+  pollfd p[2] = {{fd_, 0, 0}, {wake_fd_, POLLIN, 0}};
+  const timespec ts = ToTimespec(deadline - now);
+  const int n = ::ppoll(p, wake_fd_ >= 0 ? 2 : 1, &ts, nullptr);
+  if (n <= 0) return 0;
+  unsigned seen = 0;
+  if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) seen |= kHangup;
+  if (wake_fd_ >= 0 && (p[1].revents & POLLIN) != 0 && ConsumeWake()) seen |= kWoken;
+  return seen;
+}
+
+int PosixSerialDevice::WaitDevice(epoll_event* events, int max, nanoseconds timeout) {
+#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 35)
+  // To the microsecond: at high rates a frame takes less than a millisecond.
+  static std::atomic<bool> unsupported{false};
+  if (!unsupported.load(std::memory_order_relaxed)) {
+    const timespec ts = ToTimespec(timeout);
+    const int n = ::epoll_pwait2(epoll_fd_, events, max, &ts, nullptr);
+    if (n >= 0 || errno != ENOSYS) return n;
+    unsupported.store(true, std::memory_order_relaxed);  // a kernel before 5.11
+  }
+#endif
+  return ::epoll_wait(epoll_fd_, events, max, CeilMs(timeout));
 }
 
 bool PosixSerialDevice::HungUp() const {
@@ -473,13 +541,17 @@ uint32_t PosixSerialDevice::DriverTx() const {
   return static_cast<uint32_t>(n);
 }
 
-unsigned PosixSerialDevice::NewRx() {
+unsigned PosixSerialDevice::NewRx(uint32_t goal, uint32_t& waiting) {
   const uint32_t n = DriverRx();
-  if (n > rx_seen_) {
+  waiting = n;
+  // A goal of one byte asks for news; a larger one is met by the bytes
+  // waiting, whether the caller was told of them or not.
+  if (n >= goal && (goal > 1 || n > rx_seen_)) {
     rx_seen_ = n;
     return kRxChar;
   }
-  rx_seen_ = n;
+  // Bytes short of the goal stay news until they are reported.
+  if (n < rx_seen_) rx_seen_ = n;
   return 0;
 }
 

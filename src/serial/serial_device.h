@@ -66,6 +66,9 @@ enum WaitEvents : unsigned {
   kNotOpen = 0x0400,  // no device is open; the wait slept its time-out
 };
 
+// WaitFor(): received bytes alone never end the wait.
+inline constexpr uint32_t kNoRxWake = UINT32_MAX;
+
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
@@ -95,6 +98,18 @@ class SerialDevice {
   // Waits until a byte is received, the transmit queue has run empty, a line
   // error occurs, Wake() is called or the time-out passes. Returns WaitEvents.
   virtual unsigned Wait(std::chrono::milliseconds timeout) = 0;
+  // As Wait(), but received bytes end the wait only once at least `rx_bytes`
+  // of them are waiting, so a frame coming in byte by byte wakes the caller
+  // once. With more than one byte asked for, bytes already waiting count, even
+  // those the caller was told of (so it returns at once when they are there);
+  // with one, it is Wait(). kNoRxWake: received bytes do not end the wait at
+  // all. The other events end it as in Wait(). A device may end the wait
+  // earlier for a received byte (this default is plain Wait()); the caller
+  // looks at the queue counts either way.
+  virtual unsigned WaitFor(std::chrono::milliseconds timeout, uint32_t rx_bytes) {
+    static_cast<void>(rx_bytes);
+    return Wait(timeout);
+  }
   // Ends the current or next Wait() at once. Any thread.
   virtual void Wake() = 0;
 };

@@ -104,6 +104,9 @@ TWtstkom::TWtstkom(SharedStatus& status, const config::TextTable& texts, link::P
   // RBoxClick and WEditChange have no effect of their own: the refresh step
   // reads the box and the field each time.
   connect(WBox, &QCheckBox::clicked, this, [this] { WBoxClick(); });
+
+  line_timer_.setSingleShot(true);
+  connect(&line_timer_, &QTimer::timeout, this, [this] { FlushReceiveLine(); });
 }
 
 TWtstkom::~TWtstkom() {
@@ -124,14 +127,18 @@ void TWtstkom::FormActivate() {
   WBox->setChecked(false);
   RBox->setChecked(false);
   REdit->clear();
+  line_timer_.stop();
+  line_shown_.clear();
+  line_painted_.invalidate();
+  unread_left_.store(false);
 
   // The link parks between two of its steps; the worker waits for that
   // before it touches the port.
   if (status_.flags.LinkRunning.load() != 0 || port_.Link() != nullptr) hand_over_.Take();
   StopWorker();  // a worker of an earlier opening is long gone; be sure
   test_.StartWorker();
-  worker_ =
-      std::make_unique<service::CommWorker>(invoker_, port_.Device(), [this] { RefreshStep(); });
+  worker_ = std::make_unique<service::CommWorker>(
+      invoker_, port_.Device(), [this] { RefreshStep(); }, [this] { return unread_left_.load(); });
   worker_->SetTakeOver([this] { hand_over_.WaitForLink(); });
   worker_->Start();
 }
@@ -142,6 +149,7 @@ void TWtstkom::FormDeactivate() {
   // The worker purges the port on its way out; only then may the link have it back.
   StopWorker();
   hand_over_.Give();
+  if (line_timer_.isActive()) FlushReceiveLine();  // the state after the last step
 }
 
 void TWtstkom::StopWorker() {
@@ -179,13 +187,34 @@ bool TWtstkom::WBoxKeyPress(QObject* control, int key) {
 }
 
 void TWtstkom::RefreshStep() {
-  const service::CommView view =
-      test_.Step(port_.Device(), WBox->isChecked(), RBox->isChecked(), SendFieldText());
-  if (view.receive_line) {
-    REdit->setText(QString::fromLatin1(*view.receive_line));
-    REdit->setCursorPosition(0);  // shown from slot 0, the marker in view
-  }
+  const bool send = WBox->isChecked();
+  // The field is read only when the step parses it.
+  service::CommView view =
+      test_.Step(port_.Device(), send, RBox->isChecked(), send ? SendFieldText() : std::string());
+  unread_left_.store(view.unread_left);
+  if (view.receive_line) ShowReceiveLine(std::move(*view.receive_line));
   if (view.send_text) ShowSendText(*view.send_text);
+}
+
+void TWtstkom::ShowReceiveLine(std::string line) {
+  line_pending_ = std::move(line);
+  if (line_timer_.isActive()) return;  // painted when the frame is over
+  const auto since = line_painted_.isValid() ? line_painted_.elapsed() : kLineFrame.count();
+  if (since >= kLineFrame.count()) {
+    FlushReceiveLine();
+  } else {
+    line_timer_.start(static_cast<int>(kLineFrame.count() - since));
+  }
+}
+
+void TWtstkom::FlushReceiveLine() {
+  line_timer_.stop();
+  line_painted_.start();
+  if (line_pending_ == line_shown_) return;  // nothing changed: no repaint
+  line_shown_ = line_pending_;
+  REdit->setText(
+      QString::fromLatin1(line_shown_.data(), static_cast<qsizetype>(line_shown_.size())));
+  REdit->setCursorPosition(0);  // shown from slot 0, the marker in view
 }
 
 std::string TWtstkom::SendFieldText() const {

@@ -6,6 +6,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -54,6 +58,10 @@ class TWtstkom : public QDialog {
   unsigned WorkerSteps() const { return worker_ ? worker_->Steps() : 0; }
   bool HoldsLink() const { return hand_over_.Holding(); }
 
+  // The receive line is repainted at most this often; it then shows the
+  // state after the last step.
+  static constexpr std::chrono::milliseconds kLineFrame{16};
+
  public slots:
   void done(int result) override;
 
@@ -66,6 +74,9 @@ class TWtstkom : public QDialog {
   std::string SendFieldText() const;
   void ShowSendText(const std::string& cp1250);
   void StopWorker();
+  // Shows the receive line now, or when the current display frame is over.
+  void ShowReceiveLine(std::string line);
+  void FlushReceiveLine();
 
   SharedStatus& status_;
   const config::TextTable& texts_;
@@ -77,6 +88,13 @@ class TWtstkom : public QDialog {
   std::unique_ptr<service::CommWorker> worker_;
   bool active_ = false;
   bool deactivating_ = false;
+  // The last step left received bytes queued (written on this thread by the
+  // step, read by the worker once the step is over).
+  std::atomic<bool> unread_left_{false};
+  std::string line_pending_;  // the receive line after the last step
+  std::string line_shown_;    // the line REdit shows
+  QTimer line_timer_;         // the end of the current display frame
+  QElapsedTimer line_painted_;
 
   QCheckBox* WBox = nullptr;
   QLineEdit* WEdit = nullptr;

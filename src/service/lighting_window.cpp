@@ -224,7 +224,8 @@ void TWjas::FormActivate() {
     const auto address = static_cast<uint8_t>(settings_.record.Constants[0] & 0xFF);
     worker_ = std::make_unique<service::LightingWorker>(
         invoker_, port_.Device(), status_, [this, address] { refresh_.Start(status_, address); },
-        [this] { RefreshStep(); });
+        [this] { RefreshStep(); }, [this] { return frame_sent_.load(); });
+    frame_sent_.store(false);
     worker_->SetTakeOver([this] { hand_over_.WaitForLink(); });
     worker_->Start();
   }
@@ -263,7 +264,10 @@ void TWjas::ChannelDisplay(int channel) {
   if (channel < 0 || channel >= service::kChannels) return;
   const auto k = static_cast<std::size_t>(channel);
   const uint8_t v = settings_.record.Brightness[k];
-  edit_[k]->setText(QString::fromStdString(service::LevelText(v)));
+  // A line edit repaints on every setText, also with the same text (labels
+  // and buttons skip an unchanged text themselves).
+  const QString text = QString::fromStdString(service::LevelText(v));
+  if (edit_[k]->text() != text) edit_[k]->setText(text);
   {
     // Moving the bar would report the same level back; that changes nothing.
     const QSignalBlocker quiet(jas_[k]);
@@ -350,6 +354,7 @@ void TWjas::Tl1KeyPress(QObject* sender, int key) {
 void TWjas::RefreshStep() {
   const service::LightingView view =
       refresh_.Step(port_.Device(), status_, settings_.record.Brightness);
+  frame_sent_.store(view.frame_sent);
   for (int i = 0; i < service::kModemPanels; ++i) {
     if (const auto on = view.panels[static_cast<std::size_t>(i)]) PaintPanel(i, *on);
   }

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -107,6 +108,9 @@ class TWjas : public QDialog {
   service::LightingRefresh refresh_;
   service::PortHandOver hand_over_;
   std::unique_ptr<service::LightingWorker> worker_;
+  // The last refresh step sent a frame (written by the step on this thread,
+  // read by the worker once the step is over).
+  std::atomic<bool> frame_sent_{false};
   bool active_ = false;
   bool deactivating_ = false;
   QString saved_entry_text_;

@@ -45,7 +45,7 @@ void PortStepWorker::Execute() {
   port_.Purge();
   while (!Terminated()) {
     const auto began = std::chrono::steady_clock::now();
-    const unsigned events = port_.Wait(pace_);
+    const unsigned events = WaitForEvent();
     if (Terminated()) break;
     const auto rest = RestAfterWait(events, std::chrono::steady_clock::now() - began, pace_);
     if (rest > std::chrono::nanoseconds::zero()) {
@@ -75,6 +75,23 @@ std::chrono::nanoseconds RestAfterWait(unsigned events, std::chrono::nanoseconds
   if ((events & (serial::kNotOpen | serial::kHangup)) == 0) return std::chrono::nanoseconds::zero();
   const std::chrono::nanoseconds left = pace - waited;
   return left > std::chrono::nanoseconds::zero() ? left : std::chrono::nanoseconds::zero();
+}
+
+unsigned CommWorker::WaitForEvent() {
+  // Read after the last step has finished; it wrote the mark on the UI thread.
+  // Bytes left unread are no news to the port: gather on from them.
+  if (unread_left_ && unread_left_()) {
+    return serial::kRxChar | Port().WaitFor(kGather, kStepBytes);
+  }
+  unsigned events = Port().Wait(kPace);
+  if (events == serial::kRxChar) events |= Port().WaitFor(kGather, kGatherBytes);
+  return events;
+}
+
+unsigned LightingWorker::WaitForEvent() {
+  // Read after the last step has finished; it wrote the mark on the UI thread.
+  const bool sending = frame_sent_ && frame_sent_();
+  return Port().WaitFor(kPace, sending ? serial::kNoRxWake : kReplyBytes);
 }
 
 void LightingWorker::OnStart() {

@@ -43,6 +43,9 @@ class PortStepWorker : public Worker {
  protected:
   void Execute() override;
   void OnTerminateRequested() override;
+  // Waits for the next port event (at most `pace`); returns WaitEvents.
+  virtual unsigned WaitForEvent() { return port_.Wait(pace_); }
+  serial::SerialDevice& Port() { return port_; }
   // Run on the worker thread before the first purge and after the last one.
   virtual void OnStart() {}
   virtual void OnEnd() {}
@@ -72,38 +75,64 @@ void LowerCurrentThreadPriority();
 
 // TZobr_kom: a step at every port event, at least every 500 ms; the thread
 // runs below normal priority.
+//
+// Bytes streaming in are gathered: once the first has come, the wait goes on
+// until two steps' worth (64) is waiting, the transmit queue runs empty, or a
+// display frame's time has passed, so a byte is read within that time but a
+// step (and a wake-up) is not spent on each. When a step left bytes unread
+// (`unread_left` says so), the next runs as soon as a step's worth (32) is
+// waiting, or the frame's time has passed, so a stream at the line's full
+// rate is read as fast as it arrives and its last bytes are not left waiting
+// for the next event.
 class CommWorker final : public PortStepWorker {
  public:
   static constexpr std::chrono::milliseconds kPace{500};
-  CommWorker(UiInvoker& ui, serial::SerialDevice& port, std::function<void()> step)
-      : PortStepWorker(ui, port, kPace, std::move(step)) {}
+  static constexpr std::chrono::milliseconds kGather{16};
+  static constexpr uint32_t kStepBytes = 32;    // what one step reads at most
+  static constexpr uint32_t kGatherBytes = 64;  // two steps' worth, taken one after the other
+  CommWorker(UiInvoker& ui, serial::SerialDevice& port, std::function<void()> step,
+             std::function<bool()> unread_left = {})
+      : PortStepWorker(ui, port, kPace, std::move(step)), unread_left_(std::move(unread_left)) {}
   ~CommWorker() override;
 
  protected:
   void OnStart() override { LowerCurrentThreadPriority(); }
+  unsigned WaitForEvent() override;
+
+ private:
+  std::function<bool()> unread_left_;
 };
 
 // TZobr_jas: a step at every port event, at least every 50 ms. Marks
 // LightingDisplayActive while it runs; `on_start` (the refresh's Start) runs
 // on the worker thread before the first step. The flag is cleared only after
 // the final purge, so whoever waits for it may hand the port on at once.
+//
+// While a frame the last step sent (`frame_sent` says so) leaves the line,
+// received bytes do not end the wait: the step at its end takes them.
+// Otherwise a reply's worth of bytes does, not each byte of it.
 class LightingWorker final : public PortStepWorker {
  public:
   static constexpr std::chrono::milliseconds kPace{50};
+  static constexpr uint32_t kReplyBytes = 6;
   LightingWorker(UiInvoker& ui, serial::SerialDevice& port, SharedStatus& status,
-                 std::function<void()> on_start, std::function<void()> step)
+                 std::function<void()> on_start, std::function<void()> step,
+                 std::function<bool()> frame_sent = {})
       : PortStepWorker(ui, port, kPace, std::move(step)),
         status_(status),
-        on_start_(std::move(on_start)) {}
+        on_start_(std::move(on_start)),
+        frame_sent_(std::move(frame_sent)) {}
   ~LightingWorker() override;
 
  protected:
   void OnStart() override;
   void OnEnd() override;
+  unsigned WaitForEvent() override;
 
  private:
   SharedStatus& status_;
   std::function<void()> on_start_;
+  std::function<bool()> frame_sent_;
 };
 
 }  // namespace m32::service

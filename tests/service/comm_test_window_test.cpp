@@ -2,6 +2,7 @@
 #include "service/comm_test_window.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QtTest>
@@ -33,6 +34,7 @@ class CommTestWindowTest : public QObject {
  private slots:
   void theLinkParksWhileBytesLoopBackAndGoesOnAfterEscape();
   void keysAndLeavingTheSendFieldWithoutAnOpenPort();
+  void aBurstRepaintsTheLineOncePerDisplayFrameEndingOnTheLastStep();
 };
 
 void CommTestWindowTest::theLinkParksWhileBytesLoopBackAndGoesOnAfterEscape() {
@@ -129,6 +131,44 @@ void CommTestWindowTest::keysAndLeavingTheSendFieldWithoutAnOpenPort() {
   QVERIFY(w.WorkerSteps() < 20);
   QVERIFY(w.ReceiveLine()->text().isEmpty());
   QCOMPARE(rig.device.fake.Calls().write + rig.device.fake.Calls().read, 0);
+  w.close();
+}
+
+void CommTestWindowTest::aBurstRepaintsTheLineOncePerDisplayFrameEndingOnTheLastStep() {
+  WindowRig rig;
+  QVERIFY(rig.OpenWithLink());
+  TWtstkom w(rig.status, rig.texts, rig.port, &rig.main_window);
+  w.show();
+  w.ReceiveBox()->click();
+  QVERIFY(PumpWhile([&] { return !rig.LinkParked() || w.WorkerSteps() == 0; }, 5000));
+  // Each new text makes the line lay itself out and ask for a repaint (the
+  // toolkit merges the paint events themselves, not that work).
+  int repaints = 0;
+  QObject::connect(w.ReceiveLine(), &QLineEdit::textChanged, [&repaints] { ++repaints; });
+
+  // 1,000 bytes, each taken by a step of its own with the events processed
+  // after it, as a line delivering byte by byte would have it.
+  constexpr int kBytes = 1000;
+  QElapsedTimer burst;
+  burst.start();
+  const unsigned worker_steps = w.WorkerSteps();
+  for (int i = 0; i < kBytes; ++i) {
+    rig.device.fake.Feed({static_cast<uint8_t>(i)});
+    w.RefreshStep();
+    QCoreApplication::processEvents();
+  }
+  const qint64 frames = burst.elapsed() / TWtstkom::kLineFrame.count() + 1;
+  const auto steps = static_cast<int>(kBytes + w.WorkerSteps() - worker_steps);
+  Spin(3 * static_cast<int>(TWtstkom::kLineFrame.count()));
+
+  // Every byte went through the ring; the line shows the state after the last step.
+  QCOMPARE(static_cast<int>(w.Test().Ring().Position()), kBytes % 32);
+  QCOMPARE(w.ReceiveLine()->text().toStdString(), w.Test().Ring().Line());
+  // Painted at most once a display frame (and once more for the final state).
+  QVERIFY2(
+      repaints <= frames + 1 && repaints * 4 < steps,
+      qPrintable(
+          QStringLiteral("%1 repaints, %2 steps, %3 frames").arg(repaints).arg(steps).arg(frames)));
   w.close();
 }
 
