@@ -49,6 +49,11 @@ class HelpWindowTest : public QObject {
     void Write(const char* ext, const std::string& content) const {
       std::ofstream(File(ext), std::ios::binary | std::ios::trunc) << content;
     }
+    // Shows the viewer and waits until the file's text is in the view.
+    void Show() {
+      help.show();
+      QVERIFY(QTest::qWaitFor([this] { return !help.Loading(); }));
+    }
     QString Shown() const { return help.Helptxt()->toPlainText(); }
   };
 
@@ -71,7 +76,7 @@ class HelpWindowTest : public QObject {
     Rig rig(3);
     rig.answer = static_cast<QMessageBox::StandardButton>(answer);
     for (const QString& ext : present) rig.Write(ext.toLatin1().constData(), ext.toStdString());
-    rig.help.show();
+    rig.Show();
     QCOMPARE(rig.help.windowTitle(), QString::fromStdString(rig.texts.Utf8(11, 0)));
     QCOMPARE(rig.Shown(), boxes == 0 ? QStringLiteral("HL3") : QString());
     QCOMPARE(rig.help.failed(), boxes != 0);
@@ -92,23 +97,23 @@ class HelpWindowTest : public QObject {
   void ReadsTheFileAgainAtEveryShowing() {
     Rig rig(0);
     rig.Write("HLP", "old text");
-    rig.help.show();
+    rig.Show();
     QCOMPARE(rig.Shown(), QStringLiteral("old text"));
     // Plain text shows in the view's own bold font.
     QVERIFY(rig.help.Helptxt()->document()->find("old").charFormat().font().bold());
     rig.help.hide();
     rig.Write("HLP", "{\\rtf1 new {\\b text}}");
-    rig.help.show();
+    rig.Show();
     QCOMPARE(rig.Shown(), QStringLiteral("new text"));
     // A failed showing does not stick: the next one with the file present succeeds.
     rig.help.hide();
     QCOMPARE(std::remove(rig.File("HLP").c_str()), 0);
-    rig.help.show();
+    rig.Show();
     QVERIFY(rig.help.failed());
     QVERIFY(rig.Shown().isEmpty());
     rig.help.hide();
     rig.Write("HLP", "back");
-    rig.help.show();
+    rig.Show();
     QVERIFY(!rig.help.failed());
     QCOMPARE(rig.Shown(), QStringLiteral("back"));
   }
@@ -118,7 +123,7 @@ class HelpWindowTest : public QObject {
     rig.Write("HLP", "text");
     const QString offer_on = QString::fromStdString(rig.texts.Utf8(11, 2));
     const QString offer_off = QString::fromStdString(rig.texts.Utf8(11, 3));
-    rig.help.show();
+    rig.Show();
     QVERIFY(rig.help.WordWrap());
     QCOMPARE(rig.help.Lamani()->text(), offer_off);
     QTest::keyClick(rig.help.Helptxt(), Qt::Key_W);  // "w"
@@ -133,7 +138,7 @@ class HelpWindowTest : public QObject {
     // Closed with wrapping off, shown again: wrapped.
     QTest::keyClick(rig.help.Helptxt(), Qt::Key_Escape);
     QVERIFY(!rig.help.isVisible());
-    rig.help.show();
+    rig.Show();
     QVERIFY(rig.help.WordWrap());
     QCOMPARE(rig.help.Lamani()->text(), offer_off);
     QTest::keyClick(rig.help.Helptxt(), Qt::Key_Return);
@@ -145,7 +150,7 @@ class HelpWindowTest : public QObject {
     rig.Write("HLP",
               "{\\rtf1{\\colortbl;\\red200\\green0\\blue0;}\\qc{\\b\\fs40 Title}\\par\\pard "
               "\\i it\\i0  \\cf1 red\\cf0  \\ul u\\ulnone\\line x\\tab y}");
-    rig.help.show();
+    rig.Show();
     QTextDocument* doc = rig.help.Helptxt()->document();
     QCOMPARE(doc->blockCount(), 2);
     const QTextBlock title = doc->firstBlock();
