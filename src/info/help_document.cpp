@@ -1,5 +1,6 @@
 #include "info/help_document.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
@@ -33,6 +34,14 @@ constexpr qint64 kMaxDecodedPixels = 64LL * 1024 * 1024;
 constexpr int kMaxPictureSide = 8192;
 // How many paragraphs the builder fills between asking whether to go on.
 constexpr int kCancelCheckParagraphs = 256;
+// The view lays out a paragraph in one go; a longer one (only damaged files
+// have them) is broken into paragraphs of this many characters so that the
+// view stays responsive while it lays them out.
+constexpr qsizetype kMaxBlockChars = 4096;
+// Style changes honoured per document; the text of any beyond (only damaged
+// or machine-made files have that many) keeps the style its paragraph had
+// when the budget ran out. A 16 MiB manual has about 300,000.
+constexpr int kMaxStyledRuns = 400'000;
 
 Qt::Alignment ToQt(info::Alignment a) {
   switch (a) {
@@ -79,6 +88,25 @@ QTextBlockFormat BlockFormat(const info::Paragraph& p) {
   return block;
 }
 
+// Stands in for the document's layout while it is filled: the real one would
+// lay out the text anew after every insertion. The view lays the finished
+// document out itself, in slices.
+class NoLayout final : public QAbstractTextDocumentLayout {
+ public:
+  explicit NoLayout(QTextDocument* doc) : QAbstractTextDocumentLayout(doc) {}
+  void draw(QPainter* /*painter*/, const PaintContext& /*context*/) override {}
+  int hitTest(const QPointF& /*point*/, Qt::HitTestAccuracy /*accuracy*/) const override {
+    return -1;
+  }
+  int pageCount() const override { return 1; }
+  QSizeF documentSize() const override { return {}; }
+  QRectF frameBoundingRect(QTextFrame* /*frame*/) const override { return {}; }
+  QRectF blockBoundingRect(const QTextBlock& /*block*/) const override { return {}; }
+
+ protected:
+  void documentChanged(int /*from*/, int /*removed*/, int /*added*/) override {}
+};
+
 class Builder {
  public:
   Builder(QTextDocument& doc, const info::Document& model, const std::function<bool()>& cancelled)
@@ -86,6 +114,16 @@ class Builder {
 
   bool Build() {
     QTextCursor cursor(&doc_);
+    // One edit block: a cursor outside one works out its place on the
+    // screen after every insertion.
+    cursor.beginEditBlock();
+    const bool complete = Fill(cursor);
+    cursor.endEditBlock();
+    return complete;
+  }
+
+ private:
+  bool Fill(QTextCursor& cursor) {
     bool fresh_block = true;  // the cursor's block is empty and unused
     for (const info::Paragraph& p : model_.paragraphs) {
       if (++since_check_ >= kCancelCheckParagraphs) {
@@ -105,23 +143,54 @@ class Builder {
     return true;
   }
 
- private:
   void AddParagraph(QTextCursor& cursor, const info::Paragraph& p, bool fresh_block) {
     if (fresh_block) {
       cursor.setBlockFormat(BlockFormat(p));
     } else {
       cursor.insertBlock(BlockFormat(p));
     }
+    qsizetype block_chars = 0;
+    QString unstyled;  // runs past the budget, inserted in one go
+    QTextCharFormat unstyled_format;
     for (const info::Run& run : p.runs) {
-      const QTextCharFormat format = CharFormat(run.style);
-      if (run.picture >= 0 && static_cast<std::size_t>(run.picture) < model_.pictures.size()) {
-        AddPicture(cursor, run.picture, format);
-        continue;
-      }
+      const bool picture =
+          run.picture >= 0 && static_cast<std::size_t>(run.picture) < model_.pictures.size();
       QString text = QString::fromUtf8(run.text.data(), static_cast<qsizetype>(run.text.size()));
       text.replace(QLatin1Char('\n'), QChar(QChar::LineSeparator));
-      cursor.insertText(text, format);
+      if (!picture && styled_runs_ >= kMaxStyledRuns) {
+        if (unstyled.isEmpty()) unstyled_format = CharFormat(run.style);
+        unstyled += text;
+        continue;
+      }
+      ++styled_runs_;
+      const QTextCharFormat format = CharFormat(run.style);
+      if (!unstyled.isEmpty()) {
+        InsertText(cursor, unstyled, unstyled_format, block_chars);
+        unstyled.clear();
+      }
+      if (picture) {
+        AddPicture(cursor, run.picture, format);
+        ++block_chars;
+      } else {
+        InsertText(cursor, text, format, block_chars);
+      }
     }
+    if (!unstyled.isEmpty()) InsertText(cursor, unstyled, unstyled_format, block_chars);
+  }
+
+  // Inserts text, breaking the paragraph where it grows too long.
+  static void InsertText(QTextCursor& cursor, const QString& text, const QTextCharFormat& format,
+                         qsizetype& block_chars) {
+    qsizetype from = 0;
+    while (text.size() - from > kMaxBlockChars - block_chars) {
+      const qsizetype take = kMaxBlockChars - block_chars;
+      cursor.insertText(text.mid(from, take), format);
+      cursor.insertBlock(cursor.blockFormat());
+      from += take;
+      block_chars = 0;
+    }
+    cursor.insertText(from == 0 ? text : text.mid(from), format);
+    block_chars += text.size() - from;
   }
 
   QTextCharFormat CharFormat(const info::RunStyle& style) const {
@@ -261,6 +330,7 @@ class Builder {
   const info::Document& model_;
   const std::function<bool()>& cancelled_;
   int since_check_ = 0;
+  int styled_runs_ = 0;
   qint64 decoded_pixels_ = 0;
   bool placeholder_added_ = false;
 };
@@ -269,10 +339,13 @@ class Builder {
 
 bool FillTextDocument(QTextDocument& doc, const info::Document& model, const QFont& base,
                       const std::function<bool()>& cancelled) {
+  doc.setDocumentLayout(new NoLayout(&doc));
   doc.clear();
   doc.setDefaultFont(base);
   doc.setUndoRedoEnabled(false);
-  return Builder(doc, model, cancelled).Build();
+  const bool complete = Builder(doc, model, cancelled).Build();
+  doc.setDocumentLayout(nullptr);
+  return complete;
 }
 
 }  // namespace m32
