@@ -6,10 +6,14 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextEdit>
+#include <QTextFrame>
+#include <QTextTable>
 #include <QWidget>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,6 +60,21 @@ class HelpWindowTest : public QObject {
     }
     QString Shown() const { return help.Helptxt()->toPlainText(); }
   };
+
+  static std::string Sample(const QString& name) {
+    std::ifstream in(std::string(M32_SAMPLES_DIR) + "/" + name.toStdString(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+
+  static std::vector<QTextTable*> Tables(QTextDocument& doc) {
+    std::vector<QTextTable*> tables;
+    for (QTextFrame* frame : doc.rootFrame()->childFrames()) {
+      if (auto* table = qobject_cast<QTextTable*>(frame)) tables.push_back(table);
+    }
+    return tables;
+  }
 
  private slots:
   // Which file stands in for which is the help file loader's own table.
@@ -170,6 +189,112 @@ class HelpWindowTest : public QObject {
     QVERIFY(format_at("u").fontUnderline());
     // Rich text sets its own weight over the view's bold font.
     QCOMPARE(format_at("x").fontWeight(), static_cast<int>(QFont::Normal));
+  }
+
+  // Help files as word processors write them (tests/data/help, made by its
+  // script): the view holds a real 2 x 2 table, a raised exponent, the Czech
+  // text, and no paragraph that starts with a tab; copied as HTML the table
+  // and the superscript stay.
+  void ShowsWordProcessorFiles_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("pandoc") << "pandoc.rtf";
+    QTest::newRow("LibreOffice from ODT") << "lo_from_odt.rtf";
+    QTest::newRow("LibreOffice from DOCX") << "lo_from_docx.rtf";
+    QTest::newRow("LibreOffice from HTML") << "lo_from_html.rtf";
+  }
+  void ShowsWordProcessorFiles() {
+    QFETCH(QString, file);
+    Rig rig(0);
+    rig.Write("HLP", Sample(file));
+    rig.Show();
+    QTextDocument& doc = *rig.help.Helptxt()->document();
+    const std::vector<QTextTable*> tables = Tables(doc);
+    QCOMPARE(tables.size(), std::size_t{1});
+    QCOMPARE(tables[0]->rows(), 2);
+    QCOMPARE(tables[0]->columns(), 2);
+    QCOMPARE(tables[0]->cellAt(1, 0).firstCursorPosition().block().text(),
+             QStringLiteral("Mezerník"));
+    QCOMPARE(tables[0]->format().columnWidthConstraints().at(0).type(), QTextLength::FixedLength);
+    QVERIFY(rig.Shown().contains(QStringLiteral("Příliš žluťoučký kůň úpěl")));
+    QCOMPARE(doc.find(QStringLiteral("3"), doc.find(QStringLiteral("10")))
+                 .charFormat()
+                 .verticalAlignment(),
+             QTextCharFormat::AlignSuperScript);
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+      QVERIFY2(!b.text().startsWith(QLatin1Char('\t')), qPrintable(b.text()));
+    }
+    const QString html = QTextDocumentFragment(&doc).toHtml();
+    QVERIFY(html.contains(QStringLiteral("<table")));
+    QVERIFY(html.contains(QStringLiteral("vertical-align:super")));
+  }
+
+  // A WordPad-style file on a Western Windows (1252 with an East European
+  // font), and a plain UTF-8 file with its byte-order mark.
+  void ShowsCharacterSetsHiddenAndFramedText_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("not_shown");
+    QTest::newRow("WordPad, 1252 with \\fcharset238")
+        << "wordpad_1252.rtf"
+        << QStringList{"Příliš žluťoučký kůň úpěl", "Skrytý text: viditelný", "Pozor: napájení!",
+                       "Rámeček", "• položka"}
+        << QStringList{"tajné", "smazáno"};
+    QTest::newRow("UTF-8 with a byte-order mark")
+        << "plain_utf8_bom.txt" << QStringList{"Příliš žluťoučký kůň úpěl"}
+        << QStringList{QString(QChar(0xFEFF)), QStringLiteral("ï»¿")};
+  }
+  void ShowsCharacterSetsHiddenAndFramedText() {
+    QFETCH(QString, file);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, not_shown);
+    Rig rig(0);
+    rig.Write("HLP", Sample(file));
+    rig.Show();
+    for (const QString& text : shown) QVERIFY2(rig.Shown().contains(text), qPrintable(text));
+    for (const QString& text : not_shown) QVERIFY2(!rig.Shown().contains(text), qPrintable(text));
+  }
+
+  void AppliesTheFilesTabStops() {
+    Rig rig(0);
+    rig.Write("HLP", Sample("wordpad_1252.rtf"));
+    rig.Show();
+    const QTextBlock block =
+        rig.help.Helptxt()->document()->find(QStringLiteral("Mezerník")).block();
+    const QList<QTextOption::Tab> tabs = block.blockFormat().tabPositions();
+    QCOMPARE(tabs.size(), 2);
+    QCOMPARE(tabs[0].position, 96.0);  // 1440 twips, an inch
+    QCOMPARE(tabs[1].type, QTextOption::RightTab);
+  }
+
+  // Choosing the help item again while the viewer is open brings it to the
+  // front without reading the file again; the wrap item has no check mark.
+  void ShowingWhileOpenActivatesIt() {
+    Rig rig(0);
+    rig.Write("HLP", "first");
+    rig.main.show();
+    rig.Show();
+    QVERIFY(!rig.help.Lamani()->isCheckable());
+    rig.main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&rig.main));
+    rig.Write("HLP", "second");
+    rig.help.show();
+    QVERIFY(QTest::qWaitForWindowActive(&rig.help));
+    QVERIFY(!rig.help.Loading());
+    QCOMPARE(rig.Shown(), QStringLiteral("first"));
+  }
+
+  // A viewer closed, or shown again, while a large file is still loading
+  // neither shows the old file nor hangs.
+  void ShowingAgainDuringALoadShowsTheNewFile() {
+    Rig rig(0);
+    std::string big = "{\\rtf1 ";
+    while (big.size() < 4'000'000) big += "{\\b old} text\\par ";
+    rig.Write("HLP", big + "}");
+    rig.help.show();
+    rig.help.hide();
+    rig.Write("HLP", "new");
+    rig.Show();
+    QCOMPARE(rig.Shown(), QStringLiteral("new"));
   }
 };
 
