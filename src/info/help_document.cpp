@@ -40,7 +40,7 @@ constexpr int kCancelCheckParagraphs = 256;
 constexpr qsizetype kMaxBlockChars = 4096;
 // Style changes honoured per document; the text of any beyond (only damaged
 // or machine-made files have that many) keeps the style its paragraph had
-// when the budget ran out. A 16 MiB manual has about 300,000.
+// when the budget ran out. A 16 MiB manual has about 250,000.
 constexpr int kMaxStyledRuns = 400'000;
 
 Qt::Alignment ToQt(info::Alignment a) {
