@@ -42,6 +42,9 @@ constexpr qsizetype kMaxBlockChars = 4096;
 // or machine-made files have that many) keeps the style its paragraph had
 // when the budget ran out. A 16 MiB manual has about 250,000.
 constexpr int kMaxStyledRuns = 400'000;
+// Likewise per paragraph of the view: a paragraph with a style change every
+// few characters takes the view long to lay out.
+constexpr int kMaxRunsPerBlock = 128;
 
 Qt::Alignment ToQt(info::Alignment a) {
   switch (a) {
@@ -107,6 +110,12 @@ class NoLayout final : public QAbstractTextDocumentLayout {
   void documentChanged(int /*from*/, int /*removed*/, int /*added*/) override {}
 };
 
+// What the paragraph being filled holds so far.
+struct BlockFill {
+  qsizetype chars = 0;
+  int runs = 0;
+};
+
 class Builder {
  public:
   Builder(QTextDocument& doc, const info::Document& model, const std::function<bool()>& cancelled)
@@ -149,7 +158,7 @@ class Builder {
     } else {
       cursor.insertBlock(BlockFormat(p));
     }
-    qsizetype block_chars = 0;
+    BlockFill fill;
     QString unstyled;  // runs past the budget, inserted in one go
     QTextCharFormat unstyled_format;
     for (const info::Run& run : p.runs) {
@@ -157,40 +166,41 @@ class Builder {
           run.picture >= 0 && static_cast<std::size_t>(run.picture) < model_.pictures.size();
       QString text = QString::fromUtf8(run.text.data(), static_cast<qsizetype>(run.text.size()));
       text.replace(QLatin1Char('\n'), QChar(QChar::LineSeparator));
-      if (!picture && styled_runs_ >= kMaxStyledRuns) {
+      if (!picture && (styled_runs_ >= kMaxStyledRuns || fill.runs >= kMaxRunsPerBlock)) {
         if (unstyled.isEmpty()) unstyled_format = CharFormat(run.style);
         unstyled += text;
         continue;
       }
       ++styled_runs_;
+      ++fill.runs;
       const QTextCharFormat format = CharFormat(run.style);
       if (!unstyled.isEmpty()) {
-        InsertText(cursor, unstyled, unstyled_format, block_chars);
+        InsertText(cursor, unstyled, unstyled_format, fill);
         unstyled.clear();
       }
       if (picture) {
         AddPicture(cursor, run.picture, format);
-        ++block_chars;
+        ++fill.chars;
       } else {
-        InsertText(cursor, text, format, block_chars);
+        InsertText(cursor, text, format, fill);
       }
     }
-    if (!unstyled.isEmpty()) InsertText(cursor, unstyled, unstyled_format, block_chars);
+    if (!unstyled.isEmpty()) InsertText(cursor, unstyled, unstyled_format, fill);
   }
 
   // Inserts text, breaking the paragraph where it grows too long.
   static void InsertText(QTextCursor& cursor, const QString& text, const QTextCharFormat& format,
-                         qsizetype& block_chars) {
+                         BlockFill& fill) {
     qsizetype from = 0;
-    while (text.size() - from > kMaxBlockChars - block_chars) {
-      const qsizetype take = kMaxBlockChars - block_chars;
+    while (text.size() - from > kMaxBlockChars - fill.chars) {
+      const qsizetype take = kMaxBlockChars - fill.chars;
       cursor.insertText(text.mid(from, take), format);
       cursor.insertBlock(cursor.blockFormat());
       from += take;
-      block_chars = 0;
+      fill = BlockFill{};
     }
     cursor.insertText(from == 0 ? text : text.mid(from), format);
-    block_chars += text.size() - from;
+    fill.chars += text.size() - from;
   }
 
   QTextCharFormat CharFormat(const info::RunStyle& style) const {

@@ -31,10 +31,11 @@ class HelpLoader final : public Worker {
  public:
   using Deliver = std::function<void(HelpLoader*, QTextDocument*)>;
 
-  HelpLoader(UiInvoker& ui, std::string bytes, QFont font, QThread* ui_thread, Deliver deliver)
+  HelpLoader(UiInvoker& ui, std::string bytes, const QFont& font, QThread* ui_thread,
+             Deliver deliver)
       : Worker(ui),
         bytes_(std::move(bytes)),
-        font_(std::move(font)),
+        font_(font),
         ui_thread_(ui_thread),
         deliver_(std::move(deliver)) {}
 
