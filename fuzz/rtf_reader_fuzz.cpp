@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the help text reader, the way a help file beside
 // the executable reaches it. Besides the sanitizers' checks, the model it
-// gives must be well formed: valid UTF-8, no empty runs, and no more output
-// than the input can account for.
+// gives must be well formed: valid UTF-8, no empty runs, tables and pictures
+// that exist, and no more output than the input can account for.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -45,15 +45,44 @@ bool ValidUtf8(std::string_view s) {
   return true;
 }
 
+void CheckParagraph(const m32::info::Document& doc, const m32::info::Paragraph& p,
+                    std::size_t& bytes) {
+  for (const auto& r : p.runs) {
+    if (r.text.empty() || !ValidUtf8(r.text)) __builtin_trap();
+    if (r.style.half_points < 2 || r.style.half_points > 3276) __builtin_trap();
+    if (r.picture >= 0 && static_cast<std::size_t>(r.picture) >= doc.pictures.size()) {
+      __builtin_trap();
+    }
+    bytes += r.text.size();
+  }
+}
+
 void Check(const m32::info::Document& doc, std::size_t input_size) {
   std::size_t bytes = 0;
   // Every paragraph ends at a line end or a word of at least four bytes.
   if (doc.paragraphs.size() > input_size) __builtin_trap();
   for (const auto& p : doc.paragraphs) {
-    for (const auto& r : p.runs) {
-      if (r.text.empty() || !ValidUtf8(r.text)) __builtin_trap();
-      if (r.style.half_points < 2 || r.style.half_points > 3276) __builtin_trap();
-      bytes += r.text.size();
+    if (p.table >= 0) {
+      // A table stands alone, and exactly once, in the text.
+      if (!p.runs.empty() || static_cast<std::size_t>(p.table) >= doc.tables.size()) {
+        __builtin_trap();
+      }
+      continue;
+    }
+    CheckParagraph(doc, p, bytes);
+  }
+  for (const auto& t : doc.tables) {
+    if (t.rows.empty() || t.rows.size() > m32::info::kMaxTableRows) __builtin_trap();
+    for (const auto& row : t.rows) {
+      if (row.cells.empty() || row.cells.size() > m32::info::kMaxTableColumns) __builtin_trap();
+      for (const auto& cell : row.cells) {
+        for (const auto& p : cell.paragraphs) CheckParagraph(doc, p, bytes);
+      }
+    }
+  }
+  for (const auto& pic : doc.pictures) {
+    if (pic.width_twips <= 0 || pic.height_twips <= 0 || pic.data.size() > input_size + 14) {
+      __builtin_trap();
     }
   }
   // One input byte yields at most one three-byte character.

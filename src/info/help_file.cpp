@@ -1,10 +1,12 @@
 #include "info/help_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -30,14 +32,16 @@ HelpFileResult Fail(const std::string& path, const char* what) {
 
 }  // namespace
 
-HelpFileResult LoadHelpFile(const std::string& path) {
+HelpFileResult ReadHelpFile(const std::string& path) {
   struct stat st {};
   // A folder or a device under the help file's name cannot be opened as one.
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(path, "Cannot open file");
   std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
   if (!f) return Fail(path, "Cannot open file");
   std::string bytes;
-  char chunk[4096];
+  bytes.reserve(static_cast<std::size_t>(
+      std::min<std::uintmax_t>(static_cast<std::uintmax_t>(st.st_size), kMaxHelpFileBytes)));
+  char chunk[65536];
   for (;;) {
     const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
     if (n > 0) {
@@ -50,13 +54,25 @@ HelpFileResult LoadHelpFile(const std::string& path) {
   HelpFileResult r;
   r.ok = true;
   r.path = path;
-  r.document = ReadHelpText(bytes);
+  r.bytes = std::move(bytes);
+  return r;
+}
+
+HelpFileResult LoadHelpFile(const std::string& path) {
+  HelpFileResult r = ReadHelpFile(path);
+  if (r.ok) r.document = ReadHelpText(r.bytes);
+  return r;
+}
+
+HelpFileResult ReadHelpForLanguage(int language, const HelpNamer& name_for) {
+  HelpFileResult r = ReadHelpFile(name_for(HelpExtension(language)));
+  if (!r.ok && HelpExtension(language) != "HLP") r = ReadHelpFile(name_for("HLP"));
   return r;
 }
 
 HelpFileResult LoadHelpForLanguage(int language, const HelpNamer& name_for) {
-  HelpFileResult r = LoadHelpFile(name_for(HelpExtension(language)));
-  if (!r.ok && HelpExtension(language) != "HLP") r = LoadHelpFile(name_for("HLP"));
+  HelpFileResult r = ReadHelpForLanguage(language, name_for);
+  if (r.ok) r.document = ReadHelpText(r.bytes);
   return r;
 }
 

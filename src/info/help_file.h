@@ -21,17 +21,23 @@ struct HelpFileResult {
   bool ok = false;
   std::string path;   // the file read, or the last one tried
   std::string error;  // the failure's description, e.g. "Cannot open file /x/T.HLP."
-  Document document;
+  std::string bytes;  // the file's content
+  Document document;  // filled by the Load functions only
 };
 
+// Reads one file whole.
+HelpFileResult ReadHelpFile(const std::string& path);
 // Reads one file whole and turns it into a document.
 HelpFileResult LoadHelpFile(const std::string& path);
 
 // The full file name for a three-letter extension (ModulePath::SetExtension).
 using HelpNamer = std::function<std::string(std::string_view ext3)>;
 
-// The file of `language`; when that cannot be loaded and the language is not
-// 0, the default language's file once. The result describes the last attempt.
+// The file of `language`; when that cannot be read and the language is not 0,
+// the default language's file once. The result describes the last attempt.
+// Reading a file never fails for its content: any bytes make a document.
+HelpFileResult ReadHelpForLanguage(int language, const HelpNamer& name_for);
+// The same, with the document made from the bytes.
 HelpFileResult LoadHelpForLanguage(int language, const HelpNamer& name_for);
 
 }  // namespace m32::info

@@ -3,39 +3,70 @@
 #include <QAction>
 #include <QApplication>
 #include <QFont>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QShowEvent>
-#include <QTextBlockFormat>
-#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QThread>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <string>
+#include <utility>
 
+#include "app/worker.h"
+#include "info/help_document.h"
 #include "info/help_file.h"
+#include "info/rich_text.h"
 #include "qt/window_frame.h"
 
 namespace m32 {
+namespace info {
+
+// Turns the bytes of a help file into a text document off the UI thread and
+// hands the document to the UI thread. Asked to stop, it ends within a slice
+// of reading and hands nothing over.
+class HelpLoader final : public Worker {
+ public:
+  using Deliver = std::function<void(HelpLoader*, QTextDocument*)>;
+
+  HelpLoader(UiInvoker& ui, std::string bytes, const QFont& font, QThread* ui_thread,
+             Deliver deliver)
+      : Worker(ui),
+        bytes_(std::move(bytes)),
+        font_(font),
+        ui_thread_(ui_thread),
+        deliver_(std::move(deliver)) {}
+
+ protected:
+  void Execute() override {
+    const std::function<bool()> stop = [this] { return Terminated(); };
+    const Document model = ReadHelpText(bytes_, stop);
+    std::string().swap(bytes_);
+    if (Terminated()) return;
+    auto doc = std::make_unique<QTextDocument>();
+    if (!FillTextDocument(*doc, model, font_, stop)) return;
+    doc->moveToThread(ui_thread_);
+    // From here the UI thread owns the document, whatever it does with it.
+    QTextDocument* ready = doc.release();
+    Synchronize([this, ready] { deliver_(this, ready); });
+  }
+
+ private:
+  std::string bytes_;
+  QFont font_;
+  QThread* ui_thread_;
+  Deliver deliver_;
+};
+
+}  // namespace info
+
 namespace {
 
 constexpr int kOuterWidth = 691;
 constexpr int kOuterHeight = 395;
-
-Qt::Alignment ToQt(info::Alignment a) {
-  switch (a) {
-    case info::Alignment::kCentre:
-      return Qt::AlignHCenter;
-    case info::Alignment::kRight:
-      return Qt::AlignRight;
-    case info::Alignment::kJustify:
-      return Qt::AlignJustify;
-    case info::Alignment::kLeft:
-      break;
-  }
-  return Qt::AlignLeft;
-}
 
 QFont HelpFont() {
   QFont f(QStringLiteral("Courier New"));
@@ -48,40 +79,6 @@ QFont HelpFont() {
 
 }  // namespace
 
-void FillTextDocument(QTextDocument& doc, const info::Document& model, const QFont& base) {
-  doc.clear();
-  doc.setDefaultFont(base);
-  QTextCursor cursor(&doc);
-  bool first = true;
-  for (const info::Paragraph& p : model.paragraphs) {
-    QTextBlockFormat block;
-    block.setAlignment(ToQt(p.alignment));
-    if (first) {
-      cursor.setBlockFormat(block);
-      first = false;
-    } else {
-      cursor.insertBlock(block);
-    }
-    for (const info::Run& run : p.runs) {
-      QTextCharFormat format;
-      format.setForeground(QColor(Qt::black));
-      if (model.rich) {
-        format.setFontWeight(run.style.bold ? QFont::Bold : QFont::Normal);
-        format.setFontItalic(run.style.italic);
-        format.setFontUnderline(run.style.underline);
-        format.setFontPointSize(run.style.half_points / 2.0);
-        if (run.style.colour) {
-          format.setForeground(
-              QColor(run.style.colour->r, run.style.colour->g, run.style.colour->b));
-        }
-      }
-      QString text = QString::fromUtf8(run.text.data(), static_cast<qsizetype>(run.text.size()));
-      text.replace(QLatin1Char('\n'), QChar(QChar::LineSeparator));
-      cursor.insertText(text, format);
-    }
-  }
-}
-
 TWhelp::TWhelp(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
                QWidget* main_window)
     : QWidget(main_window, Qt::Window),
@@ -91,7 +88,9 @@ TWhelp::TWhelp(config::Settings& settings, config::ModulePath& module, config::T
       main_window_(main_window),
       helptxt_(new QTextEdit(this)),
       popup_menu1_(new QMenu(this)),
-      lamani_(new QAction(popup_menu1_)) {
+      lamani_(new QAction(popup_menu1_)),
+      invoker_(this),
+      empty_doc_(new QTextDocument(this)) {
   setObjectName(QStringLiteral("Whelp"));
   resize(kOuterWidth, kOuterHeight);
 
@@ -102,13 +101,15 @@ TWhelp::TWhelp(config::Settings& settings, config::ModulePath& module, config::T
   helptxt_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   helptxt_->setContextMenuPolicy(Qt::CustomContextMenu);
   helptxt_->installEventFilter(this);
+  empty_doc_->setDefaultFont(helptxt_->font());
+  helptxt_->setDocument(empty_doc_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(helptxt_);
 
   popup_menu1_->setObjectName(QStringLiteral("PopupMenu1"));
+  // The item's caption names the state it switches to, so it has no check mark.
   lamani_->setObjectName(QStringLiteral("Lamani"));
-  lamani_->setCheckable(true);
   popup_menu1_->addAction(lamani_);
   connect(lamani_, &QAction::triggered, this, &TWhelp::LamaniClick);
   connect(helptxt_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
@@ -125,7 +126,24 @@ void TWhelp::SetWordWrap(bool on) {
   helptxt_->setLineWrapMode(on ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
   // The item offers the opposite of the current state.
   lamani_->setText(QString::fromStdString(texts_.Utf8(11, on ? 3 : 2)));
-  lamani_->setChecked(on);
+}
+
+TWhelp::~TWhelp() {
+  StopLoading();
+  // A loader may be waiting for the UI thread to take its document.
+  for (auto& loader : stopping_) {
+    PumpUntil([&] { return loader->Finished(); });
+    loader->Join();
+  }
+}
+
+void TWhelp::setVisible(bool visible) {
+  const bool open = visible && isVisible();
+  QWidget::setVisible(visible);
+  if (open) {
+    raise();
+    activateWindow();
+  }
 }
 
 void TWhelp::LamaniClick() {
@@ -149,6 +167,11 @@ void TWhelp::showEvent(QShowEvent* event) {
   }
 }
 
+void TWhelp::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  if (!event->spontaneous()) StopLoading();
+}
+
 void TWhelp::AdjustOuterSize() {
   if (sized_) return;
   // The form's size is the outer one, frame included.
@@ -163,15 +186,15 @@ void TWhelp::FormShow() {
   SetWordWrap(true);
   tag_ = 0;
 
+  StopLoading();
+  ShowDocument(empty_doc_);
   const int language = settings_.record.Language;
-  info::HelpFileResult loaded = info::LoadHelpForLanguage(
+  info::HelpFileResult read = info::ReadHelpForLanguage(
       language, [this](std::string_view ext) { return module_.SetExtension(ext); });
-  if (loaded.ok) {
-    FillTextDocument(*helptxt_->document(), loaded.document, helptxt_->font());
-    helptxt_->moveCursor(QTextCursor::Start);
+  if (read.ok) {
+    StartLoading(std::move(read.bytes));
     return;
   }
-  helptxt_->clear();
   MessageRequest ask;
   ask.caption = QStringLiteral("CHYBA 20");
   ask.text = QString::fromStdString(texts_.Utf8(11, 1));
@@ -180,12 +203,52 @@ void TWhelp::FormShow() {
   if (Ask(ask) == QMessageBox::Yes) {
     MessageRequest details;
     details.caption = QApplication::applicationDisplayName();
-    details.text = QString::fromStdString(loaded.error);
+    details.text = QString::fromStdString(read.error);
     details.icon = QMessageBox::Critical;
     details.buttons = QMessageBox::Ok;
     Ask(details);
   }
   tag_ = 1;
+}
+
+void TWhelp::StartLoading(std::string bytes) {
+  // Loaders that were asked to stop and have ended are let go.
+  std::erase_if(stopping_, [](const std::unique_ptr<info::HelpLoader>& l) {
+    if (!l->Finished()) return false;
+    l->Join();
+    return true;
+  });
+  loader_ = std::make_unique<info::HelpLoader>(
+      invoker_, std::move(bytes), helptxt_->font(), thread(),
+      [this](info::HelpLoader* from, QTextDocument* doc) { TakeDocument(from, doc); });
+  loader_->Start();
+}
+
+void TWhelp::StopLoading() {
+  if (loader_ == nullptr) return;
+  loader_->Terminate();
+  stopping_.push_back(std::move(loader_));
+}
+
+void TWhelp::TakeDocument(info::HelpLoader* from, QTextDocument* doc) {
+  if (from != loader_.get() || from->Terminated()) {
+    delete doc;
+    return;
+  }
+  // The loader ends right after this step; it is joined later.
+  stopping_.push_back(std::move(loader_));
+  doc->setParent(this);
+  ShowDocument(doc);
+  emit Loaded();
+}
+
+void TWhelp::ShowDocument(QTextDocument* doc) {
+  if (doc == helptxt_->document()) return;
+  helptxt_->setDocument(doc);
+  delete shown_doc_;
+  shown_doc_ = doc == empty_doc_ ? nullptr : doc;
+  empty_doc_->clear();
+  helptxt_->moveCursor(QTextCursor::Start);
 }
 
 bool TWhelp::FormKeyPress(const QKeyEvent& event) {

@@ -7,10 +7,12 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
+#include <vector>
 
+#include "app/ui_invoker_qt.h"
 #include "config/settings.h"
 #include "config/text_table.h"
-#include "info/rich_text.h"
 
 class QAction;
 class QMenu;
@@ -28,9 +30,9 @@ struct MessageRequest {
 };
 using MessageHook = std::function<QMessageBox::StandardButton(const MessageRequest&)>;
 
-// Fills a text document from the reader's model. Rich documents carry their
-// own character formats on top of `base`; plain ones show in `base` alone.
-void FillTextDocument(QTextDocument& doc, const info::Document& model, const QFont& base);
+namespace info {
+class HelpLoader;
+}
 
 class TWhelp : public QWidget {
   Q_OBJECT
@@ -41,6 +43,13 @@ class TWhelp : public QWidget {
   // records are the application's own and must outlive the viewer.
   TWhelp(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
          QWidget* main_window);
+  ~TWhelp() override;
+  TWhelp(const TWhelp&) = delete;
+  TWhelp& operator=(const TWhelp&) = delete;
+
+  // Showing the viewer while it is open (behind the main window, say) brings
+  // it to the front and activates it.
+  void setVisible(bool visible) override;
 
   // 0 after a successful load, 1 after the load failed for good; the main
   // window reads it right after showing the viewer and closes it on 1.
@@ -54,12 +63,20 @@ class TWhelp : public QWidget {
   QMenu* PopupMenu1() const { return popup_menu1_; }
   QAction* Lamani() const { return lamani_; }
   bool WordWrap() const;
+  // True from a successful opening of the file until its text is in the view:
+  // the file is read at the showing, its text is made ready off the UI thread.
+  bool Loading() const { return loader_ != nullptr; }
 
  public slots:
   void LamaniClick();
 
+ signals:
+  // The file's text is in the view.
+  void Loaded();
+
  protected:
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -69,6 +86,11 @@ class TWhelp : public QWidget {
   void SetWordWrap(bool on);
   void AdjustOuterSize();
   QMessageBox::StandardButton Ask(const MessageRequest& request);
+  void StartLoading(std::string bytes);
+  void StopLoading();
+  // On the UI thread, from the loader: the finished document.
+  void TakeDocument(info::HelpLoader* from, QTextDocument* doc);
+  void ShowDocument(QTextDocument* doc);
 
   config::Settings& settings_;
   config::ModulePath& module_;
@@ -78,6 +100,12 @@ class TWhelp : public QWidget {
   QMenu* popup_menu1_;
   QAction* lamani_;
   MessageHook message_hook_;
+  QtUiInvoker invoker_;
+  std::unique_ptr<info::HelpLoader> loader_;
+  // Loaders asked to stop that have not ended yet.
+  std::vector<std::unique_ptr<info::HelpLoader>> stopping_;
+  QTextDocument* empty_doc_;            // shown while a file loads
+  QTextDocument* shown_doc_ = nullptr;  // the last loaded document, owned here
   int tag_ = 0;
   bool sized_ = false;
 };

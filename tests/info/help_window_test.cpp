@@ -6,10 +6,14 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextEdit>
+#include <QTextFrame>
+#include <QTextTable>
 #include <QWidget>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,8 +53,28 @@ class HelpWindowTest : public QObject {
     void Write(const char* ext, const std::string& content) const {
       std::ofstream(File(ext), std::ios::binary | std::ios::trunc) << content;
     }
+    // Shows the viewer and waits until the file's text is in the view.
+    void Show() {
+      help.show();
+      QVERIFY(QTest::qWaitFor([this] { return !help.Loading(); }));
+    }
     QString Shown() const { return help.Helptxt()->toPlainText(); }
   };
+
+  static std::string Sample(const QString& name) {
+    std::ifstream in(std::string(M32_SAMPLES_DIR) + "/" + name.toStdString(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+
+  static std::vector<QTextTable*> Tables(QTextDocument& doc) {
+    std::vector<QTextTable*> tables;
+    for (QTextFrame* frame : doc.rootFrame()->childFrames()) {
+      if (auto* table = qobject_cast<QTextTable*>(frame)) tables.push_back(table);
+    }
+    return tables;
+  }
 
  private slots:
   // Which file stands in for which is the help file loader's own table.
@@ -71,7 +95,7 @@ class HelpWindowTest : public QObject {
     Rig rig(3);
     rig.answer = static_cast<QMessageBox::StandardButton>(answer);
     for (const QString& ext : present) rig.Write(ext.toLatin1().constData(), ext.toStdString());
-    rig.help.show();
+    rig.Show();
     QCOMPARE(rig.help.windowTitle(), QString::fromStdString(rig.texts.Utf8(11, 0)));
     QCOMPARE(rig.Shown(), boxes == 0 ? QStringLiteral("HL3") : QString());
     QCOMPARE(rig.help.failed(), boxes != 0);
@@ -92,23 +116,23 @@ class HelpWindowTest : public QObject {
   void ReadsTheFileAgainAtEveryShowing() {
     Rig rig(0);
     rig.Write("HLP", "old text");
-    rig.help.show();
+    rig.Show();
     QCOMPARE(rig.Shown(), QStringLiteral("old text"));
     // Plain text shows in the view's own bold font.
     QVERIFY(rig.help.Helptxt()->document()->find("old").charFormat().font().bold());
     rig.help.hide();
     rig.Write("HLP", "{\\rtf1 new {\\b text}}");
-    rig.help.show();
+    rig.Show();
     QCOMPARE(rig.Shown(), QStringLiteral("new text"));
     // A failed showing does not stick: the next one with the file present succeeds.
     rig.help.hide();
     QCOMPARE(std::remove(rig.File("HLP").c_str()), 0);
-    rig.help.show();
+    rig.Show();
     QVERIFY(rig.help.failed());
     QVERIFY(rig.Shown().isEmpty());
     rig.help.hide();
     rig.Write("HLP", "back");
-    rig.help.show();
+    rig.Show();
     QVERIFY(!rig.help.failed());
     QCOMPARE(rig.Shown(), QStringLiteral("back"));
   }
@@ -118,7 +142,7 @@ class HelpWindowTest : public QObject {
     rig.Write("HLP", "text");
     const QString offer_on = QString::fromStdString(rig.texts.Utf8(11, 2));
     const QString offer_off = QString::fromStdString(rig.texts.Utf8(11, 3));
-    rig.help.show();
+    rig.Show();
     QVERIFY(rig.help.WordWrap());
     QCOMPARE(rig.help.Lamani()->text(), offer_off);
     QTest::keyClick(rig.help.Helptxt(), Qt::Key_W);  // "w"
@@ -133,7 +157,7 @@ class HelpWindowTest : public QObject {
     // Closed with wrapping off, shown again: wrapped.
     QTest::keyClick(rig.help.Helptxt(), Qt::Key_Escape);
     QVERIFY(!rig.help.isVisible());
-    rig.help.show();
+    rig.Show();
     QVERIFY(rig.help.WordWrap());
     QCOMPARE(rig.help.Lamani()->text(), offer_off);
     QTest::keyClick(rig.help.Helptxt(), Qt::Key_Return);
@@ -145,7 +169,7 @@ class HelpWindowTest : public QObject {
     rig.Write("HLP",
               "{\\rtf1{\\colortbl;\\red200\\green0\\blue0;}\\qc{\\b\\fs40 Title}\\par\\pard "
               "\\i it\\i0  \\cf1 red\\cf0  \\ul u\\ulnone\\line x\\tab y}");
-    rig.help.show();
+    rig.Show();
     QTextDocument* doc = rig.help.Helptxt()->document();
     QCOMPARE(doc->blockCount(), 2);
     const QTextBlock title = doc->firstBlock();
@@ -165,6 +189,112 @@ class HelpWindowTest : public QObject {
     QVERIFY(format_at("u").fontUnderline());
     // Rich text sets its own weight over the view's bold font.
     QCOMPARE(format_at("x").fontWeight(), static_cast<int>(QFont::Normal));
+  }
+
+  // Help files as word processors write them (tests/data/help, made by its
+  // script): the view holds a real 2 x 2 table, a raised exponent, the Czech
+  // text, and no paragraph that starts with a tab; copied as HTML the table
+  // and the superscript stay.
+  void ShowsWordProcessorFiles_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("pandoc") << "pandoc.rtf";
+    QTest::newRow("LibreOffice from ODT") << "lo_from_odt.rtf";
+    QTest::newRow("LibreOffice from DOCX") << "lo_from_docx.rtf";
+    QTest::newRow("LibreOffice from HTML") << "lo_from_html.rtf";
+  }
+  void ShowsWordProcessorFiles() {
+    QFETCH(QString, file);
+    Rig rig(0);
+    rig.Write("HLP", Sample(file));
+    rig.Show();
+    QTextDocument& doc = *rig.help.Helptxt()->document();
+    const std::vector<QTextTable*> tables = Tables(doc);
+    QCOMPARE(tables.size(), std::size_t{1});
+    QCOMPARE(tables[0]->rows(), 2);
+    QCOMPARE(tables[0]->columns(), 2);
+    QCOMPARE(tables[0]->cellAt(1, 0).firstCursorPosition().block().text(),
+             QStringLiteral("Mezerník"));
+    QCOMPARE(tables[0]->format().columnWidthConstraints().at(0).type(), QTextLength::FixedLength);
+    QVERIFY(rig.Shown().contains(QStringLiteral("Příliš žluťoučký kůň úpěl")));
+    QCOMPARE(doc.find(QStringLiteral("3"), doc.find(QStringLiteral("10")))
+                 .charFormat()
+                 .verticalAlignment(),
+             QTextCharFormat::AlignSuperScript);
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+      QVERIFY2(!b.text().startsWith(QLatin1Char('\t')), qPrintable(b.text()));
+    }
+    const QString html = QTextDocumentFragment(&doc).toHtml();
+    QVERIFY(html.contains(QStringLiteral("<table")));
+    QVERIFY(html.contains(QStringLiteral("vertical-align:super")));
+  }
+
+  // A WordPad-style file on a Western Windows (1252 with an East European
+  // font), and a plain UTF-8 file with its byte-order mark.
+  void ShowsCharacterSetsHiddenAndFramedText_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("not_shown");
+    QTest::newRow("WordPad, 1252 with \\fcharset238")
+        << "wordpad_1252.rtf"
+        << QStringList{"Příliš žluťoučký kůň úpěl", "Skrytý text: viditelný", "Pozor: napájení!",
+                       "Rámeček", "• položka"}
+        << QStringList{"tajné", "smazáno"};
+    QTest::newRow("UTF-8 with a byte-order mark")
+        << "plain_utf8_bom.txt" << QStringList{"Příliš žluťoučký kůň úpěl"}
+        << QStringList{QString(QChar(0xFEFF)), QStringLiteral("ï»¿")};
+  }
+  void ShowsCharacterSetsHiddenAndFramedText() {
+    QFETCH(QString, file);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, not_shown);
+    Rig rig(0);
+    rig.Write("HLP", Sample(file));
+    rig.Show();
+    for (const QString& text : shown) QVERIFY2(rig.Shown().contains(text), qPrintable(text));
+    for (const QString& text : not_shown) QVERIFY2(!rig.Shown().contains(text), qPrintable(text));
+  }
+
+  void AppliesTheFilesTabStops() {
+    Rig rig(0);
+    rig.Write("HLP", Sample("wordpad_1252.rtf"));
+    rig.Show();
+    const QTextBlock block =
+        rig.help.Helptxt()->document()->find(QStringLiteral("Mezerník")).block();
+    const QList<QTextOption::Tab> tabs = block.blockFormat().tabPositions();
+    QCOMPARE(tabs.size(), 2);
+    QCOMPARE(tabs[0].position, 96.0);  // 1440 twips, an inch
+    QCOMPARE(tabs[1].type, QTextOption::RightTab);
+  }
+
+  // Choosing the help item again while the viewer is open brings it to the
+  // front without reading the file again; the wrap item has no check mark.
+  void ShowingWhileOpenActivatesIt() {
+    Rig rig(0);
+    rig.Write("HLP", "first");
+    rig.main.show();
+    rig.Show();
+    QVERIFY(!rig.help.Lamani()->isCheckable());
+    rig.main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&rig.main));
+    rig.Write("HLP", "second");
+    rig.help.show();
+    QVERIFY(QTest::qWaitForWindowActive(&rig.help));
+    QVERIFY(!rig.help.Loading());
+    QCOMPARE(rig.Shown(), QStringLiteral("first"));
+  }
+
+  // A viewer closed, or shown again, while a large file is still loading
+  // neither shows the old file nor hangs.
+  void ShowingAgainDuringALoadShowsTheNewFile() {
+    Rig rig(0);
+    std::string big = "{\\rtf1 ";
+    while (big.size() < 4'000'000) big += "{\\b old} text\\par ";
+    rig.Write("HLP", big + "}");
+    rig.help.show();
+    rig.help.hide();
+    rig.Write("HLP", "new");
+    rig.Show();
+    QCOMPARE(rig.Shown(), QStringLiteral("new"));
   }
 };
 

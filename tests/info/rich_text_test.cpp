@@ -57,15 +57,50 @@ INSTANTIATE_TEST_SUITE_P(
                  "hi"},
         TextCase{"\\* destinations are skipped whole",
                  R"({\rtf1 a{\*\generator Foo {nested} x;}b{\*\unknown q}c})", "abc"},
-        TextCase{"\\bin data is never parsed", "{\\rtf1 a{\\pict\\bin4 }{\\}}b}", "ab"},
+        TextCase{"\\bin data is never parsed; a picture is one object character",
+                 "{\\rtf1 a{\\pict\\bin4 }{\\}}b}", "a\uFFFCb"},
         TextCase{"unknown control words are ignored, their text stays",
                  R"({\rtf1\foo\barx12 text\zz-4 more})", "textmore"},
         TextCase{"a field shows its result, not its instruction",
                  R"({\rtf1{\field{\*\fldinst HYPERLINK "x"}{\fldrslt link}}})", "link"},
         TextCase{"symbol words", R"({\rtf1\bullet\endash\emdash\lquote\rquote})",
                  "\u2022\u2013\u2014\u2018\u2019"},
-        TextCase{"table cells read as tabs, rows as paragraphs", R"({\rtf1 a\cell b\cell\row c})",
-                 "a\tb\t\nc"},
+        // Character sets of fonts.
+        TextCase{"\\fcharset238 over \\ansicpg1252: Czech letters",
+                 R"({\rtf1\ansi\ansicpg1252\deff0{\fonttbl{\f0\fswiss\fcharset238 Arial;}})"
+                 R"(\f0 P\'f8\'edli\'9a \'9elu\'9dou\'e8k\'fd k\'f9\'f2 \'fap\'ecl})",
+                 "Příliš žluťoučký kůň úpěl"},
+        TextCase{"\\fcharset204 is Cyrillic, 161 Greek, 0 Western",
+                 R"({\rtf1{\fonttbl{\f1\fcharset204 A;}{\f2\fcharset161 B;}{\f3\fcharset0 C;}})"
+                 R"(\f1\'cf\'f0\'e8 \f2\'e1\'e2 \f3\'e8})",
+                 "При αβ è"},
+        TextCase{"\\fcharset2: the Symbol font, plain letters included",
+                 R"({\rtf1{\fonttbl{\f4\ftech\fcharset2 Symbol;}}{\f4 a\'b3\u61623?}x})", "α≥•x"},
+        TextCase{"a font without a known set falls back to \\ansicpg",
+                 R"({\rtf1\ansicpg1251{\fonttbl{\f0\fcharset1 X;}}\f0\'c0})", "А"},
+        TextCase{
+            "\\plain returns to the default font",
+            R"({\rtf1\deff0{\fonttbl{\f0\fcharset238 A;}{\f1\fcharset204 B;}}\f1\'c0\plain\'c0})",
+            "АŔ"},
+        // Text that does not show, and text that does.
+        TextCase{"hidden text (\\v) is not shown", R"({\rtf1 a{\v secret}b\v c\v0 d})", "abd"},
+        TextCase{"a tracked deletion is not shown", R"({\rtf1 a{\deleted old}b})", "ab"},
+        TextCase{"a text box shows, before the paragraph that anchors it",
+                 R"({\rtf1 a{\shp{\*\shpinst{\sp{\sn fillColor}{\sv 255}}{\shptxt Pozor\par}}})"
+                 R"({\shprslt{\pard Pozor\par}}b})",
+                 "Pozor\nab"},
+        TextCase{"a positioned frame's paragraph shows",
+                 R"({\rtf1\pard\posx100\posy200\absw2000 V\'fdstraha\par\pard b})", "Výstraha\nb"},
+        TextCase{"a list's number is its marker; an empty one leaves nothing",
+                 R"({\rtf1{\listtext\pard\plain \tab}\ls1 Nadpis\par{\listtext 1.\tab}Bod})",
+                 "Nadpis\n1. Bod"},
+        TextCase{"footnotes follow the text, numbered as their marks",
+                 R"({\rtf1 a{\super\chftn}{\*\footnote\chftn\~note\par} b})",
+                 "a1 b\n\n1\u00A0note"},
+        TextCase{"a footnote without a mark is given its number", R"({\rtf1 a{\footnote note}b})",
+                 "ab\n\n1 note"},
+        TextCase{"a row of cells is a table (text: cells by tabs)",
+                 R"({\rtf1 a\cell b\cell\row c})", "a\tb\nc"},
         TextCase{"text after the document's group is ignored", R"({\rtf1 a}b{c})", "a"},
         TextCase{"truncated inside a group keeps what was read", R"({\rtf1 one\par {\b two)",
                  "one\ntwo"},
@@ -78,8 +113,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "one\ntwo\nthree\nfour"},
         TextCase{"plain text decodes Windows-1250",
                  "P\xf8\xedli\x9a \x9elu\x9dou\xe8k\xfd k\xf9\xf2", "Příliš žluťoučký kůň"},
-        TextCase{"plain text: a leading blank before {\\rtf means plain", " {\\rtf1 x}",
-                 " {\\rtf1 x}"},
+        TextCase{"blanks and blank lines before {\\rtf: still rich text", " \r\n\r\n{\\rtf1 x}",
+                 "x"},
+        TextCase{"a UTF-8 byte-order mark before {\\rtf: rich text", "\xEF\xBB\xBF{\\rtf1 x}", "x"},
+        TextCase{"other text before {\\rtf means plain", "x{\\rtf1 y}", "x{\\rtf1 y}"},
+        TextCase{"plain text with a UTF-8 byte-order mark reads as UTF-8",
+                 "\xEF\xBB\xBFP\xC5\x99\xC3\xADli\xC5\xA1\r\n\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD",
+                 "Příliš\nžluťoučký"},
+        TextCase{"broken UTF-8 after the mark shows U+FFFD",
+                 "\xEF\xBB\xBF"
+                 "a\xC5"
+                 "b\xF0\x9F",
+                 "a\uFFFDb\uFFFD\uFFFD"},
         TextCase{"plain text: control bytes other than tab vanish", std::string("a\0b\tc\x01", 6),
                  "ab\tc"}));
 
@@ -97,8 +142,12 @@ struct RunCase {
   std::vector<std::pair<std::string, RunStyle>> runs;  // of the first paragraph
 };
 
-RunStyle Style(bool b, bool i, bool u, int hp = 24, std::optional<Rgb> c = std::nullopt) {
-  return RunStyle{b, i, u, hp, c};
+RunStyle Style(bool b, bool i, bool u, int hp = 24, std::optional<Rgb> c = std::nullopt,
+               VerticalPosition v = VerticalPosition::kBaseline) {
+  return RunStyle{b, i, u, hp, c, v};
+}
+RunStyle Raised(VerticalPosition v) {
+  return Style(false, false, false, 24, std::nullopt, v);
 }
 
 class ReaderRuns : public ::testing::TestWithParam<RunCase> {};
@@ -153,22 +202,184 @@ INSTANTIATE_TEST_SUITE_P(
                               {{"r", Style(false, false, false, 24, kRed)},
                                {"b", Style(false, false, false, 24, kBlue)},
                                {"ax", Style(false, false, false)}}},
+                      RunCase{"\\super and \\sub raise and lower; a group ends them",
+                              R"({\rtf1 10{\super 3} H{\sub 2}O})",
+                              {{"10", Style(false, false, false)},
+                               {"3", Raised(VerticalPosition::kSuperscript)},
+                               {" H", Style(false, false, false)},
+                               {"2", Raised(VerticalPosition::kSubscript)},
+                               {"O", Style(false, false, false)}}},
+                      RunCase{"\\up and \\dn by their sign, 0 and \\nosupersub return",
+                              R"({\rtf1\up6 a\up0 b\dn4 c\nosupersub d\up-2 e\plain f})",
+                              {{"a", Raised(VerticalPosition::kSuperscript)},
+                               {"b", Style(false, false, false)},
+                               {"c", Raised(VerticalPosition::kSubscript)},
+                               {"d", Style(false, false, false)},
+                               {"e", Raised(VerticalPosition::kSubscript)},
+                               {"f", Style(false, false, false)}}},
                       RunCase{"equal styles merge into one run",
                               R"({\rtf1 a{\b0 b}{c}\i0 d})",
                               {{"abcd", Style(false, false, false)}}}));
 
 TEST(Reader, AlignmentIsTakenAtTheParagraphEnd) {
   // Legend: each paragraph takes the alignment in force at its \par; \pard
-  // returns to left; a group's alignment ends with the group.
-  const Document d =
-      ReadHelpText(R"({\rtf1\qc centre\par\qr right\par\qj just\par\pard left\par{\qc in}\par})");
-  ASSERT_EQ(d.paragraphs.size(), 5U);
+  // returns to left; a group's alignment ends with the group; the last
+  // paragraph, without \par, keeps the alignment it had with its text.
+  const Document d = ReadHelpText(
+      R"({\rtf1\qc centre\par\qr right\par\qj just\par\pard left\par{\qc in}\par\pard\qc last})");
+  ASSERT_EQ(d.paragraphs.size(), 6U);
+  EXPECT_EQ(d.paragraphs[5].alignment, Alignment::kCentre);
+  EXPECT_EQ(ReadHelpText(R"({\rtf1 {\pard\qr last}})").paragraphs.at(0).alignment,
+            Alignment::kRight);
   EXPECT_EQ(d.paragraphs[0].alignment, Alignment::kCentre);
   EXPECT_EQ(d.paragraphs[1].alignment, Alignment::kRight);
   EXPECT_EQ(d.paragraphs[2].alignment, Alignment::kJustify);
   EXPECT_EQ(d.paragraphs[3].alignment, Alignment::kLeft);
   EXPECT_EQ(d.paragraphs[4].alignment, Alignment::kLeft);
 }
+
+TEST(Reader, TabStopsBelongToTheParagraph) {
+  // Legend: \tx sets a stop of the kind and leader named before it; \pard
+  // clears them; the paragraph keeps the stops in force at its end.
+  const Document d = ReadHelpText(
+      R"({\rtf1\tx1440\tqr\tldot\tx5000\tqc\tx3000\tqdec\tlhyph\tx4000 Mezern\'edk\tab p\'f8epnout\par)"
+      R"(\pard plain})");
+  ASSERT_EQ(d.paragraphs.size(), 2U);
+  EXPECT_EQ(d.paragraphs[0].Text(), "Mezerník\tpřepnout");
+  const std::vector<TabStop> want = {{1440, TabKind::kLeft, TabLeader::kNone},
+                                     {5000, TabKind::kRight, TabLeader::kDots},
+                                     {3000, TabKind::kCentre, TabLeader::kNone},
+                                     {4000, TabKind::kDecimal, TabLeader::kHyphens}};
+  EXPECT_EQ(d.paragraphs[0].tabs, want);
+  EXPECT_TRUE(d.paragraphs[1].tabs.empty());
+}
+
+// Tables: rows of cells with the widths of their definition.
+struct TableCase {
+  const char* legend;
+  std::string input;
+  std::vector<std::vector<std::string>> cells;  // per row, each cell's text
+  std::vector<int> first_row_widths;
+  std::string around;  // the paragraphs before and after, joined by '|'
+};
+
+class ReaderTables : public ::testing::TestWithParam<TableCase> {};
+
+TEST_P(ReaderTables, BuildsTheTable) {
+  const TableCase& c = GetParam();
+  const Document d = ReadHelpText(c.input);
+  ASSERT_EQ(d.tables.size(), 1U) << c.legend << ": " << d.Text();
+  const Table& t = d.tables[0];
+  ASSERT_EQ(t.rows.size(), c.cells.size()) << c.legend;
+  for (std::size_t r = 0; r < t.rows.size(); ++r) {
+    ASSERT_EQ(t.rows[r].cells.size(), c.cells[r].size()) << c.legend << " row " << r;
+    for (std::size_t k = 0; k < c.cells[r].size(); ++k) {
+      std::string text;
+      for (const Paragraph& p : t.rows[r].cells[k].paragraphs) {
+        text += (text.empty() ? "" : "/") + p.Text();
+      }
+      EXPECT_EQ(text, c.cells[r][k]) << c.legend << " row " << r << " cell " << k;
+    }
+  }
+  EXPECT_EQ(t.rows[0].cell_widths_twips, c.first_row_widths) << c.legend;
+  std::string around;
+  for (const Paragraph& p : d.paragraphs)
+    around += (around.empty() ? "" : "|") + (p.table >= 0 ? "T" : p.Text());
+  EXPECT_EQ(around, c.around) << c.legend;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Snippets, ReaderTables,
+    ::testing::Values(
+        TableCase{
+            "pandoc: each row in a group, cells' paragraphs in groups",
+            R"({\rtf1 {\pard before\par})"
+            R"({\trowd \trgaph120\cellx4320\cellx8640\trkeep\intbl{{{\pard\intbl A\par}\cell})"
+            R"({{\pard\intbl B\par}\cell}}\intbl\row})"
+            R"({\trowd \trgaph120\cellx4320\cellx8640\trkeep\intbl{{{\pard\intbl C\par}\cell})"
+            R"({{\pard\intbl D\par}\cell}}\intbl\row}{\pard after\par}})",
+            {{"A", "B"}, {"C", "D"}},
+            {4320, 4320},
+            "before|T|after"},
+        TableCase{
+            "LibreOffice: \\trowd before each row, \\cell and \\row inline",
+            R"({\rtf1\pard before\par\trowd\trql\trleft100\cellx4680\cellx9360\pard\plain\intbl A\cell)"
+            R"(\pard\plain\intbl B\cell\row\pard\trowd\cellx4680\cellx9360\pard\intbl C\cell)"
+            R"(\pard\intbl D\cell\row\pard after\par})",
+            {{"A", "B"}, {"C", "D"}},
+            {4580, 4680},
+            "before|T|after"},
+        TableCase{"a cell holds several paragraphs",
+                  R"({\rtf1\trowd\cellx2000\cellx4000\intbl one\par two\cell three\cell\row})",
+                  {{"one/two", "three"}},
+                  {2000, 2000},
+                  "T"},
+        TableCase{"a row cut short by the file's end is kept",
+                  R"({\rtf1\trowd\cellx2000\intbl a\cell b)",
+                  {{"a", "b"}},
+                  {2000},
+                  "T"},
+        TableCase{"a paragraph outside the table ends a row missing its \row",
+                  R"({\rtf1\trowd\cellx2000\intbl a\cell\pard b\par})",
+                  {{"a"}},
+                  {2000},
+                  "T|b"}));
+
+TEST(Reader, ATableRowHasAtMostSoManyCells) {
+  std::string in = R"({\rtf1\trowd )";
+  for (std::size_t i = 0; i < kMaxTableColumns + 5; ++i) in += "x\\cell ";
+  in += "\\row}";
+  const Document d = ReadHelpText(in);
+  ASSERT_EQ(d.tables.size(), 1U);
+  const TableRow& row = d.tables[0].rows.at(0);
+  ASSERT_EQ(row.cells.size(), kMaxTableColumns);
+  // The surplus cells' text is not lost: it joins the last cell.
+  EXPECT_EQ(row.cells.back().paragraphs.size(), 6U);
+}
+
+// Pictures: their size on the page and the bytes the toolkit decodes.
+struct PictureCase {
+  const char* legend;
+  std::string input;
+  Picture::Format format;
+  std::string data_prefix;
+  int width_twips;
+  int height_twips;
+};
+
+class ReaderPictures : public ::testing::TestWithParam<PictureCase> {};
+
+TEST_P(ReaderPictures, KeepsSizeAndData) {
+  const PictureCase& c = GetParam();
+  const Document d = ReadHelpText(c.input);
+  ASSERT_EQ(d.pictures.size(), 1U) << c.legend;
+  const Picture& p = d.pictures[0];
+  EXPECT_EQ(p.format, c.format) << c.legend;
+  EXPECT_EQ(p.data.substr(0, c.data_prefix.size()), c.data_prefix) << c.legend;
+  EXPECT_EQ(p.width_twips, c.width_twips) << c.legend;
+  EXPECT_EQ(p.height_twips, c.height_twips) << c.legend;
+  ASSERT_EQ(d.paragraphs.size(), 1U) << c.legend;
+  EXPECT_EQ(d.paragraphs[0].runs.at(1).picture, 0) << c.legend;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Snippets, ReaderPictures,
+    ::testing::Values(
+        PictureCase{
+            "PNG in hex, the goal size scaled",
+            R"({\rtf1 a{\*\shppict{\pict\pngblip\picw10\pich20\picwgoal1000\pichgoal2000)"
+            R"(\picscalex50\picscaley100 89504e47 0d0a}}{\nonshppict{\pict\wmetafile8 00}}b})",
+            Picture::Format::kPng, "\x89PNG\r\n", 500, 2000},
+        PictureCase{"a bitmap without goal: pixels at 15 twips",
+                    R"({\rtf1 a{\pict\jpegblip\picw64\pich32 ffd8}b})", Picture::Format::kJpeg,
+                    "\xFF\xD8", 960, 480},
+        PictureCase{"a metafile: no data kept, size in hundredths of a millimetre",
+                    R"({\rtf1 a{\pict\wmetafile8\picw2540\pich1270 0102}b})",
+                    Picture::Format::kOther, "", 1440, 720},
+        PictureCase{
+            "a device-independent bitmap gets its file header",
+            "{\\rtf1 a{\\pict\\dibitmap0\\picw1\\pich1 28000000" + std::string(72, '0') + "}b}",
+            Picture::Format::kBmp, "BM", 15, 15}));
 
 TEST(Reader, DeepNestingIsFlattenedNotRecursed) {
   // Far deeper than any stack would survive if the reader recursed.
