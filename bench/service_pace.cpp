@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "serial/pty_pair.h"
 #include "serial/serial_device.h"
 #include "service/port_step_worker.h"

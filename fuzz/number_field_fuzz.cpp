@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/text_scan.h"
+#include "core/number_fields.h"
 #include "config/settings.h"
 #include "dialogs/constants_rows.h"
 #include "dialogs/port_settings.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "link/port_connection.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/heartbeat.h"
+#include "core/heartbeat.h"
 #include "app/ui_invoker_qt.h"
 #include "iopanel/io_panel_window.h"
 #include "iopanel/io_refresh_thread.h"

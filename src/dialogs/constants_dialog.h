@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "dialogs/constants_rows.h"

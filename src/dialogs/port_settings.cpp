@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text_scan.h"
+#include "core/number_fields.h"
 
 namespace m32::dialogs {
 namespace {

@@ -9,7 +9,7 @@
 #include <QScrollArea>
 #include <array>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "iopanel/io_channels.h"

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "serial/serial_device.h"
 
 namespace m32::link {

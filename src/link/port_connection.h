@@ -17,8 +17,8 @@
 #include <memory>
 #include <string>
 
-#include "app/shared_status.h"
-#include "app/worker.h"
+#include "core/shared_status.h"
+#include "core/worker.h"
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "link/link_thread.h"

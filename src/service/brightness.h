@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "serial/serial_device.h"
 
 namespace m32::service {

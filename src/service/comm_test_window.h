@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "app/ui_invoker_qt.h"
 #include "config/text_table.h"
 #include "link/port_connection.h"

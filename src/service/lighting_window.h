@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "app/ui_invoker_qt.h"
 #include "config/settings.h"
 #include "config/text_table.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/heartbeat.h"
+#include "core/heartbeat.h"
 #include "link/process_support.h"
 #include "serial/serial_device.h"
 #include "service/lighting_window.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "app/ui_invoker_qt.h"
 #include "config/settings.h"
 #include "config/temp_dir.h"
