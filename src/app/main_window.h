@@ -11,7 +11,7 @@
 
 #include "app/app_context.h"
 #include "core/heartbeat.h"
-#include "app/ui_invoker_qt.h"
+#include "qt/ui_invoker.h"
 #include "iopanel/io_panel_window.h"
 #include "iopanel/io_refresh_thread.h"
 

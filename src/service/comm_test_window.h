@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/shared_status.h"
-#include "app/ui_invoker_qt.h"
+#include "qt/ui_invoker.h"
 #include "config/text_table.h"
 #include "link/port_connection.h"
 #include "service/comm_test.h"

@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "core/shared_status.h"
-#include "app/ui_invoker_qt.h"
+#include "qt/ui_invoker.h"
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "link/port_connection.h"

@@ -14,11 +14,11 @@
 #include <memory>
 #include <string>
 
-#include "app/ui_invoker_qt.h"
 #include "config/temp_dir.h"
 #include "dialogs/dialog_test_support.h"
 #include "dialogs/port_dialog.h"
 #include "link/port_connection.h"
+#include "qt/ui_invoker.h"
 #include "serial/pty_pair.h"
 #include "serial/serial_device.h"
 

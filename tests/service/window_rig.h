@@ -13,13 +13,13 @@
 #include <string>
 #include <thread>
 
-#include "core/shared_status.h"
-#include "app/ui_invoker_qt.h"
 #include "config/settings.h"
 #include "config/temp_dir.h"
 #include "config/text_table.h"
+#include "core/shared_status.h"
 #include "link/fake_serial_device.h"
 #include "link/port_connection.h"
+#include "qt/ui_invoker.h"
 
 namespace m32::service::testing {
 
