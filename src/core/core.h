@@ -13,11 +13,14 @@
 //   ScanInt, ScanShort
 //                 - an edit field's text read as a "%d"/"%hd" scan would,
 //                   saturated instead of overflowing (number_fields.h)
+//   kKeyEnter, kKeyEscape
+//                 - the key codes the field rules work with (key_codes.h)
 //
 // The Qt side of the hand-off (QtUiInvoker, the pumping waits) is in qt/.
 #pragma once
 
 #include "core/heartbeat.h"
+#include "core/key_codes.h"
 #include "core/number_fields.h"
 #include "core/shared_status.h"
 #include "core/worker.h"
