@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/number_fields.h"
 #include "config/settings.h"
+#include "core/number_fields.h"
 #include "dialogs/constants_rows.h"
 #include "dialogs/port_settings.h"
 #include "fuzz_support.h"

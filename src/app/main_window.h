@@ -11,9 +11,9 @@
 
 #include "app/app_context.h"
 #include "core/heartbeat.h"
-#include "qt/ui_invoker.h"
 #include "iopanel/io_panel_window.h"
 #include "iopanel/io_refresh_thread.h"
+#include "qt/ui_invoker.h"
 
 class QAction;
 class QMenu;
