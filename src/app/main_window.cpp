@@ -11,8 +11,8 @@
 #include <QScreen>
 
 #include "app/close_sequence.h"
-#include "config/language_dialog.h"
 #include "dialogs/constants_dialog.h"
+#include "dialogs/language_dialog.h"
 #include "dialogs/port_dialog.h"
 #include "info/about_window.h"
 #include "info/help_window.h"

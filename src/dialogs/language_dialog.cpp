@@ -1,4 +1,4 @@
-#include "config/language_dialog.h"
+#include "dialogs/language_dialog.h"
 
 #include <QColor>
 #include <QEvent>
