@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "link/process_support.h"
+#include "support/process_support.h"
 
 namespace {
 

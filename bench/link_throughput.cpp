@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/process_support.h"
+#include "support/process_support.h"
 
 namespace {
 

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "core/shared_status.h"
-#include "serial/pty_pair.h"
 #include "serial/serial_device.h"
 #include "service/port_step_worker.h"
+#include "support/pty_pair.h"
 
 namespace {
 

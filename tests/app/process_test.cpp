@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "link/process_support.h"
-#include "serial/pty_pair.h"
+#include "support/process_support.h"
+#include "support/pty_pair.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

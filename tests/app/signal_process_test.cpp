@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "link/process_support.h"
+#include "support/process_support.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "config/temp_dir.h"
 #include "config/text_table.h"
+#include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {

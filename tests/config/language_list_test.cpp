@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "config/file_io.h"
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {

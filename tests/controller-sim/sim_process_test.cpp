@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "link/process_support.h"
 #include "sim_frames.h"
+#include "support/process_support.h"
 
 namespace m32::sim {
 namespace {

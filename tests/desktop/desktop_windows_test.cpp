@@ -15,8 +15,8 @@
 
 #include "app/main_window.h"
 #include "iopanel/io_panel_window.h"
-#include "link/fake_serial_device.h"
-#include "link/process_support.h"
+#include "support/fake_serial_device.h"
+#include "support/process_support.h"
 
 using m32::test_support::FakeSerialDevice;
 

@@ -12,7 +12,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "dialogs/dialog_test_support.h"
+#include "support/dialog_test_support.h"
 
 using m32::SharedStatus;
 using m32::TWkonst;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 using m32::config::ModulePath;
 using m32::config::Settings;

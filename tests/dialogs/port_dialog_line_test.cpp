@@ -14,13 +14,13 @@
 #include <memory>
 #include <string>
 
-#include "config/temp_dir.h"
-#include "dialogs/dialog_test_support.h"
 #include "dialogs/port_dialog.h"
 #include "link/port_connection.h"
 #include "qt/ui_invoker.h"
-#include "serial/pty_pair.h"
 #include "serial/serial_device.h"
+#include "support/dialog_test_support.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 using namespace m32::dialogs::testing;
 

@@ -10,7 +10,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "dialogs/dialog_test_support.h"
+#include "support/dialog_test_support.h"
 
 using m32::TWkomunikace;
 using m32::config::Settings;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace m32::info {
 namespace {

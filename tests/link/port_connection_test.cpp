@@ -9,9 +9,9 @@
 #include <tuple>
 #include <vector>
 
-#include "link/fake_serial_device.h"
-#include "link/process_support.h"
-#include "link/queue_invoker.h"
+#include "support/fake_serial_device.h"
+#include "support/process_support.h"
+#include "support/queue_invoker.h"
 
 namespace m32::link {
 namespace {

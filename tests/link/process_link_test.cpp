@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "link/process_support.h"
-#include "serial/pty_pair.h"
+#include "support/process_support.h"
+#include "support/pty_pair.h"
 
 namespace {
 

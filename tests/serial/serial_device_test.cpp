@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "pty_pair.h"
 #include "serial/posix_serial_device.h"
 #include "serial/serial_device.h"
 #include "serial/termios2_linux.h"
+#include "support/pty_pair.h"
 
 namespace m32::serial {
 namespace {

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "service/window_rig.h"
+#include "support/window_rig.h"
 
 using m32::TWtstkom;
 using m32::service::testing::PumpWhile;

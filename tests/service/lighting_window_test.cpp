@@ -9,7 +9,7 @@
 #include <QSlider>
 #include <QtTest>
 
-#include "service/window_rig.h"
+#include "support/window_rig.h"
 
 using m32::TWjas;
 using m32::service::testing::PumpWhile;

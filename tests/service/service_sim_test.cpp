@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "core/heartbeat.h"
-#include "link/process_support.h"
 #include "serial/serial_device.h"
 #include "service/lighting_window.h"
-#include "service/window_rig.h"
+#include "support/process_support.h"
+#include "support/window_rig.h"
 
 using m32::process::MonotonicUs;
 using m32::service::testing::PumpWhile;

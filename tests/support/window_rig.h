@@ -14,12 +14,12 @@
 #include <thread>
 
 #include "config/settings.h"
-#include "config/temp_dir.h"
 #include "config/text_table.h"
 #include "core/shared_status.h"
-#include "link/fake_serial_device.h"
 #include "link/port_connection.h"
 #include "qt/ui_invoker.h"
+#include "support/fake_serial_device.h"
+#include "support/temp_dir.h"
 
 namespace m32::service::testing {
 
