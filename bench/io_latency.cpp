@@ -31,7 +31,7 @@
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 // Runs the event loop, looking at `done` every millisecond, until it holds or
 // `limit` passes. True when it held.

@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 struct Case {
   uint32_t baud;

@@ -20,7 +20,7 @@
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 const std::vector<uint8_t>& AllOff() {
   static const std::vector<uint8_t> frame = LinkFrameWith({0, 0, 0, 0});

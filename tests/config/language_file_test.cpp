@@ -13,11 +13,11 @@ namespace {
 
 TEST(EnglishFile, TranslatesEveryText) {
   const std::string shipped = std::string(M32_SOURCE_DIR) + "/data/merkat32.MN1";
-  const std::string bytes = testing::ReadBytes(shipped);
+  const std::string bytes = test_support::ReadBytes(shipped);
   ASSERT_FALSE(bytes.empty()) << shipped;
 
-  testing::TempDir dir;
-  testing::WriteBytes(dir.File("merkat32.MN1"), bytes);
+  test_support::TempDir dir;
+  test_support::WriteBytes(dir.File("merkat32.MN1"), bytes);
   ModulePath module;
   module.Derive(dir.File("merkat32.exe"));
   TextTable english;

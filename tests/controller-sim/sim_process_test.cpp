@@ -17,7 +17,7 @@
 namespace m32::sim {
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 using Bytes = std::vector<uint8_t>;
 
 std::string ReadText(const fs::path& path) {

@@ -18,7 +18,7 @@ using m32::SharedStatus;
 using m32::TWkonst;
 using m32::config::Settings;
 using m32::config::TextTable;
-using namespace m32::dialogs::testing;
+using namespace m32::test_support;
 
 namespace {
 

@@ -12,7 +12,7 @@
 using m32::config::ModulePath;
 using m32::config::Settings;
 using m32::config::TextTable;
-namespace cfgtest = m32::config::testing;
+namespace cfgtest = m32::test_support;
 
 class LanguageDialogTest : public QObject {
   Q_OBJECT

@@ -22,7 +22,7 @@
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 
-using namespace m32::dialogs::testing;
+using namespace m32::test_support;
 
 namespace {
 
@@ -40,9 +40,9 @@ class PortDialogLineTest : public QObject {
 
  private slots:
   void OkReopensThePortAtTheNewRate() {
-    m32::testing::PtyPair pty;
+    m32::test_support::PtyPair pty;
     QVERIFY(pty.ok());
-    m32::config::testing::TempDir folder;
+    m32::test_support::TempDir folder;
     std::filesystem::create_symlink(pty.slave_path(), folder.path() / "COM1");
 
     m32::config::Settings settings;

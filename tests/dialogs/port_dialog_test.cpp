@@ -16,7 +16,7 @@ using m32::TWkomunikace;
 using m32::config::Settings;
 using m32::config::SettingsRecord;
 using m32::config::TextTable;
-using namespace m32::dialogs::testing;
+using namespace m32::test_support;
 
 class PortDialogTest : public QObject {
   Q_OBJECT

@@ -11,7 +11,7 @@
 #include "app/main_window.h"
 #include "support/process_support.h"
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 namespace {
 

@@ -17,9 +17,9 @@ namespace m32::link {
 namespace {
 
 using namespace std::chrono_literals;
-using process::ScratchFolder;
 using test_support::FakeSerialDevice;
 using test_support::QueueInvoker;
+using test_support::ScratchFolder;
 
 // The folder as the tool names it, with a slash at the end.
 std::string Str(const ScratchFolder& folder) {

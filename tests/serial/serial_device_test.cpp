@@ -23,7 +23,7 @@ namespace m32::serial {
 namespace {
 
 using detail::KernelLine;
-using m32::testing::PtyPair;
+using m32::test_support::PtyPair;
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 

@@ -9,9 +9,9 @@
 #include "support/window_rig.h"
 
 using m32::TWtstkom;
-using m32::service::testing::PumpWhile;
-using m32::service::testing::Spin;
-using m32::service::testing::WindowRig;
+using m32::test_support::PumpWhile;
+using m32::test_support::Spin;
+using m32::test_support::WindowRig;
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "support/window_rig.h"
 
 using m32::TWjas;
-using m32::service::testing::PumpWhile;
-using m32::service::testing::WindowRig;
+using m32::test_support::PumpWhile;
+using m32::test_support::WindowRig;
 
 namespace {
 
