@@ -40,13 +40,13 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "link/process_support.h"
-#include "serial/pty_pair.h"
+#include "support/process_support.h"
+#include "support/pty_pair.h"
 #include "service/comm_test_window.h"
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 constexpr double kBytesPerSecond = 11520.0;
 constexpr std::size_t kLine = 64;
@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
 
   ScratchFolder dir;
-  m32::testing::PtyPair pty;
+  m32::test_support::PtyPair pty;
   std::error_code ec;
   fs::create_symlink(pty.slave_path(), dir.path / "COM1", ec);
   if (!pty.ok() || ec) {

@@ -27,11 +27,11 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "link/process_support.h"
+#include "support/process_support.h"
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 // Runs the event loop, looking at `done` every millisecond, until it holds or
 // `limit` passes. True when it held.

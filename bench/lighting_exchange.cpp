@@ -25,12 +25,12 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "link/process_support.h"
+#include "support/process_support.h"
 #include "service/lighting_window.h"
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 constexpr double kMaxCpu = 0.01;
 constexpr double kMinShare = 0.90;  // of the line's frame limit while sending

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "link/link_protocol.h"
 #include "serial/serial_device.h"
 

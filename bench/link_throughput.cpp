@@ -21,11 +21,11 @@
 #include <thread>
 #include <vector>
 
-#include "link/process_support.h"
+#include "support/process_support.h"
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 struct Case {
   const char* name;

@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/shared_status.h"
-#include "serial/pty_pair.h"
+#include "core/shared_status.h"
 #include "serial/serial_device.h"
 #include "service/port_step_worker.h"
+#include "support/pty_pair.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     report("lighting test, no port", Measure(*port, steps * 5, lighting), lighting_ms);
   }
   {
-    m32::testing::PtyPair line;
+    m32::test_support::PtyPair line;
     auto port = m32::serial::MakePlatformSerialDevice();
     if (!line.ok() || port->Open(line.slave_path()) != m32::serial::OpenResult::kOk) {
       std::printf("no pseudo-terminal to hang up\n");

@@ -34,7 +34,7 @@
 #include <span>
 #include <vector>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "fuzz_support.h"
 #include "link/link_protocol.h"
 

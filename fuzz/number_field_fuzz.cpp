@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/text_scan.h"
 #include "config/settings.h"
+#include "core/number_fields.h"
 #include "dialogs/constants_rows.h"
 #include "dialogs/port_settings.h"
 #include "fuzz_support.h"
@@ -80,7 +80,7 @@ void CheckScans(std::string_view text, std::size_t max_chars) {
 
 void CheckPortCommits(SettingsRecord wc, std::string_view text, int index) {
   const int64_t field = ReferenceScan(text, m32::kDialogScanChars).value;
-  constexpr uint32_t kBase = m32::dialogs::kBaudBase;
+  constexpr uint32_t kBase = m32::config::kBaseBaud;
 
   SettingsRecord before = wc;
   const m32::dialogs::PortView shown = m32::dialogs::ShowPortSettings(wc);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Lint: checks that every tracked C++ file is formatted by the repo's
-# .clang-format (fast; CI runs it). With --tidy it also runs clang-tidy with
+# .clang-format and that no folder of src/ but src/app includes "app/..."
+# (fast; CI runs it). With --tidy it also runs clang-tidy with
 # the repo's .clang-tidy over the sources, tools, tests and benches, using the
 # compile database of build/tidy (configured here when missing), and fails on
 # any finding.
@@ -22,7 +23,7 @@ for arg in "$@"; do
     --tidy) tidy=1 ;;
     --fix) fix=1 ;;
     -h | --help)
-      sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     -*)
@@ -59,6 +60,19 @@ if ! printf '%s\0' "${cxx_files[@]}" |
   exit 1
 fi
 echo "lint: format OK (${#cxx_files[@]} files)"
+
+# --- layering ------------------------------------------------------------------
+# src/app is the top of the program: no other folder of src/ includes it.
+# (Tests, benches and tools that drive the main window may.)
+if ! ((${#paths[@]})); then
+  app_includes=$(git grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"app/' -- 'src/*' ':!src/app/*' || true)
+  if [[ -n $app_includes ]]; then
+    echo "lint: only src/app includes \"app/...\"; these files outside it do:"
+    sed 's/^/  /' <<<"$app_includes"
+    exit 1
+  fi
+  echo "lint: layering OK"
+fi
 ((tidy)) || exit 0
 
 # --- clang-tidy ----------------------------------------------------------------

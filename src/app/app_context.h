@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "app/shared_status.h"
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "core/shared_status.h"
 #include "link/port_connection.h"
 #include "serial/serial_device.h"
 

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 
 namespace m32 {
 

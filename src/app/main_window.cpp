@@ -11,23 +11,17 @@
 #include <QScreen>
 
 #include "app/close_sequence.h"
-#include "config/language_dialog.h"
 #include "dialogs/constants_dialog.h"
+#include "dialogs/language_dialog.h"
 #include "dialogs/port_dialog.h"
 #include "info/about_window.h"
 #include "info/help_window.h"
 #include "qt/window_frame.h"
+#include "qt/window_support.h"
 #include "service/comm_test_window.h"
 #include "service/lighting_window.h"
 
 namespace m32 {
-namespace {
-
-QString U(const std::string& cp1250) {
-  return QString::fromStdString(config::Cp1250ToUtf8(cp1250));
-}
-
-}  // namespace
 
 TWmenu::TWmenu(AppContext& ctx, QWidget* parent)
     : QMainWindow(parent), ctx_(ctx), invoker_(this), timer1_(new QTimer(this)) {
@@ -91,23 +85,23 @@ void TWmenu::BuildMenu() {
 
 void TWmenu::RecaptionMenu() {
   const config::TextTable& t = ctx_.texts;
-  nast_para_->setTitle(U(t.Get(1, 0)));
-  mereni_->setText(U(t.Get(1, 1)));
-  servis_->setTitle(U(t.Get(1, 2)));
-  napoveda_->setTitle(U(t.Get(1, 3)));
-  konec_->setText(U(t.Get(1, 4)));
-  nast_jaz_->setText(U(t.Get(2, 0)));
-  nast_konst_->setText(U(t.Get(2, 1)));
-  nast_kom_->setText(U(t.Get(2, 2)));
-  nast_tisk_->setText(U(t.Get(2, 3)));
-  test_kom_->setText(U(t.Get(3, 0)));
-  test_jas_->setText(U(t.Get(3, 1)));
-  help_->setText(U(t.Get(4, 0)));
-  oprogramu_->setText(U(t.Get(4, 1)));
+  nast_para_->setTitle(qt::FromCp1250(t.Get(1, 0)));
+  mereni_->setText(qt::FromCp1250(t.Get(1, 1)));
+  servis_->setTitle(qt::FromCp1250(t.Get(1, 2)));
+  napoveda_->setTitle(qt::FromCp1250(t.Get(1, 3)));
+  konec_->setText(qt::FromCp1250(t.Get(1, 4)));
+  nast_jaz_->setText(qt::FromCp1250(t.Get(2, 0)));
+  nast_konst_->setText(qt::FromCp1250(t.Get(2, 1)));
+  nast_kom_->setText(qt::FromCp1250(t.Get(2, 2)));
+  nast_tisk_->setText(qt::FromCp1250(t.Get(2, 3)));
+  test_kom_->setText(qt::FromCp1250(t.Get(3, 0)));
+  test_jas_->setText(qt::FromCp1250(t.Get(3, 1)));
+  help_->setText(qt::FromCp1250(t.Get(4, 0)));
+  oprogramu_->setText(qt::FromCp1250(t.Get(4, 1)));
 }
 
 void TWmenu::FormCreate() {
-  setWindowTitle(U(ctx_.texts.TitleText()));
+  setWindowTitle(qt::FromCp1250(ctx_.texts.TitleText()));
   ctx_.module.Derive(ctx_.exe_path.empty() ? config::ModulePath::PlatformExecutablePath()
                                            : ctx_.exe_path);
   config::LoadSettings(ctx_.module, ctx_.settings);

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/heartbeat.h"
-#include "app/ui_invoker_qt.h"
+#include "core/heartbeat.h"
 #include "iopanel/io_panel_window.h"
 #include "iopanel/io_refresh_thread.h"
+#include "qt/ui_invoker.h"
 
 class QAction;
 class QMenu;

@@ -18,7 +18,7 @@ constexpr std::size_t kLanguageOffset = 88;
 constexpr std::size_t kBrightnessOffset = 89;
 constexpr std::size_t kReserved2Offset = 97;
 
-constexpr uint32_t kMaxBaudDivisor = 115200;
+constexpr uint32_t kMaxBaudDivisor = kBaseBaud;  // the slowest speed is 1 Bd
 
 void PutU16(RecordBytes& b, std::size_t at, uint16_t v) {
   b[at] = static_cast<uint8_t>(v & 0xFFU);

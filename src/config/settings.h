@@ -18,6 +18,9 @@
 namespace m32::config {
 
 constexpr std::size_t kRecordSize = 100;
+
+// The line speed is stored as a divisor of this rate (BaudDivisor).
+inline constexpr uint32_t kBaseBaud = 115200;
 using RecordBytes = std::array<uint8_t, kRecordSize>;
 
 struct SettingsRecord {

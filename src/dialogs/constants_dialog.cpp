@@ -1,4 +1,5 @@
 #include "dialogs/constants_dialog.h"
+#include "qt/window_support.h"
 
 #include <QColor>
 #include <QEvent>
@@ -42,10 +43,6 @@ constexpr int kButtonGroup = 5;
 constexpr int kStorno = 0;
 constexpr int kOk = 1;
 
-QString FromCp1250(const std::string& cp1250) {
-  return QString::fromStdString(config::Cp1250ToUtf8(cp1250));
-}
-
 void SetBackground(QWidget* w, const QColor& colour) {
   QPalette p = w->palette();
   p.setColor(QPalette::Window, colour);
@@ -62,7 +59,7 @@ TWkonst::TWkonst(config::Settings& settings, const config::TextTable& texts, Sha
       texts_(texts),
       status_(status),
       wc_(settings.record) {
-  setWindowTitle(FromCp1250(texts_.Get(kGroup, 0)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(kGroup, 0)));
 
   ScrollBox1 = new QScrollArea(this);
   ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
@@ -72,11 +69,11 @@ TWkonst::TWkonst(config::Settings& settings, const config::TextTable& texts, Sha
   ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ScrollBox1->setWidgetResizable(true);  // the rows take the width, their height is fixed
-  SetBackground(ScrollBox1->viewport(), QColor(0, 255, 0));
+  SetBackground(ScrollBox1->viewport(), qt::kLime);
 
   auto* content = new QWidget;
   content->setObjectName(QStringLiteral("ScrollBox1Rows"));
-  SetBackground(content, QColor(0, 255, 0));
+  SetBackground(content, qt::kLime);
   for (int n = 0; n < dialogs::kConstantRows; ++n) {
     auto* label = new QLabel(content);
     label->setObjectName(QStringLiteral("Label%1").arg(n));
@@ -131,13 +128,13 @@ void TWkonst::FormActivate() {
   StartAt(Tl_storno);
   wc_ = settings_.record;
 
-  setWindowTitle(FromCp1250(texts_.Get(kGroup, 0)));
-  CaptionButtons(FromCp1250(texts_.Get(kButtonGroup, kOk)),
-                 FromCp1250(texts_.Get(kButtonGroup, kStorno)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(kGroup, 0)));
+  CaptionButtons(qt::FromCp1250(texts_.Get(kButtonGroup, kOk)),
+                 qt::FromCp1250(texts_.Get(kButtonGroup, kStorno)));
   for (int n = 0; n < dialogs::kConstantRows; ++n) {
     const auto i = static_cast<std::size_t>(n);
-    labels_[i]->setText(
-        FromCp1250(dialogs::ConstantLabel(static_cast<unsigned>(n), texts_.Get(kGroup, n + 1))));
+    labels_[i]->setText(qt::FromCp1250(
+        dialogs::ConstantLabel(static_cast<unsigned>(n), texts_.Get(kGroup, n + 1))));
     edits_[i]->setText(QString::fromStdString(dialogs::ConstantText(wc_.Constants[i])));
   }
   ScrollBox1->verticalScrollBar()->setValue(0);

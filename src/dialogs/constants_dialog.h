@@ -7,9 +7,9 @@
 
 #include <array>
 
-#include "app/shared_status.h"
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "core/shared_status.h"
 #include "dialogs/constants_rows.h"
 #include "dialogs/field_dialog.h"
 

@@ -1,6 +1,6 @@
 #include "dialogs/constants_rows.h"
 
-#include "app/text_scan.h"
+#include "core/number_fields.h"
 
 namespace m32::dialogs {
 

@@ -15,6 +15,7 @@
 
 #include "dialogs/field_keys.h"
 #include "qt/window_frame.h"
+#include "qt/window_support.h"
 
 namespace m32::dialogs {
 namespace {
@@ -28,39 +29,16 @@ void SetColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
   w->setPalette(p);
 }
 
-// The key as the field rules know it: 13 for either Enter key, 27 for Escape.
-int KeyCode(const QKeyEvent* e) {
-  switch (e->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      return kKeyEnter;
-    case Qt::Key_Escape:
-      return kKeyEscape;
-    default:
-      return 0;
-  }
-}
-
-// Focus moves that are not the technician leaving or entering a field: the
-// window lost or regained activation, or a popup (the list's drop-down, a
-// context menu) came and went.
-bool IsPassingFocus(Qt::FocusReason reason) {
-  return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
-}
-
 }  // namespace
 
 FieldDialog::FieldDialog(const char* object_name, int client_width, int client_height,
                          QWidget* main_window, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
-      main_window_(main_window) {
+    : QDialog(parent, qt::kToolWindowFlags), main_window_(main_window) {
   setObjectName(QString::fromLatin1(object_name));
   setModal(true);
   setFixedSize(client_width, client_height);
   setAutoFillBackground(true);
-  SetColour(this, QPalette::Window, QColor(0, 255, 0));  // lime
+  SetColour(this, QPalette::Window, qt::kLime);
   SetColour(this, QPalette::WindowText, Qt::black);
   setFont(ArialBold(false));
 
@@ -194,11 +172,10 @@ void FieldDialog::showEvent(QShowEvent* event) {
 }
 
 void FieldDialog::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
+  switch (qt::KeyCode(event)) {
+    case kKeyEscape:
       return;  // only Tl_storno and the fields react to Escape
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
+    case kKeyEnter:
       if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
       return;
     default:
@@ -209,7 +186,7 @@ void FieldDialog::keyPressEvent(QKeyEvent* event) {
 bool FieldDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Tl_storno) {
     if (event->type() == QEvent::KeyPress &&
-        KeyCode(static_cast<QKeyEvent*>(event)) == kKeyEscape) {
+        qt::KeyCode(static_cast<QKeyEvent*>(event)) == kKeyEscape) {
       reject();
       return true;
     }
@@ -219,10 +196,10 @@ bool FieldDialog::eventFilter(QObject* watched, QEvent* event) {
   if (f == nullptr) return QDialog::eventFilter(watched, event);
   switch (event->type()) {
     case QEvent::FocusIn:
-      if (!IsPassingFocus(static_cast<QFocusEvent*>(event)->reason())) Enter(*f);
+      if (qt::IsTechniciansFocusChange(static_cast<QFocusEvent*>(event)->reason())) Enter(*f);
       break;
     case QEvent::FocusOut:
-      if (!IsPassingFocus(static_cast<QFocusEvent*>(event)->reason())) Leave(*f);
+      if (qt::IsTechniciansFocusChange(static_cast<QFocusEvent*>(event)->reason())) Leave(*f);
       break;
     case QEvent::Wheel:
       // Only the list the technician is in follows the wheel.
@@ -231,7 +208,7 @@ bool FieldDialog::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress:
       // One report per keystroke reaches this filter; Enter and Escape are
       // taken here, so they never travel on to the form a second time.
-      if (FieldKeyPress(*f, KeyCode(static_cast<QKeyEvent*>(event)))) return true;
+      if (FieldKeyPress(*f, qt::KeyCode(static_cast<QKeyEvent*>(event)))) return true;
       break;
     default:
       break;

@@ -4,10 +4,9 @@
 // report and need no toggle between two reports of the same key.
 #pragma once
 
-namespace m32::dialogs {
+#include "core/key_codes.h"
 
-inline constexpr int kKeyEnter = 13;
-inline constexpr int kKeyEscape = 27;
+namespace m32::dialogs {
 
 enum class FieldKey {
   kPass,            // any other key reaches the control unchanged

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dialogs/port_settings.h"
+#include "qt/window_support.h"
 
 namespace m32 {
 namespace {
@@ -33,10 +34,6 @@ constexpr int kOk = 1;
 
 QString Q(const std::string& utf8) {
   return QString::fromStdString(utf8);
-}
-
-QString FromCp1250(const std::string& cp1250) {
-  return Q(config::Cp1250ToUtf8(cp1250));
 }
 
 QLabel* MakeLabel(QWidget* box, const char* name, const char* text, int left, int top,
@@ -65,7 +62,7 @@ QComboBox* MakeList(QWidget* box, const char* name, int left, int top, int width
   list->setObjectName(QString::fromLatin1(name));
   list->setEditable(false);
   list->setFont(font);
-  for (const std::string& item : items) list->addItem(FromCp1250(item));
+  for (const std::string& item : items) list->addItem(qt::FromCp1250(item));
   // The open list shows every item without scrolling.
   list->setMaxVisibleItems(list->count());
   list->setGeometry(left, top, width, kFieldHeight);
@@ -90,7 +87,7 @@ TWkomunikace::TWkomunikace(config::Settings& settings, const config::TextTable& 
       texts_(texts),
       reopen_port_(std::move(reopen_port)),
       wc_(settings.record) {
-  setWindowTitle(FromCp1250(texts_.Get(kGroup, kCaption)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(kGroup, kCaption)));
   const QFont caption_font = ArialBold(true);
   const QFont field_font = ArialBold(false);
   QFont list_font(QStringLiteral("Courier"));
@@ -134,13 +131,13 @@ void TWkomunikace::FormActivate() {
   StartAt(Tl_storno);
   wc_ = settings_.record;
 
-  setWindowTitle(FromCp1250(texts_.Get(kGroup, kCaption)));
-  CaptionButtons(FromCp1250(texts_.Get(kButtonGroup, kOk)),
-                 FromCp1250(texts_.Get(kButtonGroup, kStorno)));
-  Ed_rychl->setItemText(0, FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kPresets))));
-  PortBox->setTitle(FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kPortBox))));
-  SpeedBox->setTitle(FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kSpeedBox))));
-  FormatBox->setTitle(FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kFormatBox))));
+  setWindowTitle(qt::FromCp1250(texts_.Get(kGroup, kCaption)));
+  CaptionButtons(qt::FromCp1250(texts_.Get(kButtonGroup, kOk)),
+                 qt::FromCp1250(texts_.Get(kButtonGroup, kStorno)));
+  Ed_rychl->setItemText(0, qt::FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kPresets))));
+  PortBox->setTitle(qt::FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kPortBox))));
+  SpeedBox->setTitle(qt::FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kSpeedBox))));
+  FormatBox->setTitle(qt::FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kFormatBox))));
 
   const dialogs::PortView view = dialogs::ShowPortSettings(wc_);
   Ed_com->setText(Q(view.com));

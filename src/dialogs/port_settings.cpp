@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text_scan.h"
+#include "core/number_fields.h"
 
 namespace m32::dialogs {
 namespace {
@@ -24,10 +24,10 @@ SpeedView Sync(config::SettingsRecord& wc, uint32_t speed) {
 
 void SyncSpeed(uint32_t& divisor, uint32_t& speed) {
   if (divisor != 0) {
-    speed = kBaudBase / divisor;
+    speed = config::kBaseBaud / divisor;
   } else if (speed != 0) {
-    divisor = std::max<uint32_t>(kBaudBase / speed, 1);
-    speed = kBaudBase / divisor;
+    divisor = std::max<uint32_t>(config::kBaseBaud / speed, 1);
+    speed = config::kBaseBaud / divisor;
   } else {
     divisor = kDefaultDivisor;
     speed = kDefaultSpeed;
@@ -98,12 +98,12 @@ std::string CommitCom(config::SettingsRecord& wc, std::string_view text) {
 }
 
 SpeedView CommitDivisor(config::SettingsRecord& wc, std::string_view text) {
-  wc.BaudDivisor = FieldNumber(text, 1, static_cast<int32_t>(kBaudBase));
+  wc.BaudDivisor = FieldNumber(text, 1, static_cast<int32_t>(config::kBaseBaud));
   return Sync(wc, 0);
 }
 
 SpeedView CommitSpeed(config::SettingsRecord& wc, std::string_view text) {
-  const uint32_t speed = FieldNumber(text, 1, static_cast<int32_t>(kBaudBase));
+  const uint32_t speed = FieldNumber(text, 1, static_cast<int32_t>(config::kBaseBaud));
   wc.BaudDivisor = 0;
   return Sync(wc, speed);
 }

@@ -13,9 +13,6 @@
 
 namespace m32::dialogs {
 
-// The line speed is stored as a divisor of this rate.
-inline constexpr uint32_t kBaudBase = 115200;
-
 // Preset speeds of the speed list, in this order (there is no 600).
 inline constexpr std::array<uint32_t, 11> kPresetSpeeds = {150,   300,   1200,  2400,  4800,  9600,
                                                            19200, 28800, 38400, 57600, 115200};

@@ -11,6 +11,7 @@
 
 #include "info/about_text.h"
 #include "qt/window_frame.h"
+#include "qt/window_support.h"
 
 // The logo is a resource of this static library; naming its initialiser here
 // keeps the linker from dropping it.
@@ -21,9 +22,7 @@ static void InitInfoResources() {
 namespace m32 {
 
 TWoprog::TWoprog(const config::TextTable& texts, QWidget* main_window)
-    : QDialog(main_window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                               Qt::WindowCloseButtonHint),
+    : QDialog(main_window, qt::kToolWindowFlags),
       texts_(texts),
       main_window_(main_window),
       logo_(new QLabel(this)),
@@ -83,10 +82,9 @@ void TWoprog::showEvent(QShowEvent* event) {
 }
 
 bool TWoprog::FormKeyPress(const QKeyEvent& event) {
-  switch (event.key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
+  switch (qt::KeyCode(&event)) {
+    case kKeyEnter:
+    case kKeyEscape:
       close();
       return true;
     default:

@@ -16,11 +16,12 @@
 #include <string>
 #include <utility>
 
-#include "app/worker.h"
+#include "core/worker.h"
 #include "info/help_document.h"
 #include "info/help_file.h"
 #include "info/rich_text.h"
 #include "qt/window_frame.h"
+#include "qt/window_support.h"
 
 namespace m32 {
 namespace info {
@@ -255,10 +256,9 @@ bool TWhelp::FormKeyPress(const QKeyEvent& event) {
   if ((event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0) {
     return false;
   }
-  switch (event.key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
+  switch (qt::KeyCode(&event)) {
+    case kKeyEnter:
+    case kKeyEscape:
       close();
       return true;
     default:

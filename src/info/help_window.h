@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/ui_invoker_qt.h"
+#include "qt/ui_invoker.h"
 #include "config/settings.h"
 #include "config/text_table.h"
 

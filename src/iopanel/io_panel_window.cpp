@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "qt/window_frame.h"
+#include "qt/window_support.h"
 
 namespace m32::iopanel {
 namespace {
@@ -44,9 +45,7 @@ void ChannelBox::focusInEvent(QFocusEvent* e) {
 }
 
 void ChannelBox::keyPressEvent(QKeyEvent* e) {
-  int key = 0;
-  if (e->key() == Qt::Key_Escape) key = 27;
-  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) key = 13;
+  const int key = qt::KeyCode(e);
   if (key != 0) emit keyPressed(this, key);
   QCheckBox::keyPressEvent(e);  // the key is passed on in every case
 }
@@ -139,7 +138,7 @@ void IoPanel::RefreshIoPanel(bool rebuild_captions) {
     if (active) box->setEnabled(true);
     if (rebuild_captions) {
       const std::string caption = ChannelCaption(i, texts_.Get(8, i));
-      box->setText(QString::fromStdString(config::Cp1250ToUtf8(caption)));
+      box->setText(qt::FromCp1250(caption));
     }
     SetBoxState(i, 0);
     if (!active) box->setEnabled(false);
@@ -180,11 +179,11 @@ void IoPanel::CheckBox0Click(ChannelBox* sender) {
 }
 
 void IoPanel::CheckBox0KeyPress(ChannelBox* sender, int key) {
-  if (key == 27) {
+  if (key == kKeyEscape) {
     for (int i = 0; i < kOutputs; ++i) SetBoxState(i, 0);
     return;
   }
-  if (key != 13) return;
+  if (key != kKeyEnter) return;
   const int i = sender->TabOrder();
   if (i >= kChannels) return;
   if (i < kOutputs) {

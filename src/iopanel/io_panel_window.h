@@ -9,9 +9,9 @@
 #include <QScrollArea>
 #include <array>
 
-#include "app/shared_status.h"
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "core/shared_status.h"
 #include "iopanel/io_channels.h"
 
 namespace m32::iopanel {

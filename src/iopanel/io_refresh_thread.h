@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "app/shared_status.h"
-#include "app/worker.h"
+#include "core/shared_status.h"
+#include "core/worker.h"
 
 namespace m32::iopanel {
 

@@ -15,23 +15,21 @@
 #include <cstdint>
 #include <span>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "serial/serial_device.h"
+
+#include "link/frame_bytes.h"
 
 namespace m32::link {
 
 constexpr std::size_t kFrameSize = 8;
 using LinkFrame = std::array<uint8_t, kFrameSize>;
 
-constexpr uint8_t kSyncByte = 0xA2;
 constexpr uint8_t kLetterK = 0x6B;
-constexpr uint8_t kEndMark = 0xFE;
 constexpr std::size_t kChecksumOffset = 6;
 constexpr std::size_t kEndOffset = 7;
 constexpr std::size_t kDataOffset = 2;
 
-// 8-bit sum of the bytes.
-uint8_t ByteSum(std::span<const uint8_t> bytes);
 // The checksum byte for `frame`: the two's complement of the sum of the other
 // seven bytes (byte 6 counted as 0).
 uint8_t FrameChecksum(const LinkFrame& frame);

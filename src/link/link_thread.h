@@ -25,8 +25,8 @@
 #include <mutex>
 #include <optional>
 
-#include "app/shared_status.h"
-#include "app/worker.h"
+#include "core/shared_status.h"
+#include "core/worker.h"
 #include "link/link_protocol.h"
 #include "serial/serial_device.h"
 

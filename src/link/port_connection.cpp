@@ -11,16 +11,10 @@
 
 namespace m32::link {
 
-namespace {
-
-constexpr uint32_t kBaseBaud = 115200;
-
-}  // namespace
-
 serial::LineSettings LineSettingsFrom(const config::SettingsRecord& record) {
   serial::LineSettings line;
   const uint32_t divisor = record.BaudDivisor == 0 ? 1 : record.BaudDivisor;
-  line.baud = kBaseBaud / divisor;
+  line.baud = config::kBaseBaud / divisor;
   line.data_bits = record.DataBits;
   switch (record.Parity) {
     case 'E':

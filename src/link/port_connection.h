@@ -17,10 +17,10 @@
 #include <memory>
 #include <string>
 
-#include "app/shared_status.h"
-#include "app/worker.h"
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "core/shared_status.h"
+#include "core/worker.h"
 #include "link/link_thread.h"
 #include "serial/serial_device.h"
 

@@ -2,33 +2,23 @@
 
 #include <algorithm>
 
-#include "app/text_scan.h"
+#include "core/number_fields.h"
 
 namespace m32::service {
-namespace {
-
-uint8_t SumOf(std::span<const uint8_t> bytes) {
-  unsigned sum = 0;
-  for (const uint8_t b : bytes) sum += b;
-  return static_cast<uint8_t>(sum & 0xFFu);
-}
-
-}  // namespace
-
 BrightnessFrame BuildBrightnessFrame(const Levels& levels, uint8_t address) {
   BrightnessFrame f{};
-  f[0] = kSync;
+  f[0] = link::kSyncByte;
   f[1] = kFrameType;
   std::copy(levels.begin(), levels.end(), f.begin() + 2);
   f[10] = address;
   f[11] = 0;
-  f[12] = kEndMark;
-  f[11] = static_cast<uint8_t>(0x100u - SumOf(f));
+  f[12] = link::kEndMark;
+  f[11] = static_cast<uint8_t>(0x100u - link::ByteSum(f));
   return f;
 }
 
 bool ReplyValid(const ReplyBytes& reply) {
-  return reply[5] == kEndMark && SumOf(reply) == 0;
+  return reply[5] == link::kEndMark && link::ByteSum(reply) == 0;
 }
 
 std::size_t SpanByteSource::Read(std::span<uint8_t> buf) {
@@ -42,7 +32,7 @@ BrightnessReplyParser::Outcome BrightnessReplyParser::Pass(ByteSource& source, u
   if (waiting == 0) return Outcome::kNone;
   if (state_ == 0) {
     if (source.Read(std::span<uint8_t>(reply_.data(), 1)) != 1) return Outcome::kNone;
-    if (reply_[0] != kSync) return Outcome::kNone;
+    if (reply_[0] != link::kSyncByte) return Outcome::kNone;
     state_ = 1;
     if (--waiting == 0) return Outcome::kNone;
   }

@@ -11,7 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
+#include "link/frame_bytes.h"
 #include "serial/serial_device.h"
 
 namespace m32::service {
@@ -19,9 +20,7 @@ namespace m32::service {
 inline constexpr int kChannels = 8;
 inline constexpr std::size_t kFrameSize = 13;
 inline constexpr std::size_t kReplySize = 6;
-inline constexpr uint8_t kSync = 0xA2;
 inline constexpr uint8_t kFrameType = 0x68;
-inline constexpr uint8_t kEndMark = 0xFE;
 inline constexpr uint8_t kFullLevel = 255;
 // LightingSendCountdown in units of about 50 ms.
 inline constexpr uint16_t kSendAfterChange = 20;

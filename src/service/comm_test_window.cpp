@@ -14,15 +14,12 @@
 #include <QString>
 
 #include "qt/window_frame.h"
+#include "qt/window_support.h"
 
 namespace m32 {
 namespace {
 
 constexpr int kTextGroup = 9;  // caption, send box, receive box
-
-QString FromCp1250(const std::string& text) {
-  return QString::fromStdString(config::Cp1250ToUtf8(text));
-}
 
 QFont BoldBoxFont() {
   QFont font;
@@ -46,17 +43,11 @@ QFont ReceiveLineFont(int field_width) {
   return font;
 }
 
-bool IsEnter(int key) {
-  return key == Qt::Key_Return || key == Qt::Key_Enter;
-}
-
 }  // namespace
 
 TWtstkom::TWtstkom(SharedStatus& status, const config::TextTable& texts, link::PortConnection& port,
                    QWidget* main_window)
-    : QDialog(main_window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                               Qt::WindowCloseButtonHint),
+    : QDialog(main_window, qt::kToolWindowFlags),
       status_(status),
       texts_(texts),
       port_(port),
@@ -64,12 +55,12 @@ TWtstkom::TWtstkom(SharedStatus& status, const config::TextTable& texts, link::P
       invoker_(this),
       hand_over_(port) {
   setObjectName(QStringLiteral("TWtstkom"));
-  setWindowTitle(FromCp1250(texts_.Get(kTextGroup, 0)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
   setModal(true);
   setFixedSize(625, 142);
   setAutoFillBackground(true);
   QPalette lime = palette();
-  lime.setColor(QPalette::Window, QColor(0, 255, 0));
+  lime.setColor(QPalette::Window, qt::kLime);
   setPalette(lime);
 
   WBox = new QCheckBox(this);
@@ -121,9 +112,9 @@ void TWtstkom::FormActivate() {
   qt::PlaceBeside(this, main_window_);
   WEdit->setFocus();
   test_.Activate();
-  setWindowTitle(FromCp1250(texts_.Get(kTextGroup, 0)));
-  WBox->setText(FromCp1250(texts_.Get(kTextGroup, 1)));
-  RBox->setText(FromCp1250(texts_.Get(kTextGroup, 2)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
+  WBox->setText(qt::FromCp1250(texts_.Get(kTextGroup, 1)));
+  RBox->setText(qt::FromCp1250(texts_.Get(kTextGroup, 2)));
   WBox->setChecked(false);
   RBox->setChecked(false);
   REdit->clear();
@@ -172,7 +163,7 @@ bool TWtstkom::WBoxKeyPress(QObject* control, int key) {
     close();
     return true;
   }
-  if (!IsEnter(key)) return false;
+  if (!qt::IsEnter(key)) return false;
   if (control == WBox) {
     WBox->toggle();
     WBoxClick();
@@ -226,7 +217,7 @@ void TWtstkom::ShowSendText(const std::string& cp1250) {
   // parser reads), also where a character has no Windows-1250 form.
   const QString text = test_.Send().count == 0
                            ? WEdit->text().left(static_cast<int>(service::kSendFieldChars))
-                           : FromCp1250(cp1250);
+                           : qt::FromCp1250(cp1250);
   if (WEdit->text() != text) WEdit->setText(text);
 }
 
@@ -257,8 +248,7 @@ bool TWtstkom::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == WEdit && event->type() == QEvent::FocusOut && active_) {
       // Leaving the field, not the window going to the background.
-      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) WBoxClick();
+      if (qt::IsTechniciansFocusChange(static_cast<QFocusEvent*>(event)->reason())) WBoxClick();
     }
   }
   return QDialog::eventFilter(watched, event);

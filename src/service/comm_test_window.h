@@ -13,10 +13,10 @@
 #include <memory>
 #include <string>
 
-#include "app/shared_status.h"
-#include "app/ui_invoker_qt.h"
 #include "config/text_table.h"
+#include "core/shared_status.h"
 #include "link/port_connection.h"
+#include "qt/ui_invoker.h"
 #include "service/comm_test.h"
 #include "service/port_hand_over.h"
 #include "service/port_step_worker.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "serial/serial_device.h"
 #include "service/brightness.h"
 

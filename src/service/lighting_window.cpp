@@ -21,6 +21,7 @@
 #include <string>
 
 #include "qt/window_frame.h"
+#include "qt/window_support.h"
 namespace m32 {
 namespace {
 
@@ -30,11 +31,6 @@ constexpr int kOuterHeight = 724;
 constexpr int kScrollRangeH = 510;
 constexpr int kScrollRangeV = 220;
 constexpr const char* kTag = "Tag";
-const QColor kLime(0, 255, 0);
-
-QString FromCp1250(const std::string& text) {
-  return QString::fromStdString(config::Cp1250ToUtf8(text));
-}
 
 QColor Rgb(uint32_t rgb) {
   return {static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
@@ -57,15 +53,8 @@ void SetColours(QWidget* w, const QColor& background, const QColor& text) {
   w->setPalette(p);
 }
 
-bool IsEnter(int key) {
-  return key == Qt::Key_Return || key == Qt::Key_Enter;
-}
-
-// Focus that comes or goes with the whole window (another application, a
-// popup) is no entering or leaving of a field.
 bool FieldFocusChange(const QEvent* event) {
-  const Qt::FocusReason reason = static_cast<const QFocusEvent*>(event)->reason();
-  return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+  return qt::IsTechniciansFocusChange(static_cast<const QFocusEvent*>(event)->reason());
 }
 
 }  // namespace
@@ -83,11 +72,11 @@ TWjas::TWjas(config::Settings& settings, config::ModulePath& module, const confi
       invoker_(this),
       hand_over_(port) {
   setObjectName(QStringLiteral("Wjas"));
-  setWindowTitle(FromCp1250(texts_.Get(kTextGroup, 0)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
   setModal(true);
   resize(kOuterWidth, kOuterHeight);
   setAutoFillBackground(true);
-  SetColours(this, kLime, Qt::black);
+  SetColours(this, qt::kLime, Qt::black);
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -104,7 +93,7 @@ TWjas::TWjas(config::Settings& settings, config::ModulePath& module, const confi
   auto* content = new QWidget;
   content->setObjectName(QStringLiteral("ScrollBoxContent"));
   content->setAutoFillBackground(true);
-  SetColours(content, kLime, Qt::black);
+  SetColours(content, qt::kLime, Qt::black);
   // The scroll ranges: beyond this size the box scrolls.
   content->setMinimumSize(kScrollRangeH, kScrollRangeV);
   scroll_box_->setWidget(content);
@@ -116,7 +105,7 @@ TWjas::TWjas(config::Settings& settings, config::ModulePath& module, const confi
     kan->setGeometry(16, 16 + 80 * i, 600, 72);
     kan->setFont(Font("Arial", 13, true));
     kan->setAutoFillBackground(true);
-    SetColours(kan, kLime, Qt::black);
+    SetColours(kan, qt::kLime, Qt::black);
     kan->installEventFilter(this);
     // A group that can hold the focus keeps it instead of passing it on to
     // its field; Tab still walks the fields, bars and buttons only.
@@ -128,7 +117,7 @@ TWjas::TWjas(config::Settings& settings, config::ModulePath& module, const confi
     label->setGeometry(208, 14, 200, 16);
     label->setAlignment(Qt::AlignCenter);
     label->setFont(Font("Arial", 13, false));
-    SetColours(label, kLime, Qt::black);
+    SetColours(label, qt::kLime, Qt::black);
     label_[k] = label;
 
     auto* edit = new QLineEdit(kan);
@@ -203,11 +192,11 @@ void TWjas::FormActivate() {
   if (active_) return;
   active_ = true;
   if (main_window_ != nullptr) qt::PlaceFrame(this, {qt::FrameTopLeft(main_window_).x() + 4, 0});
-  setWindowTitle(FromCp1250(texts_.Get(kTextGroup, 0)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
   const std::string word = texts_.Get(kTextGroup, 1);
   for (int i = 0; i < service::kChannels; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    kan_[k]->setTitle(FromCp1250(service::GroupCaption(word, static_cast<unsigned>(i + 1))));
+    kan_[k]->setTitle(qt::FromCp1250(service::GroupCaption(word, static_cast<unsigned>(i + 1))));
     for (QObject* o : {static_cast<QObject*>(label_[k]), static_cast<QObject*>(edit_[k]),
                        static_cast<QObject*>(jas_[k]), static_cast<QObject*>(tl_[k])}) {
       o->setProperty(kTag, i);
@@ -315,7 +304,7 @@ void TWjas::Edit1Enter(QObject* sender) {
 }
 
 void TWjas::Edit1KeyPress(QObject* sender, int key) {
-  if (IsEnter(key)) {
+  if (qt::IsEnter(key)) {
     Edit1Exit(sender);
     Edit1Enter(sender);
   } else if (key == Qt::Key_Escape) {
@@ -348,7 +337,7 @@ void TWjas::Tl1Click(QObject* sender) {
 }
 
 void TWjas::Tl1KeyPress(QObject* sender, int key) {
-  if (IsEnter(key)) Tl1Click(sender);
+  if (qt::IsEnter(key)) Tl1Click(sender);
 }
 
 void TWjas::RefreshStep() {
@@ -398,7 +387,7 @@ void TWjas::closeEvent(QCloseEvent* event) {
 void TWjas::keyPressEvent(QKeyEvent* event) {
   // The window has no keys of its own: Escape does not close it, Enter
   // presses no button.
-  if (event->key() == Qt::Key_Escape || IsEnter(event->key())) return;
+  if (event->key() == Qt::Key_Escape || qt::IsEnter(event->key())) return;
   QDialog::keyPressEvent(event);
 }
 
@@ -408,7 +397,7 @@ bool TWjas::eventFilter(QObject* watched, QEvent* event) {
       const int key = static_cast<QKeyEvent*>(event)->key();
       if (qobject_cast<QLineEdit*>(watched) != nullptr) {
         Edit1KeyPress(watched, key);  // the key still reaches the field
-      } else if (qobject_cast<QPushButton*>(watched) != nullptr && IsEnter(key)) {
+      } else if (qobject_cast<QPushButton*>(watched) != nullptr && qt::IsEnter(key)) {
         Tl1KeyPress(watched, key);
         return true;
       }

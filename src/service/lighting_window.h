@@ -13,11 +13,11 @@
 #include <memory>
 #include <optional>
 
-#include "app/shared_status.h"
-#include "app/ui_invoker_qt.h"
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "core/shared_status.h"
 #include "link/port_connection.h"
+#include "qt/ui_invoker.h"
 #include "service/brightness.h"
 #include "service/lighting_refresh.h"
 #include "service/port_hand_over.h"

@@ -16,7 +16,7 @@
 // worker finds a closed device.
 #pragma once
 
-#include "app/shared_status.h"
+#include "core/shared_status.h"
 #include "link/link_thread.h"
 #include "link/port_connection.h"
 

@@ -20,8 +20,8 @@
 #include <functional>
 #include <mutex>
 
-#include "app/shared_status.h"
-#include "app/worker.h"
+#include "core/shared_status.h"
+#include "core/worker.h"
 #include "serial/serial_device.h"
 
 namespace m32::service {

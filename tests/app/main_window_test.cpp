@@ -10,9 +10,9 @@
 #include <iterator>
 
 #include "app/main_window.h"
-#include "link/fake_serial_device.h"
 #include "service/comm_test_window.h"
 #include "service/lighting_window.h"
+#include "support/fake_serial_device.h"
 
 using m32::test_support::FakeSerialDevice;
 using Bytes = std::array<uint8_t, 4>;

@@ -9,14 +9,14 @@
 #include <optional>
 #include <vector>
 
-#include "link/process_support.h"
-#include "serial/pty_pair.h"
+#include "support/process_support.h"
+#include "support/pty_pair.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using m32::process::Child;
-using m32::process::ScratchFolder;
-using m32::process::WaitFor;
+using m32::test_support::Child;
+using m32::test_support::ScratchFolder;
+using m32::test_support::WaitFor;
 
 // A settings file that is too long, with fields out of range and reserved
 // bytes set: the tool reads it clamped and, at SIGTERM, writes its 100 bytes
@@ -26,7 +26,7 @@ TEST(Process, SigtermSavesTheSettingsClampedWithReservedBytesAndEndsWithZero) {
   ScratchFolder dir;
   // COM1 on a pseudo-terminal: the port opens without a message box whatever
   // serial hardware the machine has.
-  m32::testing::PtyPair line;
+  m32::test_support::PtyPair line;
   ASSERT_TRUE(line.ok());
   fs::create_symlink(line.slave_path(), dir.path / "COM1");
 
@@ -42,7 +42,7 @@ TEST(Process, SigtermSavesTheSettingsClampedWithReservedBytesAndEndsWithZero) {
     f.write(reinterpret_cast<const char*>(cfg.data()), static_cast<std::streamsize>(cfg.size()));
   }
   Child tool;
-  ASSERT_TRUE(m32::process::StartTool(tool, dir.path));
+  ASSERT_TRUE(m32::test_support::StartTool(tool, dir.path));
   // The language template is written once start-up has read the settings.
   ASSERT_TRUE(WaitFor([&] { return fs::exists(dir.path / "merkat32.MNU"); }, 10s));
   std::this_thread::sleep_for(300ms);

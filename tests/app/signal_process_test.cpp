@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "link/process_support.h"
+#include "support/process_support.h"
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 const std::vector<uint8_t>& AllOff() {
   static const std::vector<uint8_t> frame = LinkFrameWith({0, 0, 0, 0});

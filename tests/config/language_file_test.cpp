@@ -5,19 +5,19 @@
 #include <filesystem>
 #include <string>
 
-#include "config/temp_dir.h"
 #include "config/text_table.h"
+#include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {
 
 TEST(EnglishFile, TranslatesEveryText) {
   const std::string shipped = std::string(M32_SOURCE_DIR) + "/data/merkat32.MN1";
-  const std::string bytes = testing::ReadBytes(shipped);
+  const std::string bytes = test_support::ReadBytes(shipped);
   ASSERT_FALSE(bytes.empty()) << shipped;
 
-  testing::TempDir dir;
-  testing::WriteBytes(dir.File("merkat32.MN1"), bytes);
+  test_support::TempDir dir;
+  test_support::WriteBytes(dir.File("merkat32.MN1"), bytes);
   ModulePath module;
   module.Derive(dir.File("merkat32.exe"));
   TextTable english;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {
@@ -23,11 +23,11 @@ TEST(LanguageList, NameIsTheFirstNonBlankLine) {
       {"cut to 49", std::string(60, 'n') + "\n", std::string(49, 'n')},
   };
   for (const Case& c : cases) {
-    testing::TempDir dir;
-    testing::WriteBytes(dir.File("f"), c.content);
+    test_support::TempDir dir;
+    test_support::WriteBytes(dir.File("f"), c.content);
     EXPECT_EQ(ReadLanguageName(dir.File("f")), c.name) << c.legend;
   }
-  testing::TempDir dir;
+  test_support::TempDir dir;
   EXPECT_EQ(ReadLanguageName(dir.File("missing")), std::nullopt);
   EXPECT_EQ(ReadLanguageName(dir.path().string()), std::nullopt) << "a folder is no file";
 }

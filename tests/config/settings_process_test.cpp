@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "link/process_support.h"
-#include "serial/pty_pair.h"
+#include "support/process_support.h"
+#include "support/pty_pair.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using m32::process::Child;
-using m32::process::ScratchFolder;
+using m32::test_support::Child;
+using m32::test_support::ScratchFolder;
 
 std::vector<uint8_t> Bytes(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);
@@ -105,7 +105,7 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.legend);
     ScratchFolder dir;
-    m32::testing::PtyPair line;
+    m32::test_support::PtyPair line;
     ASSERT_TRUE(line.ok());
     ::chmod(line.slave_path().c_str(), 0666);  // the user's to open
     fs::create_symlink(line.slave_path(), dir.path / "COM1");
@@ -119,7 +119,7 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
       fs::create_symlink(file, name);
       ASSERT_EQ(::lchown(name.c_str(), *c.link_owner, *c.link_owner), 0);
     }
-    ASSERT_TRUE(m32::process::WriteSettings(file, {.divisor = 0}));
+    ASSERT_TRUE(m32::test_support::WriteSettings(file, {.divisor = 0}));
     const std::vector<uint8_t> written = Bytes(file);
     std::vector<uint8_t> want = written;
     if (c.clamped) want[0] = 1;
@@ -129,7 +129,7 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
 
     Child tool;
     tool.RunAs(user->first, user->second);
-    ASSERT_TRUE(m32::process::StartTool(tool, dir.path, {"HOME=/nonexistent"}));
+    ASSERT_TRUE(m32::test_support::StartTool(tool, dir.path, {"HOME=/nonexistent"}));
     // Frames on the line: start-up has read the settings and run its save.
     EXPECT_GE(line.Receive(16, 10s).size(), 16u) << "the tool did not reach its link";
     EXPECT_EQ(tool.Stop(SIGTERM, 5s), std::optional<int>(0));

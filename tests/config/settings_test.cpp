@@ -9,14 +9,14 @@
 #include <string>
 
 #include "config/file_io.h"
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using test_support::ReadBytes;
+using test_support::TempDir;
+using test_support::WriteBytes;
 
 SettingsRecord Defaults() {
   SettingsRecord r;

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using test_support::ReadBytes;
+using test_support::TempDir;
+using test_support::WriteBytes;
 using namespace std::string_literals;
 
 constexpr int kTotal = TextTable::kEntries;

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "link/process_support.h"
 #include "sim_frames.h"
+#include "support/process_support.h"
 
 namespace m32::sim {
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 using Bytes = std::vector<uint8_t>;
 
 std::string ReadText(const fs::path& path) {

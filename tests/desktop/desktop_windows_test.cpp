@@ -15,8 +15,8 @@
 
 #include "app/main_window.h"
 #include "iopanel/io_panel_window.h"
-#include "link/fake_serial_device.h"
-#include "link/process_support.h"
+#include "support/fake_serial_device.h"
+#include "support/process_support.h"
 
 using m32::test_support::FakeSerialDevice;
 
@@ -24,11 +24,11 @@ namespace {
 
 // Runs an X tool and returns what it printed.
 QString Run(const QString& program, const QStringList& args) {
-  static const m32::process::ScratchFolder scratch;
+  static const m32::test_support::ScratchFolder scratch;
   std::vector<std::string> argv{QStandardPaths::findExecutable(program).toStdString()};
   for (const QString& a : args) argv.push_back(a.toStdString());
   const auto output = scratch.path / "tool.out";
-  m32::process::Child tool;
+  m32::test_support::Child tool;
   if (!tool.Start(argv, output) || tool.WaitEnd(std::chrono::seconds(5)) != 0) return {};
   QFile f(QString::fromStdString(output.string()));
   return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();

@@ -14,15 +14,15 @@
 #include <memory>
 #include <string>
 
-#include "app/ui_invoker_qt.h"
-#include "config/temp_dir.h"
-#include "dialogs/dialog_test_support.h"
 #include "dialogs/port_dialog.h"
 #include "link/port_connection.h"
-#include "serial/pty_pair.h"
+#include "qt/ui_invoker.h"
 #include "serial/serial_device.h"
+#include "support/dialog_test_support.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
-using namespace m32::dialogs::testing;
+using namespace m32::test_support;
 
 namespace {
 
@@ -40,9 +40,9 @@ class PortDialogLineTest : public QObject {
 
  private slots:
   void OkReopensThePortAtTheNewRate() {
-    m32::testing::PtyPair pty;
+    m32::test_support::PtyPair pty;
     QVERIFY(pty.ok());
-    m32::config::testing::TempDir folder;
+    m32::test_support::TempDir folder;
     std::filesystem::create_symlink(pty.slave_path(), folder.path() / "COM1");
 
     m32::config::Settings settings;

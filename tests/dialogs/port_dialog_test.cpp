@@ -10,13 +10,13 @@
 #include <QtTest>
 #include <memory>
 
-#include "dialogs/dialog_test_support.h"
+#include "support/dialog_test_support.h"
 
 using m32::TWkomunikace;
 using m32::config::Settings;
 using m32::config::SettingsRecord;
 using m32::config::TextTable;
-using namespace m32::dialogs::testing;
+using namespace m32::test_support;
 
 class PortDialogTest : public QObject {
   Q_OBJECT

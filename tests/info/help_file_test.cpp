@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace m32::info {
 namespace {
 
-using config::testing::TempDir;
-using config::testing::WriteBytes;
+using test_support::TempDir;
+using test_support::WriteBytes;
 
 TEST(HelpExtension, NamesPerLanguage) {
   // Legend: 0 is the default file; 1..9 add their digit; anything else reads as 0.

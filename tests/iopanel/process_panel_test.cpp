@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "app/main_window.h"
-#include "link/process_support.h"
+#include "support/process_support.h"
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/fake_serial_device.h"
+#include "support/fake_serial_device.h"
 
 namespace m32::link {
 namespace {

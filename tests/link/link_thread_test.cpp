@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-#include "link/fake_serial_device.h"
-#include "link/queue_invoker.h"
+#include "support/fake_serial_device.h"
+#include "support/queue_invoker.h"
 
 namespace m32::link {
 namespace {

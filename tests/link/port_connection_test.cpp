@@ -9,17 +9,17 @@
 #include <tuple>
 #include <vector>
 
-#include "link/fake_serial_device.h"
-#include "link/process_support.h"
-#include "link/queue_invoker.h"
+#include "support/fake_serial_device.h"
+#include "support/process_support.h"
+#include "support/queue_invoker.h"
 
 namespace m32::link {
 namespace {
 
 using namespace std::chrono_literals;
-using process::ScratchFolder;
 using test_support::FakeSerialDevice;
 using test_support::QueueInvoker;
+using test_support::ScratchFolder;
 
 // The folder as the tool names it, with a slash at the end.
 std::string Str(const ScratchFolder& folder) {

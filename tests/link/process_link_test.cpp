@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "link/process_support.h"
-#include "serial/pty_pair.h"
+#include "support/process_support.h"
+#include "support/pty_pair.h"
 
 namespace {
 
-using namespace m32::process;
+using namespace m32::test_support;
 
 // The frame with every output off, as the tool sends it.
 const std::vector<uint8_t>& AllOff() {
@@ -86,7 +86,7 @@ constexpr tcflag_t kLineFlags = CSTOPB | PARODD | CMSPAR;
 
 TEST(ProcessLink, StoredLineIsOnThePortWhileOpenAndThePreviousOneIsBackAfterSigterm) {
   ScratchFolder dir;
-  m32::testing::PtyPair pty;  // a bare pseudo-terminal as COM1: its line state can be read
+  m32::test_support::PtyPair pty;  // a bare pseudo-terminal as COM1: its line state can be read
   ASSERT_TRUE(pty.ok());
   const auto get = [&pty](termios2& t) { return ::ioctl(pty.master(), TCGETS2, &t) == 0; };
   // What the port had before: 4800 Bd, one stop bit, no odd/mark flags.

@@ -14,16 +14,16 @@
 #include <thread>
 #include <vector>
 
-#include "pty_pair.h"
 #include "serial/posix_serial_device.h"
 #include "serial/serial_device.h"
 #include "serial/termios2_linux.h"
+#include "support/pty_pair.h"
 
 namespace m32::serial {
 namespace {
 
 using detail::KernelLine;
-using m32::testing::PtyPair;
+using m32::test_support::PtyPair;
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 

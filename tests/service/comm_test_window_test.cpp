@@ -7,12 +7,12 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "service/window_rig.h"
+#include "support/window_rig.h"
 
 using m32::TWtstkom;
-using m32::service::testing::PumpWhile;
-using m32::service::testing::Spin;
-using m32::service::testing::WindowRig;
+using m32::test_support::PumpWhile;
+using m32::test_support::Spin;
+using m32::test_support::WindowRig;
 
 namespace {
 

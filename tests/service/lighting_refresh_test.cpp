@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "link/fake_serial_device.h"
+#include "support/fake_serial_device.h"
 
 namespace m32::service {
 namespace {

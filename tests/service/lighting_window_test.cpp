@@ -9,11 +9,11 @@
 #include <QSlider>
 #include <QtTest>
 
-#include "service/window_rig.h"
+#include "support/window_rig.h"
 
 using m32::TWjas;
-using m32::service::testing::PumpWhile;
-using m32::service::testing::WindowRig;
+using m32::test_support::PumpWhile;
+using m32::test_support::WindowRig;
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "config/settings.h"
 #include "config/text_table.h"
-#include "link/fake_serial_device.h"
+#include "support/fake_serial_device.h"
 
 namespace m32::service {
 namespace {

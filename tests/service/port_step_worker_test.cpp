@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-#include "link/fake_serial_device.h"
+#include "support/fake_serial_device.h"
 
 namespace m32::service {
 namespace {

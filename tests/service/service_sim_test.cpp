@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "app/heartbeat.h"
-#include "link/process_support.h"
+#include "core/heartbeat.h"
 #include "serial/serial_device.h"
 #include "service/lighting_window.h"
-#include "service/window_rig.h"
+#include "support/process_support.h"
+#include "support/window_rig.h"
 
-using m32::process::MonotonicUs;
-using m32::service::testing::PumpWhile;
-using m32::service::testing::Spin;
+using m32::test_support::MonotonicUs;
+using m32::test_support::PumpWhile;
+using m32::test_support::Spin;
 
 class ServiceSimTest : public QObject {
   Q_OBJECT
@@ -30,15 +30,15 @@ class ServiceSimTest : public QObject {
 
 void ServiceSimTest::sliderChangeSendsFramesForAboutASecond() {
   // The sim answers every frame; its COM1 lies in the tool's folder.
-  m32::config::testing::TempDir dir;
-  m32::process::Sim sim(dir.path(), {"--mode", "mirror", "--format", "8E1"});
-  const m32::process::SimLog log(sim.LogPath());
+  m32::test_support::TempDir dir;
+  m32::test_support::Sim sim(dir.path(), {"--mode", "mirror", "--format", "8E1"});
+  const m32::test_support::SimLog log(sim.LogPath());
   QFile sim_out(QString::fromStdString(dir.File("sim.out")));
   QVERIFY2(sim.Ready(), qPrintable(sim_out.open(QIODevice::ReadOnly) ? sim_out.readAll() : ""));
   // When the sim took in frames starting with `prefix`, from `from_us` on.
   auto frames_in = [&](const std::vector<uint8_t>& prefix, int64_t from_us) {
     std::vector<int64_t> times;
-    for (const m32::process::LogLine& l : log.All()) {
+    for (const m32::test_support::LogLine& l : log.All()) {
       if (l.tag == "IN" && l.us >= from_us && l.bytes.size() >= prefix.size() &&
           std::equal(prefix.begin(), prefix.end(), l.bytes.begin())) {
         times.push_back(l.us);

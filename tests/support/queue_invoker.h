@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/worker.h"
+#include "core/worker.h"
 
 namespace m32::test_support {
 

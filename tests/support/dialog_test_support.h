@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <QtTest>
 
-namespace m32::dialogs::testing {
+namespace m32::test_support {
 
 inline QWidget* Focused() {
   return QApplication::focusWidget();
@@ -35,4 +35,4 @@ inline void Retype(const QString& text) {
   QTest::keyClicks(w, text);
 }
 
-}  // namespace m32::dialogs::testing
+}  // namespace m32::test_support

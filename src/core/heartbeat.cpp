@@ -1,4 +1,4 @@
-#include "app/heartbeat.h"
+#include "core/heartbeat.h"
 
 namespace m32 {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace m32::config::testing {
+namespace m32::test_support {
 
 class TempDir {
  public:
@@ -59,4 +59,4 @@ inline bool RunningAsRoot() {
   return ::geteuid() == 0;
 }
 
-}  // namespace m32::config::testing
+}  // namespace m32::test_support

@@ -13,15 +13,15 @@
 #include <string>
 #include <thread>
 
-#include "app/shared_status.h"
-#include "app/ui_invoker_qt.h"
 #include "config/settings.h"
-#include "config/temp_dir.h"
 #include "config/text_table.h"
-#include "link/fake_serial_device.h"
+#include "core/shared_status.h"
 #include "link/port_connection.h"
+#include "qt/ui_invoker.h"
+#include "support/fake_serial_device.h"
+#include "support/temp_dir.h"
 
-namespace m32::service::testing {
+namespace m32::test_support {
 
 // Processes events while busy() holds, at most `ms`; false on running out of time.
 inline bool PumpWhile(const std::function<bool()>& busy, int ms) {
@@ -96,7 +96,7 @@ class LineFake final : public serial::SerialDevice {
 };
 
 struct WindowRig {
-  config::testing::TempDir dir;
+  test_support::TempDir dir;
   LineFake device;
   SharedStatus status;
   config::Settings settings;
@@ -129,4 +129,4 @@ struct WindowRig {
   int BrightnessFrames() const { return FramesWritten(13, 0x68); }
 };
 
-}  // namespace m32::service::testing
+}  // namespace m32::test_support

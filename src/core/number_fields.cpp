@@ -1,4 +1,4 @@
-#include "app/text_scan.h"
+#include "core/number_fields.h"
 
 #include <limits>
 

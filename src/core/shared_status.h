@@ -1,12 +1,7 @@
 // Shared status of the tool: the one-byte flags, the output and input bytes and
 // the two countdowns that the user-interface thread and the workers hand each
 // other.
-//
-// Class map of the core:
-//   SharedStatus  - StatusFlags, OutputBytes/InputBytes, countdowns (this file)
-//   Heartbeat     - ages the countdowns at every 55 ms tick (heartbeat.h)
-//   Worker        - a thread that hands its steps to the UI thread (worker.h)
-//   UiInvoker     - runs a step on the UI thread and waits for it (worker.h)
+// (Class map of the core: core/core.h.)
 //
 // Every item is a std::atomic: the workers write their start and end marks
 // from their own threads, everything else happens on the UI thread.

@@ -1,4 +1,4 @@
-#include "app/worker.h"
+#include "core/worker.h"
 
 namespace m32 {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/worker.h"
+#include "core/worker.h"
 
 namespace m32 {
 

@@ -1,4 +1,4 @@
-#include "app/ui_invoker_qt.h"
+#include "qt/ui_invoker.h"
 
 #include <QCoreApplication>
 #include <QEvent>

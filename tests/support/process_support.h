@@ -31,7 +31,7 @@
 
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 
-namespace m32::process {
+namespace m32::test_support {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -431,4 +431,4 @@ inline int CountTagged(const std::vector<LogLine>& lines, const std::string& tag
   return n;
 }
 
-}  // namespace m32::process
+}  // namespace m32::test_support

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace m32::testing {
+namespace m32::test_support {
 
 class PtyPair {
  public:
@@ -82,4 +82,4 @@ class PtyPair {
   std::string slave_path_;
 };
 
-}  // namespace m32::testing
+}  // namespace m32::test_support

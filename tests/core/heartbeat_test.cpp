@@ -1,4 +1,4 @@
-#include "app/heartbeat.h"
+#include "core/heartbeat.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "config/language_dialog.h"
+#include "dialogs/language_dialog.h"
 
 #include <QColor>
 #include <QEvent>
@@ -15,6 +15,7 @@
 
 #include "config/language_list.h"
 #include "qt/window_frame.h"
+#include "qt/window_support.h"
 
 namespace m32 {
 namespace {
@@ -23,10 +24,6 @@ constexpr int kClientWidth = 267;
 constexpr int kRowStep = 26;
 constexpr int kFirstRowTop = 12;
 constexpr int kCollapsedHeight = 10;
-
-QString FromCp1250(const std::string& text) {
-  return QString::fromStdString(config::Cp1250ToUtf8(text));
-}
 
 QFont ArialBold(bool italic) {
   QFont font(QStringLiteral("Arial"));
@@ -46,9 +43,7 @@ void SetTextColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
 
 TWjazyk::TWjazyk(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
                  QWidget* main_window, std::function<void()> on_texts_loaded, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, qt::kToolWindowFlags),
       settings_(settings),
       module_(module),
       texts_(texts),
@@ -58,7 +53,7 @@ TWjazyk::TWjazyk(config::Settings& settings, config::ModulePath& module, config:
   setWindowTitle(QStringLiteral("Jazyk"));
   setModal(true);
   setAutoFillBackground(true);
-  SetTextColour(this, QPalette::Window, QColor(0, 255, 0));  // lime
+  SetTextColour(this, QPalette::Window, qt::kLime);
 
   for (std::size_t i = 0; i < radio_buttons_.size(); ++i) {
     auto* rb = new QRadioButton(this);
@@ -122,11 +117,11 @@ void TWjazyk::FormActivate() {
   language_choices_.clear();
   SetFormHeight(kCollapsedHeight);
 
-  setWindowTitle(FromCp1250(texts_.Get(0, 1)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(0, 1)));
   Tl_OK->hide();
-  Tl_OK->setText(FromCp1250(texts_.Get(5, 1)));
+  Tl_OK->setText(qt::FromCp1250(texts_.Get(5, 1)));
   Tl_storno->hide();
-  Tl_storno->setText(FromCp1250(texts_.Get(5, 0)));
+  Tl_storno->setText(qt::FromCp1250(texts_.Get(5, 0)));
 
   // Exclusivity is switched off while the checks are reset, or one would stay checked.
   for (QRadioButton* rb : radio_buttons_) {
@@ -138,7 +133,7 @@ void TWjazyk::FormActivate() {
 
   for (const config::LanguageChoice& choice : config::ProbeLanguages(module_)) {
     QRadioButton* rb = radio_buttons_[static_cast<std::size_t>(visible_)];
-    rb->setText(QStringLiteral(" ") + FromCp1250(choice.name));
+    rb->setText(QStringLiteral(" ") + qt::FromCp1250(choice.name));
     rb->show();
     if (choice.number == settings_.record.Language) rb->setChecked(true);
     language_choices_.push_back(choice.number);
@@ -147,7 +142,7 @@ void TWjazyk::FormActivate() {
   if (visible_ == 0) {
     visible_ = 1;
     language_choices_.push_back(0);
-    radio_buttons_[0]->setText(FromCp1250(texts_.Get(0, 0)));
+    radio_buttons_[0]->setText(qt::FromCp1250(texts_.Get(0, 0)));
     radio_buttons_[0]->show();
     radio_buttons_[0]->setChecked(true);
   }
@@ -205,11 +200,10 @@ void TWjazyk::hideEvent(QHideEvent* event) {
 }
 
 void TWjazyk::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
+  switch (qt::KeyCode(event)) {
+    case kKeyEscape:
       return;  // only Tl_storno reacts to Esc
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
+    case kKeyEnter:
       if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
       return;
     default:

@@ -1,4 +1,4 @@
-#include "config/language_dialog.h"
+#include "dialogs/language_dialog.h"
 
 #include <QPushButton>
 #include <QRadioButton>
@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <string>
 
-#include "config/temp_dir.h"
+#include "support/temp_dir.h"
 
 using m32::config::ModulePath;
 using m32::config::Settings;
 using m32::config::TextTable;
-namespace cfgtest = m32::config::testing;
+namespace cfgtest = m32::test_support;
 
 class LanguageDialogTest : public QObject {
   Q_OBJECT
