@@ -40,9 +40,9 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "service/comm_test_window.h"
 #include "support/process_support.h"
 #include "support/pty_pair.h"
-#include "service/comm_test_window.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "support/process_support.h"
 #include "service/lighting_window.h"
+#include "support/process_support.h"
 
 namespace {
 

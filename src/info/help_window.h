@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "qt/ui_invoker.h"
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "qt/ui_invoker.h"
 
 class QAction;
 class QMenu;
