@@ -202,9 +202,12 @@ TEST_P(FatalSignal, PutsAnAllOffFrameOnTheLineAndKeepsItsDefaultCourse) {
   const int64_t signalled = MonotonicUs();
   ::kill(tool.Pid(), sig);
   const std::optional<int> end = tool.WaitEnd(5s);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__)
   // The signal goes on to the sanitizer's handler, whose report ends in abort.
   EXPECT_TRUE(end == 128 + sig || end == 128 + SIGABRT) << "not ended by the signal";
+#elif defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer reports a deadly signal and exits with its own status, 66.
+  EXPECT_TRUE(end == 128 + sig || end == 66) << "not ended by the signal";
 #else
   EXPECT_EQ(end, std::optional<int>(128 + sig)) << "not ended by the signal";
 #endif
