@@ -118,6 +118,23 @@ OpenResult MapOpenError(DWORD err) {
   }
 }
 
+// A named object per port that this program holds while the port is open.
+// Windows itself refuses a second opener of a COM device (no sharing); wine
+// does not, so two instances of the tool under wine are kept apart by this.
+HANDLE ClaimPort(const std::string& device_name) {
+  std::wstring name = L"Local\\merkat32-port-";
+  const std::size_t slash = device_name.find_last_of("\\/");
+  for (std::size_t i = slash == std::string::npos ? 0 : slash + 1; i < device_name.size(); ++i) {
+    name += static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(device_name[i])));
+  }
+  const HANDLE claim = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  if (claim != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(claim);
+    return nullptr;
+  }
+  return claim;
+}
+
 bool RateWithin2Percent(uint32_t got, uint32_t wanted) {
   const uint64_t diff = got > wanted ? got - wanted : wanted - got;
   return diff * 100 <= uint64_t{wanted} * 2;
@@ -173,6 +190,7 @@ class Win32SerialDevice final : public SerialDevice {
   TxClock clock_;
   const HANDLE wake_;  // auto-reset: one Wake() ends one wait
   HANDLE port_ = INVALID_HANDLE_VALUE;
+  HANDLE claim_ = nullptr;  // see ClaimPort
   HANDLE wait_event_ = nullptr;
   OVERLAPPED wait_ov_{};
   DWORD wait_mask_ = 0;
@@ -191,11 +209,17 @@ class Win32SerialDevice final : public SerialDevice {
 OpenResult Win32SerialDevice::Open(const std::string& path) {
   if (IsOpen()) return OpenResult::kFailed;  // one port per device; the open one stays
   const std::string name = detail::Win32DeviceName(path);
+  const HANDLE claim = ClaimPort(name);
+  if (claim == nullptr) return OpenResult::kBusy;
   // No sharing: a second opener, in this process or another, is refused.
   const HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
                                  nullptr);
-  if (h == INVALID_HANDLE_VALUE) return MapOpenError(::GetLastError());
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(claim);
+    return MapOpenError(err);
+  }
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   COMMTIMEOUTS timeouts{};
@@ -203,6 +227,7 @@ OpenResult Win32SerialDevice::Open(const std::string& path) {
   if (ev == nullptr || !::GetCommState(h, &dcb) || !::GetCommTimeouts(h, &timeouts)) {
     if (ev != nullptr) ::CloseHandle(ev);
     ::CloseHandle(h);
+    ::CloseHandle(claim);
     return OpenResult::kFailed;  // not a serial device
   }
   // Reads take what is there and return at once; writes never time out.
@@ -212,6 +237,7 @@ OpenResult Win32SerialDevice::Open(const std::string& path) {
   ::SetCommMask(h, kEventMask);
 
   port_ = h;
+  claim_ = claim;
   wait_event_ = ev;
   wait_pending_ = false;
   saved_dcb_ = dcb;
@@ -278,6 +304,8 @@ void Win32SerialDevice::Close() {
   }
   ::CloseHandle(port_);
   port_ = INVALID_HANDLE_VALUE;
+  ::CloseHandle(claim_);
+  claim_ = nullptr;
   if (!wait_pending_ && wait_event_ != nullptr) {
     ::CloseHandle(wait_event_);
   }
@@ -311,12 +339,16 @@ bool Win32SerialDevice::Counts(QueueCounts& out) {
 
 std::size_t Win32SerialDevice::Read(std::span<uint8_t> buf) {
   if (!IsOpen() || buf.empty()) return 0;
+  // Only what the driver holds is asked for, so the read completes at once
+  // (the read time-outs say the same; not every driver honours them).
+  COMSTAT stat{};
+  DWORD errors = 0;
+  if (!Status(stat, errors) || stat.cbInQue == 0) return 0;
+  const auto want = static_cast<DWORD>(std::min<std::size_t>(buf.size(), stat.cbInQue));
   OVERLAPPED ov{};
   ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (ov.hEvent == nullptr) return 0;
-  const auto want = static_cast<DWORD>(std::min<std::size_t>(buf.size(), MAXDWORD));
   DWORD got = 0;
-  // The read time-outs make the read return at once with what is there.
   BOOL ok = ::ReadFile(port_, buf.data(), want, &got, &ov);
   if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
     if (::WaitForSingleObject(ov.hEvent, kCancelGraceMs) != WAIT_OBJECT_0) ::CancelIoEx(port_, &ov);

@@ -45,12 +45,18 @@ TEST(Win32Link, FramesGoBothWaysAtTheStoredLineAndStopOnClose) {
     ASSERT_TRUE(port.IsOpen()) << legend;
     EXPECT_TRUE(errors.empty()) << legend << ": " << (errors.empty() ? "" : errors.front());
 
-    // out1 and out32 on: the board mirrors them into the inputs.
+    ASSERT_TRUE(ui.RunUntil([&] { return status.flags.LinkRunning.load() != 0; })) << legend;
+
+    // out1 and out32 on: the board mirrors them into the inputs. This thread
+    // takes the inputs as the I/O refresh thread does, clearing the flag.
     status.OutputBytes.Put({0x01, 0x00, 0x00, 0x80});
     status.flags.OutputsChanged.store(1);
     const std::array<uint8_t, 4> want{0x01, 0x00, 0x00, 0x80};
     EXPECT_TRUE(ui.RunUntil([&] {
-      return status.flags.InputsReceived.load() != 0 && status.InputBytes.Get() == want;
+      if (status.flags.InputsReceived.load() == 0) return false;
+      if (status.InputBytes.Get() == want) return true;
+      status.flags.InputsReceived.store(0);
+      return false;
     })) << legend;
     EXPECT_EQ(status.flags.OutputsChanged.load(), 0) << legend << ": the link took the outputs";
 
