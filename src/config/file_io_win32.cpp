@@ -82,7 +82,7 @@ ReadStatus ReadFilePrefix(const std::string& path, std::size_t limit, std::strin
   if (!file.ok()) {
     const DWORD err = ::GetLastError();
     return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? ReadStatus::kMissing
-                                                                       : ReadStatus::kUnreadable;
+                                                                      : ReadStatus::kUnreadable;
   }
   if (::GetFileType(file.get()) != FILE_TYPE_DISK) return ReadStatus::kUnreadable;
   out.resize(limit);

@@ -212,9 +212,9 @@ OpenResult Win32SerialDevice::Open(const std::string& path) {
   const HANDLE claim = ClaimPort(name);
   if (claim == nullptr) return OpenResult::kBusy;
   // No sharing: a second opener, in this process or another, is refused.
-  const HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+  const HANDLE h =
+      ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD err = ::GetLastError();
     ::CloseHandle(claim);
@@ -289,9 +289,9 @@ void Win32SerialDevice::Close() {
     if (writes_.empty() && stat.cbOutQue == 0 && model == 0) break;
     const auto now = steady_clock::now();
     if (now >= limit) break;
-    const nanoseconds step = std::clamp<nanoseconds>(TimeUntilTxEmpty(stat.cbOutQue),
-                                                     milliseconds(1),
-                                                     std::chrono::ceil<nanoseconds>(limit - now));
+    const nanoseconds step =
+        std::clamp<nanoseconds>(TimeUntilTxEmpty(stat.cbOutQue), milliseconds(1),
+                                std::chrono::ceil<nanoseconds>(limit - now));
     std::this_thread::sleep_for(step);
   }
   // Whatever is still queued is stuck; closing must not wait on it.
@@ -379,8 +379,8 @@ std::size_t Win32SerialDevice::Write(std::span<const uint8_t> bytes) {
   ::ResetEvent(ev);
   w->bytes.assign(bytes.begin(), bytes.end());
   DWORD sent = 0;
-  const BOOL ok = ::WriteFile(port_, w->bytes.data(), static_cast<DWORD>(w->bytes.size()), &sent,
-                              &w->ov);
+  const BOOL ok =
+      ::WriteFile(port_, w->bytes.data(), static_cast<DWORD>(w->bytes.size()), &sent, &w->ov);
   if (!ok && ::GetLastError() != ERROR_IO_PENDING) {
     spare_.push_back(std::move(w));
     return 0;  // the device is gone
@@ -439,8 +439,8 @@ unsigned Win32SerialDevice::Wait(milliseconds timeout) {
     if (now >= deadline) return kTimeout;
     nanoseconds slice = std::min<nanoseconds>(deadline - now, kWaitSlice);
     if (tx_armed_) {
-      slice = std::min(slice, std::max<nanoseconds>(TimeUntilTxEmpty(stat.cbOutQue),
-                                                    milliseconds(1)));
+      slice =
+          std::min(slice, std::max<nanoseconds>(TimeUntilTxEmpty(stat.cbOutQue), milliseconds(1)));
     }
     if (fruitless > kMaxFruitlessWakeups) {
       // The port keeps waking us for nothing: look at it in slices instead.
@@ -555,8 +555,7 @@ nanoseconds Win32SerialDevice::TimeUntilTxEmpty(uint32_t driver_tx) {
   const nanoseconds model = tx_.TimeUntilEmpty(clock_());
   if (model > nanoseconds(0)) return model;
   if (driver_tx == 0 && writes_.empty()) return nanoseconds(0);
-  return std::max<nanoseconds>(tx_.CharTime() * std::max<uint32_t>(driver_tx, 1),
-                               kDriverQueuePoll);
+  return std::max<nanoseconds>(tx_.CharTime() * std::max<uint32_t>(driver_tx, 1), kDriverQueuePoll);
 }
 
 }  // namespace

@@ -36,11 +36,10 @@ TEST(Win32Link, FramesGoBothWaysAtTheStoredLineAndStopOnClose) {
     settings.Parity = parity;
     const config::TextTable texts;
     std::vector<std::string> errors;
-    PortConnection port({*device, ui, status, settings, texts, "",
-                         [&](const std::string& caption, const std::string&) {
-                           errors.push_back(caption);
-                         },
-                         [&] { ui.RunPending(); }});
+    PortConnection port(
+        {*device, ui, status, settings, texts, "",
+         [&](const std::string& caption, const std::string&) { errors.push_back(caption); },
+         [&] { ui.RunPending(); }});
     port.OpenPort();
     ASSERT_TRUE(port.IsOpen()) << legend;
     EXPECT_TRUE(errors.empty()) << legend << ": " << (errors.empty() ? "" : errors.front());
@@ -75,11 +74,10 @@ TEST(Win32Link, APortThatIsNotThereGivesChyba01) {
   settings.PortIndex = 63;  // COM64, not mapped
   const config::TextTable texts;
   std::vector<std::string> errors;
-  PortConnection port({*device, ui, status, settings, texts, "",
-                       [&](const std::string& caption, const std::string&) {
-                         errors.push_back(caption);
-                       },
-                       [&] { ui.RunPending(); }});
+  PortConnection port(
+      {*device, ui, status, settings, texts, "",
+       [&](const std::string& caption, const std::string&) { errors.push_back(caption); },
+       [&] { ui.RunPending(); }});
   port.OpenPort();
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(errors, std::vector<std::string>{"CHYBA 01"});

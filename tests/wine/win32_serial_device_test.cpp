@@ -134,18 +134,19 @@ TEST(ApplyLine, SettingsToDcbKeepingWhatTheyDoNotName) {
     dcb.EvtChar = 0x7E;
     detail::ApplyLine(dcb, r.line);
     const auto u = [](unsigned bits) { return bits; };  // a bit-field's value
-    EXPECT_EQ(std::tuple(dcb.BaudRate, dcb.ByteSize, dcb.Parity, u(dcb.fParity), dcb.StopBits,
-                         u(dcb.fDtrControl)),
-              std::tuple(r.line.baud, r.line.data_bits, r.parity, r.f_parity, r.stop_bits,
-                         r.dtr_control))
+    EXPECT_EQ(
+        std::tuple(dcb.BaudRate, dcb.ByteSize, dcb.Parity, u(dcb.fParity), dcb.StopBits,
+                   u(dcb.fDtrControl)),
+        std::tuple(r.line.baud, r.line.data_bits, r.parity, r.f_parity, r.stop_bits, r.dtr_control))
         << r.legend;
-    EXPECT_EQ(std::tuple(u(dcb.fBinary), u(dcb.fOutxCtsFlow), u(dcb.fOutxDsrFlow), u(dcb.fDsrSensitivity),
-                         u(dcb.fOutX), u(dcb.fInX), u(dcb.fRtsControl), u(dcb.fAbortOnError), u(dcb.fNull),
-                         u(dcb.fErrorChar)),
+    EXPECT_EQ(std::tuple(u(dcb.fBinary), u(dcb.fOutxCtsFlow), u(dcb.fOutxDsrFlow),
+                         u(dcb.fDsrSensitivity), u(dcb.fOutX), u(dcb.fInX), u(dcb.fRtsControl),
+                         u(dcb.fAbortOnError), u(dcb.fNull), u(dcb.fErrorChar)),
               std::tuple(1U, 0U, 0U, 0U, 0U, 0U, 0U, 0U, 0U, 0U))
         << r.legend << ": no flow control, RTS held off";
-    EXPECT_EQ(std::tuple(u(dcb.fTXContinueOnXoff), dcb.XonChar, dcb.XoffChar, dcb.XonLim, dcb.EvtChar),
-              std::tuple(1U, char{0x11}, char{0x13}, WORD{123}, char{0x7E}))
+    EXPECT_EQ(
+        std::tuple(u(dcb.fTXContinueOnXoff), dcb.XonChar, dcb.XoffChar, dcb.XonLim, dcb.EvtChar),
+        std::tuple(1U, char{0x11}, char{0x13}, WORD{123}, char{0x7E}))
         << r.legend << ": the driver's own values stay";
   }
 }
@@ -156,7 +157,8 @@ TEST(Win32Open, FailuresAreMappedAndLeaveNoHandleBehind) {
   char temp_dir[MAX_PATH] = {};
   ::GetTempPathA(MAX_PATH, temp_dir);
   const std::string file = std::string(temp_dir) + "m32-not-a-port.txt";
-  const HANDLE f = ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const HANDLE f =
+      ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(f, INVALID_HANDLE_VALUE);
   ::CloseHandle(f);
   const std::tuple<const char*, std::string, OpenResult> rows[] = {
