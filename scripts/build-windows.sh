@@ -88,7 +88,9 @@ fi
 version=$(sed -n 's/^project(merkat32 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 build=$root/build/windows
 stamp "building merkat32.exe"
-cmake -G Ninja -S . -B "$build/cmake" \
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -G Ninja -S . -B "$build/cmake" "${launcher[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DMINGW_STATIC_RUNTIME=OFF -DMINGW_QT_PREFIX="$prefix" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake_dir" \
   -DCMAKE_BUILD_TYPE=Release -DMERKAT_WERROR=ON \

@@ -262,6 +262,9 @@ bool Win32SerialDevice::Configure(const LineSettings& line) {
   if (!::GetCommState(port_, &dcb)) return false;
   detail::ApplyLine(dcb, line);
   bool accepted = ::SetCommState(port_, &dcb) != FALSE;
+  // The lines as well, for a driver that kept its own when it refused the state.
+  ::EscapeCommFunction(port_, line.dtr ? SETDTR : CLRDTR);
+  ::EscapeCommFunction(port_, CLRRTS);
 
   DCB back{};
   back.DCBlength = sizeof back;
@@ -331,8 +334,10 @@ bool Win32SerialDevice::Counts(QueueCounts& out) {
     out.tx = stat.cbOutQue;
   }
   ReapWrites();
-  for (const auto& w : writes_) out.tx += static_cast<uint32_t>(w->bytes.size());
-  out.tx = std::max(out.tx, tx_.Pending(clock_()));
+  // The driver's count includes writes in flight on Windows, not under wine.
+  uint32_t in_flight = 0;
+  for (const auto& w : writes_) in_flight += static_cast<uint32_t>(w->bytes.size());
+  out.tx = std::max({out.tx, in_flight, tx_.Pending(clock_())});
   rx_seen_ = out.rx;  // the caller knows of these now
   return true;
 }

@@ -8,6 +8,10 @@
 # One wineserver for the whole run, in a wine prefix of its own under
 # build/mingw. A pseudo-terminal has no modem lines; modem_lines_preload.so
 # (built here for the host) answers wine's questions about them.
+# When scripts/build-windows.sh has built Qt for Windows (its cache exists),
+# the whole program is built too and run under wine on a private X server
+# against controller-sim on COM1: it must put all-off frames on the line at
+# 9600 Bd and write its settings file.
 # Usage: tests/wine/run-wine-tests.sh [path/to/controller-sim]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -98,5 +102,39 @@ run "$tests_dir/win32_link_test.exe"
 run "$tests_dir/win32_platform_test.exe"
 start_sim 3 --loopback --hangup-after-ms 4000
 run "$tests_dir/win32_serial_device_test.exe" --gtest_filter=Win32Hangup.*
+
+qt_cache=${M32_QT_MINGW_CACHE:-$HOME/.cache/merkat32-qt-mingw}
+if [[ -f $qt_cache/qt6-mingw/.complete ]]; then
+  echo "== merkat32.exe under wine (Qt for Windows found in $qt_cache)"
+  scripts/build-windows.sh >"$work/build-windows.log" 2>&1 || {
+    tail -n 30 "$work/build-windows.log" >&2
+    exit 1
+  }
+  folder=$(find build/windows -maxdepth 1 -type d -name 'merkat32-*-windows-x86_64' | head -n 1)
+  app=$work/app
+  rm -rf "$app" && cp -r "$folder" "$app"
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  pids=()
+  start_sim 1
+  display=:$((90 + RANDOM % 400))
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 1
+  DISPLAY=$display LD_PRELOAD=$preload "$wine" "$app/merkat32.exe" >"$work/merkat32.out" 2>&1 &
+  pids+=($!)
+  sleep 15
+  all_off='A2 6B 00 00 00 00 F5 FE'
+  frames=$(grep -c " IN $all_off" "$work/com1.log" || true)
+  first=$(grep -m1 " IN " "$work/com1.log" | cut -d' ' -f1)
+  last=$(grep " IN " "$work/com1.log" | tail -n 1 | cut -d' ' -f1)
+  grep -q "EVENT line 9600 " "$work/com1.log" || { echo "COM1 was not set to 9600 Bd" >&2; exit 1; }
+  ((frames > 20)) || { echo "only $frames all-off frames from merkat32.exe" >&2; exit 1; }
+  [[ $(stat -c %s "$app/merkat32.CFG" 2>/dev/null) == 100 ]] || {
+    echo "merkat32.exe wrote no 100-byte settings file" >&2
+    exit 1
+  }
+  echo "merkat32.exe: $frames all-off frames at 9600 Bd," \
+    "$(((frames - 1) * 1000000 / (last - first + 1))) frames/s; settings file written"
+fi
 
 echo "wine tests passed in $((SECONDS - start)) s"
