@@ -100,7 +100,7 @@ start_sim 2
 run "$tests_dir/win32_serial_device_test.exe" --gtest_filter=-Win32Hangup.*
 run "$tests_dir/win32_link_test.exe"
 run "$tests_dir/win32_platform_test.exe"
-start_sim 3 --loopback --hangup-after-ms 4000
+start_sim 3 --loopback --hangup-after-ms 6000
 run "$tests_dir/win32_serial_device_test.exe" --gtest_filter=Win32Hangup.*
 
 qt_cache=${M32_QT_MINGW_CACHE:-$HOME/.cache/merkat32-qt-mingw}
