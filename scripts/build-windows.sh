@@ -60,8 +60,6 @@ build_qt() {
   fi
   # Debian's source leaves out the Wintab header that tablet support needs;
   # the tool has no use for tablets.
-  local launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   stamp "configuring Qt from $src"
   cmake -G Ninja -S "$src" -B "$build" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DMINGW_STATIC_RUNTIME=OFF \
@@ -74,7 +72,7 @@ build_qt() {
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF \
     -DFEATURE_system_freetype=OFF -DFEATURE_system_png=OFF -DFEATURE_system_doubleconversion=OFF \
     -DFEATURE_gui=ON -DFEATURE_widgets=ON -DFEATURE_printsupport=ON \
-    -DFEATURE_tabletevent=OFF "${launcher[@]}"
+    -DFEATURE_tabletevent=OFF
   stamp "building Qt ($jobs jobs)"
   cmake --build "$build" --parallel "$jobs"
   stamp "installing Qt into $prefix"
