@@ -83,8 +83,11 @@ using std::chrono::steady_clock;
 constexpr milliseconds kWaitSlice{50};
 // How long Close() lets the last bytes leave before it gives the port back.
 constexpr milliseconds kCloseDrainLimit{250};
-// How long Close() and Purge() give a cancelled operation to complete.
+// How long Close() and Purge() give cancelled operations to complete.
 constexpr DWORD kCancelGraceMs = 1000;
+// How long a read of bytes the driver has reported may take before it is
+// cancelled (it should complete at once).
+constexpr DWORD kReadGraceMs = 100;
 // The slice in which a transmit count that only the driver reports is looked
 // at again.
 constexpr milliseconds kDriverQueuePoll{2};
@@ -356,7 +359,7 @@ std::size_t Win32SerialDevice::Read(std::span<uint8_t> buf) {
   DWORD got = 0;
   BOOL ok = ::ReadFile(port_, buf.data(), want, &got, &ov);
   if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
-    if (::WaitForSingleObject(ov.hEvent, kCancelGraceMs) != WAIT_OBJECT_0) ::CancelIoEx(port_, &ov);
+    if (::WaitForSingleObject(ov.hEvent, kReadGraceMs) != WAIT_OBJECT_0) ::CancelIoEx(port_, &ov);
     ok = ::GetOverlappedResult(port_, &ov, &got, TRUE);
   }
   ::CloseHandle(ov.hEvent);
@@ -531,12 +534,18 @@ void Win32SerialDevice::ReapWrites() {
 // them). Writes that still have not completed are given up, not freed: the
 // system may yet write to their records. True when none was left.
 bool Win32SerialDevice::SettleWrites(DWORD wait_ms) {
-  for (auto& w : writes_) ::WaitForSingleObject(w->ov.hEvent, wait_ms);
-  ReapWrites();
+  // One time limit for all of them together, however many there are.
+  const auto wait_all = [this, wait_ms] {
+    const auto until = steady_clock::now() + milliseconds(wait_ms);
+    for (auto& w : writes_) {
+      ::WaitForSingleObject(w->ov.hEvent, ToMs(until - steady_clock::now()));
+    }
+    ReapWrites();
+  };
+  wait_all();
   if (writes_.empty()) return true;
   ::CancelIoEx(port_, nullptr);
-  for (auto& w : writes_) ::WaitForSingleObject(w->ov.hEvent, wait_ms);
-  ReapWrites();
+  wait_all();
   for (auto& w : writes_) static_cast<void>(w.release());
   const bool settled = writes_.empty();
   writes_.clear();
