@@ -1,8 +1,5 @@
 #include "config/settings.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "config/file_io.h"
 
 namespace m32::config {
@@ -109,12 +106,23 @@ void ClampConstants(SettingsRecord& r) {
   if (r.Constants[4] != 1) r.Constants[4] = 0;
 }
 
+namespace {
+
+// What ends a folder name in the executable's path.
+#if defined(_WIN32)
+constexpr const char* kFolderSeparators = "/\\";
+#else
+constexpr const char* kFolderSeparators = "/";
+#endif
+
+}  // namespace
+
 void ModulePath::Derive(std::string_view exe_path) {
   path_.assign(exe_path);
   // Only the file name may hold the extension: a dot in a folder name must not
   // make the data files take the folder's name. A leading dot marks a hidden
   // file, not an extension.
-  const std::size_t slash = path_.rfind('/');
+  const std::size_t slash = path_.find_last_of(kFolderSeparators);
   const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   const std::size_t dot = path_.rfind('.');
   if (dot != std::string::npos && dot > name_start) {
@@ -125,19 +133,6 @@ void ModulePath::Derive(std::string_view exe_path) {
   extension_pos_ = stem_.size();
 }
 
-std::string ModulePath::PlatformExecutablePath() {
-  std::error_code ec;
-  // The kernel's link names the real file, so a symlink to the executable
-  // leads to the folder that holds it.
-  std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec && p.is_absolute()) {
-    std::filesystem::path c = std::filesystem::canonical(p, ec);
-    if (!ec) return c.string();
-    return p.string();
-  }
-  return "merkat32";
-}
-
 const std::string& ModulePath::SetExtension(std::string_view ext3) {
   path_.assign(stem_, 0, extension_pos_);
   path_.append(ext3.substr(0, 3));
@@ -145,7 +140,7 @@ const std::string& ModulePath::SetExtension(std::string_view ext3) {
 }
 
 std::string ModulePath::Folder() const {
-  const std::size_t slash = stem_.rfind('/');
+  const std::size_t slash = stem_.find_last_of(kFolderSeparators);
   if (slash == std::string::npos) return {};
   return stem_.substr(0, slash + 1);
 }

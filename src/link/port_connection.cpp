@@ -37,6 +37,11 @@ serial::LineSettings LineSettingsFrom(const config::SettingsRecord& record) {
 
 std::string DevicePathFor(unsigned port_index, const std::string& exe_folder) {
   const std::string name = "COM" + std::to_string(port_index + 1);
+#if defined(_WIN32)
+  // Windows names the port itself, from COM1 to COM64 alike.
+  static_cast<void>(exe_folder);
+  return "\\\\.\\" + name;
+#else
   if (!exe_folder.empty()) {
     const std::filesystem::path entry = std::filesystem::path(exe_folder) / name;
     std::error_code ec;
@@ -46,6 +51,7 @@ std::string DevicePathFor(unsigned port_index, const std::string& exe_folder) {
     }
   }
   return "/dev/ttyS" + std::to_string(port_index);
+#endif
 }
 
 std::string PortMessage(const std::string& lead, unsigned com_number, const std::string& tail) {

@@ -5,7 +5,8 @@
 //
 // Device naming: port index n (0..63) is COMn+1. A file of that name in the
 // executable's folder (normally a symlink, COM3 -> /dev/ttyUSB0) is the
-// device when it exists; otherwise COMn+1 is /dev/ttySn.
+// device when it exists; otherwise COMn+1 is /dev/ttySn. On Windows it is the
+// device \\.\COMn+1.
 //
 // Thread-safety: OpenPort, ClosePort and the accessors belong to the UI
 // thread. The service windows reach the device and the link through

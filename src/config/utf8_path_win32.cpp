@@ -1,0 +1,31 @@
+#include "config/utf8_path_win32.h"
+
+#include <windows.h>
+
+#include <climits>
+
+namespace m32::config {
+
+std::wstring WidePath(const std::string& utf8) {
+  if (utf8.empty() || utf8.size() > INT_MAX) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                      static_cast<int>(utf8.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                        wide.data(), n);
+  return wide;
+}
+
+std::string Utf8Path(const std::wstring& wide) {
+  if (wide.empty() || wide.size() > INT_MAX) return {};
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string utf8(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
+                        nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace m32::config
