@@ -45,7 +45,7 @@ bool WriteAll(HANDLE h, std::string_view data) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view data) {
+bool SaveFile(const std::string& path, std::string_view data) {
   const std::wstring target = WidePath(path);
   if (target.empty()) return false;
   // A name of our own beside the target; CREATE_NEW refuses to reuse a stranger's file.

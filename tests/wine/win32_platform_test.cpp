@@ -114,7 +114,7 @@ TEST(Win32Files, ReadFailuresAreTold) {
   EXPECT_EQ(ReadFilePrefix(folder.path() + "\\none.CFG", 100, bytes), ReadStatus::kMissing);
   EXPECT_TRUE(bytes.empty());
   EXPECT_EQ(ReadFilePrefix(folder.path(), 100, bytes), ReadStatus::kUnreadable) << "a folder";
-  EXPECT_FALSE(WriteFileAtomically(folder.path() + "\\no-such-folder\\x.CFG", "x"));
+  EXPECT_FALSE(SaveFile(folder.path() + "\\no-such-folder\\x.CFG", "x"));
   EXPECT_TRUE(folder.Files().empty());
 }
 
