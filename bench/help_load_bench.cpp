@@ -102,7 +102,7 @@ Figures ShowOnce(const std::string& content) {
   ticker.start();
   clock.start();
   help.show();
-  if (help.failed()) {
+  if (help.LoadFailed()) {
     std::printf("the viewer refused the file\n");
     return {};
   }

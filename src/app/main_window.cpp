@@ -143,7 +143,7 @@ void TWmenu::CreateChildWindows() {
   windows_.tstkom = new TWtstkom(ctx_.status, ctx_.texts, port, this);
   auto* help = new TWhelp(ctx_.settings, ctx_.module, ctx_.texts, this);
   windows_.help = help;
-  windows_.help_failed = [help] { return help->failed(); };
+  windows_.help_failed = [help] { return help->LoadFailed(); };
   windows_.oprog = new TWoprog(ctx_.texts, this);
   windows_.jas = new TWjas(ctx_.settings, ctx_.module, ctx_.texts, ctx_.status, port, this);
 }
@@ -339,7 +339,6 @@ void TWmenu::CloseSequence() {
   steps.close_port = [this] {
     if (ctx_.port) ctx_.port->ClosePort();
   };
-  steps.release_texts = [] {};
   RunCloseSequence(ctx_.status, steps);
   timer1_->stop();
   closed_ = true;

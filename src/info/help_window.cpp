@@ -185,7 +185,7 @@ void TWhelp::FormShow() {
   AdjustOuterSize();
   setWindowTitle(QString::fromStdString(texts_.Utf8(11, 0)));
   SetWordWrap(true);
-  tag_ = 0;
+  load_failed_ = false;
 
   StopLoading();
   ShowDocument(empty_doc_);
@@ -209,7 +209,7 @@ void TWhelp::FormShow() {
     details.buttons = QMessageBox::Ok;
     Ask(details);
   }
-  tag_ = 1;
+  load_failed_ = true;
 }
 
 void TWhelp::StartLoading(std::string bytes) {

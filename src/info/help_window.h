@@ -36,7 +36,6 @@ class HelpLoader;
 
 class TWhelp : public QWidget {
   Q_OBJECT
-  Q_PROPERTY(int Tag READ Tag)
 
  public:
   // `main_window` places the viewer (top + 32, left + 4) and owns it; the
@@ -51,10 +50,9 @@ class TWhelp : public QWidget {
   // it to the front and activates it.
   void setVisible(bool visible) override;
 
-  // 0 after a successful load, 1 after the load failed for good; the main
-  // window reads it right after showing the viewer and closes it on 1.
-  int Tag() const { return tag_; }
-  bool failed() const { return tag_ == 1; }
+  // Set when the last showing could not load the file; the main window reads
+  // it right after showing the viewer and closes the viewer when it is set.
+  bool LoadFailed() const { return load_failed_; }
 
   // Replaces the message boxes (tests); an empty hook restores the real ones.
   void SetMessageHook(MessageHook hook) { message_hook_ = std::move(hook); }
@@ -106,7 +104,7 @@ class TWhelp : public QWidget {
   std::vector<std::unique_ptr<info::HelpLoader>> stopping_;
   QTextDocument* empty_doc_;            // shown while a file loads
   QTextDocument* shown_doc_ = nullptr;  // the last loaded document, owned here
-  int tag_ = 0;
+  bool load_failed_ = false;
   bool sized_ = false;
 };
 

@@ -98,7 +98,7 @@ class HelpWindowTest : public QObject {
     rig.Show();
     QCOMPARE(rig.help.windowTitle(), QString::fromStdString(rig.texts.Utf8(11, 0)));
     QCOMPARE(rig.Shown(), boxes == 0 ? QStringLiteral("HL3") : QString());
-    QCOMPARE(rig.help.failed(), boxes != 0);
+    QCOMPARE(rig.help.LoadFailed(), boxes != 0);
     QCOMPARE(static_cast<int>(rig.boxes.size()), boxes);
     if (boxes >= 1) {
       QCOMPARE(rig.boxes[0].caption, QStringLiteral("CHYBA 20"));
@@ -128,12 +128,12 @@ class HelpWindowTest : public QObject {
     rig.help.hide();
     QCOMPARE(std::remove(rig.File("HLP").c_str()), 0);
     rig.Show();
-    QVERIFY(rig.help.failed());
+    QVERIFY(rig.help.LoadFailed());
     QVERIFY(rig.Shown().isEmpty());
     rig.help.hide();
     rig.Write("HLP", "back");
     rig.Show();
-    QVERIFY(!rig.help.failed());
+    QVERIFY(!rig.help.LoadFailed());
     QCOMPARE(rig.Shown(), QStringLiteral("back"));
   }
 
