@@ -32,19 +32,18 @@ using MessageHook = std::function<QMessageBox::StandardButton(const MessageReque
 
 namespace info {
 class HelpLoader;
-}
 
-class TWhelp : public QWidget {
+class HelpViewer : public QWidget {
   Q_OBJECT
 
  public:
   // `main_window` places the viewer (top + 32, left + 4) and owns it; the
   // records are the application's own and must outlive the viewer.
-  TWhelp(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
-         QWidget* main_window);
-  ~TWhelp() override;
-  TWhelp(const TWhelp&) = delete;
-  TWhelp& operator=(const TWhelp&) = delete;
+  HelpViewer(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
+             QWidget* main_window);
+  ~HelpViewer() override;
+  HelpViewer(const HelpViewer&) = delete;
+  HelpViewer& operator=(const HelpViewer&) = delete;
 
   // Showing the viewer while it is open (behind the main window, say) brings
   // it to the front and activates it.
@@ -57,16 +56,16 @@ class TWhelp : public QWidget {
   // Replaces the message boxes (tests); an empty hook restores the real ones.
   void SetMessageHook(MessageHook hook) { message_hook_ = std::move(hook); }
 
-  QTextEdit* Helptxt() const { return helptxt_; }
-  QMenu* PopupMenu1() const { return popup_menu1_; }
-  QAction* Lamani() const { return lamani_; }
+  QTextEdit* TextView() const { return text_view_; }
+  QMenu* ContextMenu() const { return context_menu_; }
+  QAction* WordWrapAction() const { return word_wrap_action_; }
   bool WordWrap() const;
   // True from a successful opening of the file until its text is in the view:
   // the file is read at the showing, its text is made ready off the UI thread.
   bool Loading() const { return loader_ != nullptr; }
 
  public slots:
-  void LamaniClick();
+  void ToggleWordWrap();
 
  signals:
   // The file's text is in the view.
@@ -79,8 +78,8 @@ class TWhelp : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void FormShow();
-  bool FormKeyPress(const QKeyEvent& event);
+  void LoadForShowing();
+  bool HandleKey(const QKeyEvent& event);
   void SetWordWrap(bool on);
   void AdjustOuterSize();
   QMessageBox::StandardButton Ask(const MessageRequest& request);
@@ -94,9 +93,9 @@ class TWhelp : public QWidget {
   config::ModulePath& module_;
   config::TextTable& texts_;
   QWidget* main_window_;
-  QTextEdit* helptxt_;
-  QMenu* popup_menu1_;
-  QAction* lamani_;
+  QTextEdit* text_view_;
+  QMenu* context_menu_;
+  QAction* word_wrap_action_;
   MessageHook message_hook_;
   QtUiInvoker invoker_;
   std::unique_ptr<info::HelpLoader> loader_;
@@ -108,4 +107,5 @@ class TWhelp : public QWidget {
   bool sized_ = false;
 };
 
+}  // namespace info
 }  // namespace m32

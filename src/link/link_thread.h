@@ -1,4 +1,4 @@
-// TLink: the worker thread that keeps the LinkFrame exchange going while the
+// The link thread: the worker thread that keeps the LinkFrame exchange going while the
 // port is open. It waits for port events (a byte received, the transmit queue
 // run empty, a line error) and, for each wake-up and at the latest every
 // 50 ms, has one LinkStep run on the UI thread.
@@ -32,7 +32,7 @@
 
 namespace m32::link {
 
-class TLink final : public Worker {
+class LinkThread final : public Worker {
  public:
   // The longest time between two steps.
   static constexpr std::chrono::milliseconds kStepInterval{50};
@@ -44,8 +44,8 @@ class TLink final : public Worker {
   static constexpr std::chrono::milliseconds kIdleRest{2};
   static constexpr int kQuickNoops = 16;
 
-  TLink(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status);
-  ~TLink() override;
+  LinkThread(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status);
+  ~LinkThread() override;
 
   // The time one character takes on the line; lets the link sleep through a
   // frame still coming in or going out instead of waking for every byte.
