@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QResizeEvent>
 #include <QScreen>
 
 #include "app/close_sequence.h"
@@ -181,23 +180,29 @@ void MainWindow::StartDisplay() {
   // Once the display has enabled the boxes, the last output used takes the
   // focus, so the outputs can be switched from the keyboard at once.
   focus_pending_ = true;
-  iopanel::IoPanelSteps steps;
-  steps.refresh = [this] {
-    panel_->RefreshIoPanel(false);
-    if (focus_pending_ && ctx_.status.flags.IoDisplayActive.load() != 0) {
-      focus_pending_ = false;
-      panel_->FocusLastOutput();
-    }
-  };
-  steps.pack_outputs = [this] { panel_->PackOutputs(); };
-  steps.show_inputs = [this] { panel_->ShowInputs(); };
   // The flag is raised here as well as by the thread, so that a second
   // start before the thread has run cannot create a second one.
   ctx_.status.flags.IoDisplayActive.store(1);
   display_thread_ =
-      std::make_unique<iopanel::IoRefreshThread>(invoker_, ctx_.status, std::move(steps));
+      std::make_unique<iopanel::IoRefreshThread>(invoker_, ctx_.status, DisplaySteps());
   display_thread_->Start();
   ++threads_started_;
+}
+
+iopanel::IoPanelSteps MainWindow::DisplaySteps() {
+  iopanel::IoPanelSteps steps;
+  steps.refresh = [this] { RefreshDisplay(); };
+  steps.pack_outputs = [this] { panel_->PackOutputs(); };
+  steps.show_inputs = [this] { panel_->ShowInputs(); };
+  return steps;
+}
+
+void MainWindow::RefreshDisplay() {
+  panel_->RefreshIoPanel(false);
+  if (focus_pending_ && ctx_.status.flags.IoDisplayActive.load() != 0) {
+    focus_pending_ = false;
+    panel_->FocusLastOutput();
+  }
 }
 
 void MainWindow::StopDisplay() {
@@ -208,18 +213,18 @@ void MainWindow::StopDisplay() {
 void MainWindow::ReapDisplayThreads() {
   // A thread that has left its loop may still be handing its last refresh
   // to us; keep processing events until it is done.
-  for (auto& t : retired_threads_) {
-    t->Terminate();
-    PumpUntil([&t] { return t->Finished(); });
-    t->Join();
-  }
+  for (auto& t : retired_threads_) EndDisplayThread(*t);
   retired_threads_.clear();
   if (display_thread_ && (closed_ || display_thread_->Finished())) {
-    display_thread_->Terminate();
-    PumpUntil([this] { return display_thread_->Finished(); });
-    display_thread_->Join();
+    EndDisplayThread(*display_thread_);
     display_thread_.reset();
   }
+}
+
+void MainWindow::EndDisplayThread(iopanel::IoRefreshThread& thread) {
+  thread.Terminate();
+  PumpUntil([&thread] { return thread.Finished(); });
+  thread.Join();
 }
 
 void MainWindow::OnSettingsMenuOpened() {
@@ -358,16 +363,6 @@ void MainWindow::closeEvent(QCloseEvent* e) {
   CloseSequence();
   e->accept();  // the close is never refused
   QCoreApplication::exit(0);
-}
-
-void MainWindow::resizeEvent(QResizeEvent* e) {
-  QMainWindow::resizeEvent(e);
-  // The minimum size keeps the frame at least 300 x 315; this catches a size
-  // forced past it.
-  const QSize outer = size().grownBy(qt::FrameMargins(this));
-  if (outer.height() < 315 || outer.width() < 300) {
-    qt::SetOuterSize(this, outer.expandedTo(QSize(300, 315)));
-  }
 }
 
 }  // namespace m32::app

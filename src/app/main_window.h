@@ -84,13 +84,17 @@ class MainWindow final : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
-  void resizeEvent(QResizeEvent* e) override;
 
  private:
   void BuildMenu();
   void StartDisplay();
   void StopDisplay();
+  // What the refresh thread has run on this thread at each pass.
+  iopanel::IoPanelSteps DisplaySteps();
+  void RefreshDisplay();
+  // Joins the refresh threads that have ended (all of them once closed).
   void ReapDisplayThreads();
+  static void EndDisplayThread(iopanel::IoRefreshThread& thread);
   void ShowModal(QDialog* d);
   void EndModalWindows();
   bool Ending() const { return closing_ || close_requested_; }
