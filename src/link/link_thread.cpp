@@ -109,6 +109,28 @@ uint32_t LinkThread::RxForFrame() const {
   }
 }
 
+std::chrono::milliseconds LinkThread::RestWhileIdle(std::chrono::microseconds idle,
+                                                    Clock::time_point wait_start,
+                                                    Clock::time_point last_step, int& quick_noops) {
+  const auto waited = Clock::now() - wait_start;
+  quick_noops = waited < std::chrono::milliseconds(1) ? quick_noops + 1 : 0;
+  std::chrono::microseconds rest = idle;
+  if (quick_noops >= kQuickNoops) {
+    quick_noops = 0;
+    rest = std::max<std::chrono::microseconds>(rest, kIdleRest);
+  }
+  // Never past the time the next step is due.
+  const auto since_step =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - last_step);
+  const std::chrono::microseconds left =
+      since_step < kStepInterval ? kStepInterval - since_step : std::chrono::microseconds(0);
+  if (rest > left) rest = left;
+  if (rest.count() > 0) Rest(rest);
+  const auto after =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last_step);
+  return after < kStepInterval ? kStepInterval - after : std::chrono::milliseconds(0);
+}
+
 void LinkThread::Execute() {
   status_.flags.LinkRunning.store(1);
 #if defined(__linux__)
@@ -150,22 +172,7 @@ void LinkThread::Execute() {
         (events & serial::kTxEmpty) == 0 && (events & (serial::kRxChar | serial::kLineError)) != 0;
     const auto idle = woken_by_port ? IdleFor() : std::nullopt;
     if (idle) {
-      const auto waited = std::chrono::steady_clock::now() - wait_start;
-      quick_noops = waited < std::chrono::milliseconds(1) ? quick_noops + 1 : 0;
-      std::chrono::microseconds rest = *idle;
-      if (quick_noops >= kQuickNoops) {
-        quick_noops = 0;
-        rest = std::max<std::chrono::microseconds>(rest, kIdleRest);
-      }
-      const auto since_step = std::chrono::duration_cast<std::chrono::microseconds>(
-          std::chrono::steady_clock::now() - last_step);
-      const std::chrono::microseconds left =
-          since_step < kStepInterval ? kStepInterval - since_step : std::chrono::microseconds(0);
-      if (rest > left) rest = left;
-      if (rest.count() > 0) Rest(rest);
-      const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - last_step);
-      wait_for = after < kStepInterval ? kStepInterval - after : std::chrono::milliseconds(0);
+      wait_for = RestWhileIdle(*idle, wait_start, last_step, quick_noops);
       continue;
     }
     quick_noops = 0;

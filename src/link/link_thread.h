@@ -80,6 +80,13 @@ class LinkThread final : public Worker {
   // could: the rest of the frame coming in or the end of the one going out.
   // Empty when a step has something to do now.
   std::optional<std::chrono::microseconds> IdleFor();
+  using Clock = std::chrono::steady_clock;
+  // After a wake-up a step could do nothing with: rests `idle` (at least
+  // kIdleRest after kQuickNoops such wake-ups in a row, never past the next
+  // step's time) and returns how long the next port wait may last.
+  std::chrono::milliseconds RestWhileIdle(std::chrono::microseconds idle,
+                                          Clock::time_point wait_start, Clock::time_point last_step,
+                                          int& quick_noops);
   // How many received bytes are worth ending the port wait for, after a
   // step with this outcome.
   uint32_t RxGoal(const StepOutcome& last) const;
