@@ -19,8 +19,8 @@ struct CloseCase {
 };
 
 TEST(CloseSequence, StopsTheDisplayOffersAllOffThriceThenSavesAndClosesThePort) {
-  const std::vector<std::string> all_off = {"pump",    "pump100", "pump",       "pump100", "pump",
-                                            "pump100", "save",    "close_port"};
+  const std::vector<std::string> all_off = {"pump", "pump100", "pump", "pump100",
+                                            "pump", "pump100", "save", "close_port"};
   auto then_all_off = [&](std::vector<std::string> s) {
     s.insert(s.end(), all_off.begin(), all_off.end());
     return s;
