@@ -267,14 +267,14 @@ int main(int argc, char** argv) {
   auto checked = std::make_unique<CheckedDevice>(m32::serial::MakePlatformSerialDevice());
   CheckedDevice& device = *checked;
   ctx.device = std::move(checked);
-  m32::TWmenu menu(ctx);
-  menu.FormCreate();
+  m32::app::MainWindow menu(ctx);
+  menu.StartUp();
   menu.CreateChildWindows();
   PumpFor(std::chrono::milliseconds(500));
 
   // The service menu stops the panel; the test window takes the port over.
-  menu.ServisClick();
-  auto* window = dynamic_cast<m32::TWtstkom*>(menu.Windows().tstkom);
+  menu.OnServiceMenuOpened();
+  auto* window = dynamic_cast<m32::TWtstkom*>(menu.Windows().comm_test);
   if (window == nullptr) return 2;
   window->show();
   window->ReceiveBox()->setChecked(true);

@@ -1,6 +1,6 @@
 // Help viewer figures: the time from showing the viewer to its first paint
 // with the file's text, and the longest stretch the UI thread was busy (no
-// timer tick got through) meanwhile. Offscreen, in-process, one TWhelp beside
+// timer tick got through) meanwhile. Offscreen, in-process, one HelpViewer beside
 // a help file made here; the median of several showings per file.
 //
 //   help_load_bench [WORD]     only the files whose name holds WORD
@@ -71,7 +71,7 @@ Figures ShowOnce(const std::string& content) {
   module.Derive((dir.path() + "/TOOL.EXE").toStdString());
   std::ofstream(dir.filePath("TOOL.HLP").toStdString(), std::ios::binary) << content;
   QWidget main;
-  m32::TWhelp help(settings, module, texts, &main);
+  m32::info::HelpViewer help(settings, module, texts, &main);
 
   QElapsedTimer clock;
   double last_tick = 0;
@@ -96,13 +96,13 @@ Figures ShowOnce(const std::string& content) {
   PaintSpy spy;
   spy.painted = &painted;
   spy.armed = &loaded;
-  help.Helptxt()->viewport()->installEventFilter(&spy);
-  QObject::connect(&help, &m32::TWhelp::Loaded, [&] { loaded = true; });
+  help.TextView()->viewport()->installEventFilter(&spy);
+  QObject::connect(&help, &m32::info::HelpViewer::Loaded, [&] { loaded = true; });
 
   ticker.start();
   clock.start();
   help.show();
-  if (help.failed()) {
+  if (help.LoadFailed()) {
     std::printf("the viewer refused the file\n");
     return {};
   }

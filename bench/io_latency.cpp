@@ -138,8 +138,8 @@ int main(int argc, char** argv) {
 
   m32::AppContext ctx;
   ctx.exe_path = (dir.path / "merkat32").string();
-  m32::TWmenu menu(ctx);
-  menu.FormCreate();
+  m32::app::MainWindow menu(ctx);
+  menu.StartUp();
   m32::iopanel::IoPanel& panel = *menu.Panel();
   const bool live = PumpUntil(
       [&] {

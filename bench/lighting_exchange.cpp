@@ -96,13 +96,13 @@ int main(int argc, char** argv) {
 
   m32::AppContext ctx;
   ctx.exe_path = (dir.path / "merkat32").string();
-  m32::TWmenu menu(ctx);
-  menu.FormCreate();
+  m32::app::MainWindow menu(ctx);
+  menu.StartUp();
   menu.CreateChildWindows();
   PumpFor(std::chrono::milliseconds(1000));
 
-  menu.ServisClick();
-  auto* jas = dynamic_cast<m32::TWjas*>(menu.Windows().jas);
+  menu.OnServiceMenuOpened();
+  auto* jas = dynamic_cast<m32::TWjas*>(menu.Windows().lighting);
   if (jas == nullptr) return 2;
   jas->show();
   int level = 0;

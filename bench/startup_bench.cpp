@@ -50,8 +50,8 @@ int Child(int argc, char** argv, double t0) {
   m32::AppContext ctx;
   ctx.exe_path = dir.filePath("merkat32").toStdString();
   {
-    m32::TWmenu menu(ctx);
-    menu.FormCreate();
+    m32::app::MainWindow menu(ctx);
+    menu.StartUp();
     std::printf("%.3f\n", NowMs() - t0);
     // A failed write leaves the parent without this start's figure, and it
     // counts only the starts it heard of.

@@ -21,10 +21,9 @@ void RunCloseSequence(SharedStatus& status, const CloseSteps& steps) {
     steps.pump_once();
     steps.pump_for(100);
   }
-  // 4.-6.
+  // 4.-5.
   steps.save_settings();
   steps.close_port();
-  steps.release_texts();
 }
 
 }  // namespace m32

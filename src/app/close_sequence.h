@@ -1,5 +1,5 @@
 // The orderly close: stop the I/O display, offer all-off outputs to the link
-// three times, save the settings, close the port, release the texts. It is
+// three times, save the settings, close the port. It is
 // never refused and runs at most once.
 #pragma once
 
@@ -17,7 +17,6 @@ struct CloseSteps {
   std::function<void(const std::function<bool()>&)> pump_until;  // ... until true
   std::function<void()> save_settings;
   std::function<void()> close_port;
-  std::function<void()> release_texts;
 };
 
 void RunCloseSequence(SharedStatus& status, const CloseSteps& steps);

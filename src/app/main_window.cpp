@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QResizeEvent>
 #include <QScreen>
 
 #include "app/close_sequence.h"
@@ -21,10 +20,10 @@
 #include "service/comm_test_window.h"
 #include "service/lighting_window.h"
 
-namespace m32 {
+namespace m32::app {
 
-TWmenu::TWmenu(AppContext& ctx, QWidget* parent)
-    : QMainWindow(parent), ctx_(ctx), invoker_(this), timer1_(new QTimer(this)) {
+MainWindow::MainWindow(AppContext& ctx, QWidget* parent)
+    : QMainWindow(parent), ctx_(ctx), invoker_(this), heartbeat_timer_(new QTimer(this)) {
   setObjectName("TWmenu");
   // The sizes are the outer ones, frame included.
   qt::SetOuterSize(this, {420, 452});
@@ -32,83 +31,88 @@ TWmenu::TWmenu(AppContext& ctx, QWidget* parent)
   panel_ = new iopanel::IoPanel(ctx_.status, ctx_.settings, ctx_.texts, this);
   setCentralWidget(panel_);
   BuildMenu();
-  connect(timer1_, &QTimer::timeout, this, &TWmenu::Timer1Timer);
+  connect(heartbeat_timer_, &QTimer::timeout, this, &MainWindow::OnHeartbeatTick);
 }
 
-TWmenu::~TWmenu() {
+MainWindow::~MainWindow() {
   // Never leave a thread waiting for this window.
   if (!closed_) CloseSequence();
   ReapDisplayThreads();
 }
 
-void TWmenu::BuildMenu() {
+void MainWindow::BuildMenu() {
   QMenuBar* bar = menuBar();
   bar->setObjectName("Menu1");
-  nast_para_ = bar->addMenu(QString::fromUtf8(" &Nastavení parametrů "));
-  nast_para_->setObjectName("Nast_para");
-  connect(nast_para_, &QMenu::aboutToShow, this, &TWmenu::Nast_paraClick);
-  nast_jaz_ = nast_para_->addAction(QString::fromUtf8("&Jazyk"), this, &TWmenu::Nast_jazClick);
-  nast_konst_ =
-      nast_para_->addAction(QString::fromUtf8("K&onstanty"), this, &TWmenu::Nast_konstClick);
-  nast_para_->addSeparator()->setObjectName("N1");
-  nast_kom_ = nast_para_->addAction(QString::fromUtf8("&Komunikace"), this, &TWmenu::Nast_komClick);
-  nast_tisk_ = nast_para_->addAction(QString::fromUtf8("&Tiskárna"), this, &TWmenu::Nast_tiskClick);
+  settings_menu_ = bar->addMenu(QString::fromUtf8(" &Nastavení parametrů "));
+  settings_menu_->setObjectName("Nast_para");
+  connect(settings_menu_, &QMenu::aboutToShow, this, &MainWindow::OnSettingsMenuOpened);
+  language_action_ =
+      settings_menu_->addAction(QString::fromUtf8("&Jazyk"), this, &MainWindow::ShowLanguageDialog);
+  constants_action_ = settings_menu_->addAction(QString::fromUtf8("K&onstanty"), this,
+                                                &MainWindow::ShowConstantsDialog);
+  settings_menu_->addSeparator()->setObjectName("N1");
+  port_action_ = settings_menu_->addAction(QString::fromUtf8("&Komunikace"), this,
+                                           &MainWindow::ShowPortDialog);
+  printer_action_ = settings_menu_->addAction(QString::fromUtf8("&Tiskárna"), this,
+                                              &MainWindow::ShowPrinterDialog);
 
-  mereni_ = bar->addAction(QString::fromUtf8(" &T e s t "), this, &TWmenu::MereniClick);
-  mereni_->setObjectName("Mereni");
+  test_action_ = bar->addAction(QString::fromUtf8(" &T e s t "), this, &MainWindow::StartIoDisplay);
+  test_action_->setObjectName("Mereni");
 
-  servis_ = bar->addMenu(QString::fromUtf8(" &Servis "));
-  servis_->setObjectName("Servis");
-  connect(servis_, &QMenu::aboutToShow, this, &TWmenu::ServisClick);
-  test_kom_ =
-      servis_->addAction(QString::fromUtf8("Test &komunikace"), this, &TWmenu::Test_komClick);
-  test_jas_ = servis_->addAction(QString::fromUtf8("&Osvětlení"), this, &TWmenu::Test_jasClick);
+  service_menu_ = bar->addMenu(QString::fromUtf8(" &Servis "));
+  service_menu_->setObjectName("Servis");
+  connect(service_menu_, &QMenu::aboutToShow, this, &MainWindow::OnServiceMenuOpened);
+  comm_test_action_ = service_menu_->addAction(QString::fromUtf8("Test &komunikace"), this,
+                                               &MainWindow::ShowCommTest);
+  lighting_test_action_ = service_menu_->addAction(QString::fromUtf8("&Osvětlení"), this,
+                                                   &MainWindow::ShowLightingTest);
 
-  napoveda_ = bar->addMenu(QString::fromUtf8(" Ná&pověda "));
-  napoveda_->setObjectName("Napoveda");
-  help_ = napoveda_->addAction(QString::fromUtf8("&Test v/v"), this, &TWmenu::HelpClick);
-  oprogramu_ =
-      napoveda_->addAction(QString::fromUtf8("&O programu"), this, &TWmenu::OprogramuClick);
+  help_menu_ = bar->addMenu(QString::fromUtf8(" Ná&pověda "));
+  help_menu_->setObjectName("Napoveda");
+  help_action_ = help_menu_->addAction(QString::fromUtf8("&Test v/v"), this, &MainWindow::ShowHelp);
+  about_action_ =
+      help_menu_->addAction(QString::fromUtf8("&O programu"), this, &MainWindow::ShowAbout);
 
-  konec_ = bar->addAction(QString::fromUtf8(" &Konec "), this, &TWmenu::KonecClick);
-  konec_->setObjectName("Konec");
+  exit_action_ = bar->addAction(QString::fromUtf8(" &Konec "), this, &MainWindow::OnExitChosen);
+  exit_action_->setObjectName("Konec");
 
-  nast_jaz_->setObjectName("Nast_jaz");
-  nast_konst_->setObjectName("Nast_konst");
-  nast_kom_->setObjectName("Nast_kom");
-  nast_tisk_->setObjectName("Nast_tisk");
-  test_kom_->setObjectName("Test_kom");
-  test_jas_->setObjectName("Test_jas");
-  help_->setObjectName("Help");
-  oprogramu_->setObjectName("Oprogramu");
+  language_action_->setObjectName("Nast_jaz");
+  constants_action_->setObjectName("Nast_konst");
+  port_action_->setObjectName("Nast_kom");
+  printer_action_->setObjectName("Nast_tisk");
+  comm_test_action_->setObjectName("Test_kom");
+  lighting_test_action_->setObjectName("Test_jas");
+  help_action_->setObjectName("Help");
+  about_action_->setObjectName("Oprogramu");
 }
 
-void TWmenu::RecaptionMenu() {
+void MainWindow::RecaptionMenu() {
   const config::TextTable& t = ctx_.texts;
-  nast_para_->setTitle(qt::FromCp1250(t.Get(1, 0)));
-  mereni_->setText(qt::FromCp1250(t.Get(1, 1)));
-  servis_->setTitle(qt::FromCp1250(t.Get(1, 2)));
-  napoveda_->setTitle(qt::FromCp1250(t.Get(1, 3)));
-  konec_->setText(qt::FromCp1250(t.Get(1, 4)));
-  nast_jaz_->setText(qt::FromCp1250(t.Get(2, 0)));
-  nast_konst_->setText(qt::FromCp1250(t.Get(2, 1)));
-  nast_kom_->setText(qt::FromCp1250(t.Get(2, 2)));
-  nast_tisk_->setText(qt::FromCp1250(t.Get(2, 3)));
-  test_kom_->setText(qt::FromCp1250(t.Get(3, 0)));
-  test_jas_->setText(qt::FromCp1250(t.Get(3, 1)));
-  help_->setText(qt::FromCp1250(t.Get(4, 0)));
-  oprogramu_->setText(qt::FromCp1250(t.Get(4, 1)));
+  namespace text = config::text;
+  settings_menu_->setTitle(qt::FromCp1250(t.Get(text::kMenuSettings)));
+  test_action_->setText(qt::FromCp1250(t.Get(text::kMenuTest)));
+  service_menu_->setTitle(qt::FromCp1250(t.Get(text::kMenuService)));
+  help_menu_->setTitle(qt::FromCp1250(t.Get(text::kMenuHelp)));
+  exit_action_->setText(qt::FromCp1250(t.Get(text::kMenuExit)));
+  language_action_->setText(qt::FromCp1250(t.Get(text::kMenuLanguage)));
+  constants_action_->setText(qt::FromCp1250(t.Get(text::kMenuConstants)));
+  port_action_->setText(qt::FromCp1250(t.Get(text::kMenuPort)));
+  printer_action_->setText(qt::FromCp1250(t.Get(text::kMenuPrinter)));
+  comm_test_action_->setText(qt::FromCp1250(t.Get(text::kMenuCommTest)));
+  lighting_test_action_->setText(qt::FromCp1250(t.Get(text::kMenuLightingTest)));
+  help_action_->setText(qt::FromCp1250(t.Get(text::kMenuDocumentation)));
+  about_action_->setText(qt::FromCp1250(t.Get(text::kMenuAbout)));
 }
 
-void TWmenu::FormCreate() {
+void MainWindow::StartUp() {
   setWindowTitle(qt::FromCp1250(ctx_.texts.TitleText()));
   ctx_.module.Derive(ctx_.exe_path.empty() ? config::ModulePath::PlatformExecutablePath()
                                            : ctx_.exe_path);
   config::LoadSettings(ctx_.module, ctx_.settings);
   ctx_.status.ClearIoBytes();
   ctx_.status.flags.OutputsChanged.store(1);
-  timer1_->setInterval(55);
-  timer1_->start();
+  heartbeat_timer_->setInterval(55);
+  heartbeat_timer_->start();
   if (ctx_.texts.LoadTexts(ctx_.module, ctx_.settings.record.Language) ==
       config::TextTable::LoadResult::kLoaded) {
     RecaptionMenu();
@@ -124,31 +128,31 @@ void TWmenu::FormCreate() {
   MakePort();
   if (!Ending()) ctx_.port->OpenPort();
   if (Ending()) return;  // a termination signal arrived during a message box
-  MereniClick();
+  StartIoDisplay();
 }
 
-void TWmenu::CreateChildWindows() {
+void MainWindow::CreateChildWindows() {
   MakePort();
   link::PortConnection& port = *ctx_.port;
-  windows_.jazyk = new TWjazyk(
+  windows_.language = new TWjazyk(
       ctx_.settings, ctx_.module, ctx_.texts, this, [this] { RecaptionMenu(); }, this);
-  windows_.konst = new TWkonst(ctx_.settings, ctx_.texts, ctx_.status, this, this);
-  windows_.komunikace = new TWkomunikace(
+  windows_.constants = new TWkonst(ctx_.settings, ctx_.texts, ctx_.status, this, this);
+  windows_.port = new TWkomunikace(
       ctx_.settings, ctx_.texts, this,
       [this, &port] {
         port.ClosePort();
         if (!Ending()) port.OpenPort();
       },
       this);
-  windows_.tstkom = new TWtstkom(ctx_.status, ctx_.texts, port, this);
-  auto* help = new TWhelp(ctx_.settings, ctx_.module, ctx_.texts, this);
+  windows_.comm_test = new TWtstkom(ctx_.status, ctx_.texts, port, this);
+  auto* help = new info::HelpViewer(ctx_.settings, ctx_.module, ctx_.texts, this);
   windows_.help = help;
-  windows_.help_failed = [help] { return help->failed(); };
-  windows_.oprog = new TWoprog(ctx_.texts, this);
-  windows_.jas = new TWjas(ctx_.settings, ctx_.module, ctx_.texts, ctx_.status, port, this);
+  windows_.help_failed = [help] { return help->LoadFailed(); };
+  windows_.about = new info::AboutWindow(ctx_.texts, this);
+  windows_.lighting = new TWjas(ctx_.settings, ctx_.module, ctx_.texts, ctx_.status, port, this);
 }
 
-void TWmenu::MakePort() {
+void MainWindow::MakePort() {
   if (ctx_.port) return;
   if (!ctx_.device) ctx_.device = serial::MakePlatformSerialDevice();
   link::PortConnection::Deps deps{*ctx_.device,
@@ -169,63 +173,71 @@ void TWmenu::MakePort() {
   ctx_.port = std::make_unique<link::PortConnection>(std::move(deps));
 }
 
-void TWmenu::StartDisplay() {
+void MainWindow::StartDisplay() {
   if (ctx_.status.flags.IoDisplayActive.load() != 0 || Ending()) return;
   ReapDisplayThreads();
-  if (io_thread_) retired_.push_back(std::move(io_thread_));
+  if (display_thread_) retired_threads_.push_back(std::move(display_thread_));
   // Once the display has enabled the boxes, the last output used takes the
   // focus, so the outputs can be switched from the keyboard at once.
   focus_pending_ = true;
-  iopanel::IoPanelSteps steps;
-  steps.refresh = [this] {
-    panel_->RefreshIoPanel(false);
-    if (focus_pending_ && ctx_.status.flags.IoDisplayActive.load() != 0) {
-      focus_pending_ = false;
-      panel_->FocusLastOutput();
-    }
-  };
-  steps.pack_outputs = [this] { panel_->PackOutputs(); };
-  steps.show_inputs = [this] { panel_->ShowInputs(); };
   // The flag is raised here as well as by the thread, so that a second
   // start before the thread has run cannot create a second one.
   ctx_.status.flags.IoDisplayActive.store(1);
-  io_thread_ = std::make_unique<iopanel::TZobr_io>(invoker_, ctx_.status, std::move(steps));
-  io_thread_->Start();
+  display_thread_ =
+      std::make_unique<iopanel::IoRefreshThread>(invoker_, ctx_.status, DisplaySteps());
+  display_thread_->Start();
   ++threads_started_;
 }
 
-void TWmenu::StopDisplay() {
-  if (ctx_.status.flags.IoDisplayActive.load() != 0 && io_thread_) io_thread_->Terminate();
+iopanel::IoPanelSteps MainWindow::DisplaySteps() {
+  iopanel::IoPanelSteps steps;
+  steps.refresh = [this] { RefreshDisplay(); };
+  steps.pack_outputs = [this] { panel_->PackOutputs(); };
+  steps.show_inputs = [this] { panel_->ShowInputs(); };
+  return steps;
 }
 
-void TWmenu::ReapDisplayThreads() {
+void MainWindow::RefreshDisplay() {
+  panel_->RefreshIoPanel(false);
+  if (focus_pending_ && ctx_.status.flags.IoDisplayActive.load() != 0) {
+    focus_pending_ = false;
+    panel_->FocusLastOutput();
+  }
+}
+
+void MainWindow::StopDisplay() {
+  if (ctx_.status.flags.IoDisplayActive.load() != 0 && display_thread_)
+    display_thread_->Terminate();
+}
+
+void MainWindow::ReapDisplayThreads() {
   // A thread that has left its loop may still be handing its last refresh
   // to us; keep processing events until it is done.
-  for (auto& t : retired_) {
-    t->Terminate();
-    PumpUntil([&t] { return t->Finished(); });
-    t->Join();
-  }
-  retired_.clear();
-  if (io_thread_ && (closed_ || io_thread_->Finished())) {
-    io_thread_->Terminate();
-    PumpUntil([this] { return io_thread_->Finished(); });
-    io_thread_->Join();
-    io_thread_.reset();
+  for (auto& t : retired_threads_) EndDisplayThread(*t);
+  retired_threads_.clear();
+  if (display_thread_ && (closed_ || display_thread_->Finished())) {
+    EndDisplayThread(*display_thread_);
+    display_thread_.reset();
   }
 }
 
-void TWmenu::Nast_paraClick() {
+void MainWindow::EndDisplayThread(iopanel::IoRefreshThread& thread) {
+  thread.Terminate();
+  PumpUntil([&thread] { return thread.Finished(); });
+  thread.Join();
+}
+
+void MainWindow::OnSettingsMenuOpened() {
   ctx_.settings.SettingsDirty = true;
   StopDisplay();
 }
 
-void TWmenu::ServisClick() {
+void MainWindow::OnServiceMenuOpened() {
   ctx_.settings.SettingsDirty = true;
   StopDisplay();
 }
 
-void TWmenu::MereniClick() {
+void MainWindow::StartIoDisplay() {
   if (Ending()) return;
   if (ctx_.settings.SettingsDirty) {
     config::SaveSettings(ctx_.module, ctx_.settings.record);
@@ -234,69 +246,71 @@ void TWmenu::MereniClick() {
   StartDisplay();
 }
 
-void TWmenu::ShowModal(QDialog* d) {
+void MainWindow::ShowModal(QDialog* d) {
   if (d == nullptr || Ending()) return;
   d->exec();
 }
 
-void TWmenu::Nast_jazClick() {
-  ShowModal(windows_.jazyk);
+void MainWindow::ShowLanguageDialog() {
+  ShowModal(windows_.language);
   if (!Ending()) panel_->RefreshIoPanel(true);
 }
 
-void TWmenu::Nast_konstClick() {
-  ShowModal(windows_.konst);
+void MainWindow::ShowConstantsDialog() {
+  ShowModal(windows_.constants);
   if (!Ending()) panel_->RefreshIoPanel(false);
 }
 
-void TWmenu::Nast_komClick() {
-  ShowModal(windows_.komunikace);
+void MainWindow::ShowPortDialog() {
+  ShowModal(windows_.port);
 }
 
-void TWmenu::Nast_tiskClick() {
+void MainWindow::ShowPrinterDialog() {
   if (Ending()) return;
   QPrinter printer;
   QPrintDialog dialog(&printer, this);
   dialog.exec();  // the choice is not used further
 }
 
-void TWmenu::Test_komClick() {
-  ShowModal(windows_.tstkom);
+void MainWindow::ShowCommTest() {
+  ShowModal(windows_.comm_test);
 }
-void TWmenu::Test_jasClick() {
-  ShowModal(windows_.jas);
+void MainWindow::ShowLightingTest() {
+  ShowModal(windows_.lighting);
 }
-void TWmenu::OprogramuClick() {
-  ShowModal(windows_.oprog);
+void MainWindow::ShowAbout() {
+  ShowModal(windows_.about);
 }
 
-void TWmenu::HelpClick() {
+void MainWindow::ShowHelp() {
   if (windows_.help == nullptr || Ending()) return;
   windows_.help->show();
   if (windows_.help_failed && windows_.help_failed()) windows_.help->close();
 }
 
-void TWmenu::KonecClick() {
+void MainWindow::OnExitChosen() {
   CloseSequence();
   QCoreApplication::exit(0);
 }
 
-void TWmenu::Timer1Timer() {
-  if (ctx_.status.flags.IoDisplayActive.load() != 0 && io_thread_ && io_thread_->Suspended()) {
-    io_thread_->Resume();
+void MainWindow::OnHeartbeatTick() {
+  if (ctx_.status.flags.IoDisplayActive.load() != 0 && display_thread_ &&
+      display_thread_->Suspended()) {
+    display_thread_->Resume();
   }
   heartbeat_.Age(ctx_.status.LightingSendCountdown, ctx_.status.WheelCountdown);
-  if (!retired_.empty() || (io_thread_ && io_thread_->Finished())) ReapDisplayThreads();
+  if (!retired_threads_.empty() || (display_thread_ && display_thread_->Finished()))
+    ReapDisplayThreads();
 }
 
-void TWmenu::RequestClose() {
+void MainWindow::RequestClose() {
   if (close_requested_) return;
   close_requested_ = true;
   if (ctx_.port) ctx_.port->StopOpening();
   EndModalWindows();
 }
 
-void TWmenu::EndModalWindows() {
+void MainWindow::EndModalWindows() {
   // A test window that still owns the port ends its worker and hands the port
   // back to the link before it goes. Each window's own event loop returns
   // only once this handler has; the bound keeps a window that will not go
@@ -318,19 +332,19 @@ void TWmenu::EndModalWindows() {
   }
 }
 
-void TWmenu::CloseSequence() {
+void MainWindow::CloseSequence() {
   if (closing_) return;
   closing_ = true;
   EndModalWindows();
-  for (QDialog* d : {windows_.tstkom, windows_.jas, windows_.komunikace, windows_.konst,
-                     windows_.jazyk, windows_.oprog}) {
+  for (QDialog* d : {windows_.comm_test, windows_.lighting, windows_.port, windows_.constants,
+                     windows_.language, windows_.about}) {
     if (d != nullptr && d->isVisible()) d->reject();
   }
   if (windows_.help != nullptr) windows_.help->close();
   CloseSteps steps;
   steps.request_display_stop = [this] { StopDisplay(); };
   steps.resume_display = [this] {
-    if (io_thread_) io_thread_->Resume();
+    if (display_thread_) display_thread_->Resume();
   };
   steps.pump_once = &PumpOnce;
   steps.pump_for = &PumpFor;
@@ -339,27 +353,16 @@ void TWmenu::CloseSequence() {
   steps.close_port = [this] {
     if (ctx_.port) ctx_.port->ClosePort();
   };
-  steps.release_texts = [] {};
   RunCloseSequence(ctx_.status, steps);
-  timer1_->stop();
+  heartbeat_timer_->stop();
   closed_ = true;
   ReapDisplayThreads();
 }
 
-void TWmenu::closeEvent(QCloseEvent* e) {
+void MainWindow::closeEvent(QCloseEvent* e) {
   CloseSequence();
   e->accept();  // the close is never refused
   QCoreApplication::exit(0);
 }
 
-void TWmenu::resizeEvent(QResizeEvent* e) {
-  QMainWindow::resizeEvent(e);
-  // The minimum size keeps the frame at least 300 x 315; this catches a size
-  // forced past it.
-  const QSize outer = size().grownBy(qt::FrameMargins(this));
-  if (outer.height() < 315 || outer.width() < 300) {
-    qt::SetOuterSize(this, outer.expandedTo(QSize(300, 315)));
-  }
-}
-
-}  // namespace m32
+}  // namespace m32::app

@@ -1,4 +1,4 @@
-// TWmenu: the main window. Its menu reaches every dialog and test window, its
+// The main window. Its menu reaches every dialog and test window, its
 // 55 ms timer paces the I/O display and ages the countdowns, and its close
 // sequence switches every output off before the port is let go.
 #pragma once
@@ -18,32 +18,32 @@
 class QAction;
 class QMenu;
 
-namespace m32 {
+namespace m32::app {
 
 // The other seven windows, created after the main window.
 struct ChildWindows {
-  QDialog* jazyk = nullptr;           // language dialog
-  QDialog* konst = nullptr;           // constants dialog
-  QDialog* komunikace = nullptr;      // serial port dialog
-  QDialog* tstkom = nullptr;          // communication test
+  QDialog* language = nullptr;        // language dialog
+  QDialog* constants = nullptr;       // constants dialog
+  QDialog* port = nullptr;            // serial port dialog
+  QDialog* comm_test = nullptr;       // communication test
   QWidget* help = nullptr;            // help viewer (not modal)
-  QDialog* oprog = nullptr;           // about window
-  QDialog* jas = nullptr;             // lighting test
+  QDialog* about = nullptr;           // about window
+  QDialog* lighting = nullptr;        // lighting test
   std::function<bool()> help_failed;  // the help viewer's failure mark
 };
 
-class TWmenu final : public QMainWindow {
+class MainWindow final : public QMainWindow {
   Q_OBJECT
  public:
-  explicit TWmenu(AppContext& ctx, QWidget* parent = nullptr);
-  ~TWmenu() override;
+  explicit MainWindow(AppContext& ctx, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Creates the seven other windows, hidden, in their fixed order.
   void CreateChildWindows();
   const ChildWindows& Windows() const { return windows_; }
 
   // Start-up: caption, settings, texts, panel layout, show, port, display.
-  void FormCreate();
+  void StartUp();
   // The orderly close; runs once, never refused.
   void CloseSequence();
   bool Closed() const { return closed_; }
@@ -56,41 +56,45 @@ class TWmenu final : public QMainWindow {
   bool CloseRequested() const { return close_requested_; }
 
   // Menu handlers.
-  void Nast_paraClick();
-  void ServisClick();
-  void MereniClick();
-  void Nast_jazClick();
-  void Nast_konstClick();
-  void Nast_komClick();
-  void Nast_tiskClick();
-  void Test_komClick();
-  void Test_jasClick();
-  void HelpClick();
-  void OprogramuClick();
-  void KonecClick();
-  void Timer1Timer();
+  void OnSettingsMenuOpened();
+  void OnServiceMenuOpened();
+  void StartIoDisplay();
+  void ShowLanguageDialog();
+  void ShowConstantsDialog();
+  void ShowPortDialog();
+  void ShowPrinterDialog();
+  void ShowCommTest();
+  void ShowLightingTest();
+  void ShowHelp();
+  void ShowAbout();
+  void OnExitChosen();
+  void OnHeartbeatTick();
 
   // Re-captions the menu from the texts (after a language file was loaded).
   void RecaptionMenu();
 
   iopanel::IoPanel* Panel() const { return panel_; }
-  QTimer* Timer1() const { return timer1_; }
+  QTimer* HeartbeatTimer() const { return heartbeat_timer_; }
   UiInvoker& Invoker() { return invoker_; }
   AppContext& Context() { return ctx_; }
-  bool DisplayThreadAlive() const { return io_thread_ != nullptr; }
+  bool DisplayThreadAlive() const { return display_thread_ != nullptr; }
   int DisplayThreadsStarted() const { return threads_started_; }
-  QMenu* SettingsMenu() const { return nast_para_; }
-  QMenu* ServiceMenu() const { return servis_; }
+  QMenu* SettingsMenu() const { return settings_menu_; }
+  QMenu* ServiceMenu() const { return service_menu_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
-  void resizeEvent(QResizeEvent* e) override;
 
  private:
   void BuildMenu();
   void StartDisplay();
   void StopDisplay();
+  // What the refresh thread has run on this thread at each pass.
+  iopanel::IoPanelSteps DisplaySteps();
+  void RefreshDisplay();
+  // Joins the refresh threads that have ended (all of them once closed).
   void ReapDisplayThreads();
+  static void EndDisplayThread(iopanel::IoRefreshThread& thread);
   void ShowModal(QDialog* d);
   void EndModalWindows();
   bool Ending() const { return closing_ || close_requested_; }
@@ -99,30 +103,30 @@ class TWmenu final : public QMainWindow {
   AppContext& ctx_;
   QtUiInvoker invoker_;
   Heartbeat heartbeat_;
-  QTimer* timer1_;
+  QTimer* heartbeat_timer_;
   iopanel::IoPanel* panel_;
   ChildWindows windows_;
-  std::unique_ptr<iopanel::TZobr_io> io_thread_;
-  std::vector<std::unique_ptr<iopanel::TZobr_io>> retired_;
+  std::unique_ptr<iopanel::IoRefreshThread> display_thread_;
+  std::vector<std::unique_ptr<iopanel::IoRefreshThread>> retired_threads_;
   int threads_started_ = 0;
   bool closed_ = false;
   bool closing_ = false;
   bool close_requested_ = false;
   bool focus_pending_ = false;
 
-  QMenu* nast_para_ = nullptr;
-  QMenu* servis_ = nullptr;
-  QMenu* napoveda_ = nullptr;
-  QAction* mereni_ = nullptr;
-  QAction* konec_ = nullptr;
-  QAction* nast_jaz_ = nullptr;
-  QAction* nast_konst_ = nullptr;
-  QAction* nast_kom_ = nullptr;
-  QAction* nast_tisk_ = nullptr;
-  QAction* test_kom_ = nullptr;
-  QAction* test_jas_ = nullptr;
-  QAction* help_ = nullptr;
-  QAction* oprogramu_ = nullptr;
+  QMenu* settings_menu_ = nullptr;
+  QMenu* service_menu_ = nullptr;
+  QMenu* help_menu_ = nullptr;
+  QAction* test_action_ = nullptr;
+  QAction* exit_action_ = nullptr;
+  QAction* language_action_ = nullptr;
+  QAction* constants_action_ = nullptr;
+  QAction* port_action_ = nullptr;
+  QAction* printer_action_ = nullptr;
+  QAction* comm_test_action_ = nullptr;
+  QAction* lighting_test_action_ = nullptr;
+  QAction* help_action_ = nullptr;
+  QAction* about_action_ = nullptr;
 };
 
-}  // namespace m32
+}  // namespace m32::app

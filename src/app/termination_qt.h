@@ -19,7 +19,6 @@ class TerminationSignals final : public QObject {
   // on_signal runs on the UI thread, once per delivered signal.
   explicit TerminationSignals(std::function<void()> on_signal, QObject* parent = nullptr);
   ~TerminationSignals() override;
-  bool Installed() const { return notifier_ != nullptr; }
 
  private:
   void Drain();

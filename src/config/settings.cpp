@@ -101,9 +101,12 @@ void ClampSettings(SettingsRecord& r) {
 }
 
 void ClampConstants(SettingsRecord& r) {
-  if (r.Constants[0] < 0 || r.Constants[0] > 255) r.Constants[0] = 0;
-  if (r.Constants[3] < 0 || r.Constants[3] > 2) r.Constants[3] = 0;
-  if (r.Constants[4] != 1) r.Constants[4] = 0;
+  int16_t& address = r.Constants[SettingsRecord::kControllerAddress];
+  if (address < 0 || address > 255) address = 0;
+  int16_t& ad_mode = r.Constants[SettingsRecord::kAdMode];
+  if (ad_mode < 0 || ad_mode > 2) ad_mode = 0;
+  int16_t& dtr = r.Constants[SettingsRecord::kDtrOption];
+  if (dtr != 1) dtr = 0;
 }
 
 namespace {

@@ -35,6 +35,14 @@ struct SettingsRecord {
   std::array<uint8_t, 8> Brightness{};
   std::array<uint8_t, 3> Reserved2{};
 
+  // The entries of Constants that the program itself reads.
+  static constexpr std::size_t kControllerAddress = 0;  // 0..255
+  static constexpr std::size_t kAdMode = 3;             // 0..2
+  static constexpr std::size_t kDtrOption = 4;          // 1: DTR raised while the port is open
+  int16_t ControllerAddress() const { return Constants[kControllerAddress]; }
+  int16_t AdMode() const { return Constants[kAdMode]; }
+  bool DtrOn() const { return Constants[kDtrOption] != 0; }
+
   friend bool operator==(const SettingsRecord&, const SettingsRecord&) = default;
 };
 

@@ -11,8 +11,6 @@ class Heartbeat {
  public:
   // Ages every countdown once; call at every tick of the 55 ms timer.
   void Age(std::atomic<uint16_t>& a, std::atomic<uint16_t>& b);
-  uint16_t TickPhase() const { return tick_phase_; }
-  void SetTickPhase(uint16_t p) { tick_phase_ = p; }
 
  private:
   uint16_t tick_phase_ = 0;

@@ -19,8 +19,9 @@
 namespace m32 {
 
 // Runs a step on the user-interface thread and returns when it has run there.
-// The Qt implementation is a blocking queued invocation; tests may run the
-// step in place.
+// The Qt implementation queues the step under a mutex, wakes the UI thread
+// with an empty posted event and waits on a condition variable; tests may run
+// the step in place.
 class UiInvoker {
  public:
   virtual ~UiInvoker() = default;

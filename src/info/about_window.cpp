@@ -19,14 +19,14 @@ static void InitInfoResources() {
   Q_INIT_RESOURCE(info);
 }
 
-namespace m32 {
+namespace m32::info {
 
-TWoprog::TWoprog(const config::TextTable& texts, QWidget* main_window)
+AboutWindow::AboutWindow(const config::TextTable& texts, QWidget* main_window)
     : QDialog(main_window, qt::kToolWindowFlags),
       texts_(texts),
       main_window_(main_window),
       logo_(new QLabel(this)),
-      redit_(new QTextEdit(this)) {
+      text_view_(new QTextEdit(this)) {
   InitInfoResources();
   setObjectName(QStringLiteral("Woprog"));
   setFixedSize(600, 335);
@@ -40,48 +40,48 @@ TWoprog::TWoprog(const config::TextTable& texts, QWidget* main_window)
   logo_->setAlignment(Qt::AlignCenter);
   logo_->setPixmap(QPixmap(QStringLiteral(":/info/logo.bmp")));
 
-  redit_->setObjectName(QStringLiteral("Redit"));
-  redit_->setGeometry(8, 88, 585, 241);
+  text_view_->setObjectName(QStringLiteral("Redit"));
+  text_view_->setGeometry(8, 88, 585, 241);
   QFont font(QStringLiteral("Courier New"));
   font.setStyleHint(QFont::TypeWriter);
   font.setFixedPitch(true);
   font.setPixelSize(15);
   font.setBold(true);
-  redit_->setFont(font);
-  redit_->setReadOnly(true);
-  redit_->setAcceptRichText(false);
-  redit_->setLineWrapMode(QTextEdit::NoWrap);
-  redit_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  redit_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  redit_->installEventFilter(this);
-  FormCreate();
+  text_view_->setFont(font);
+  text_view_->setReadOnly(true);
+  text_view_->setAcceptRichText(false);
+  text_view_->setLineWrapMode(QTextEdit::NoWrap);
+  text_view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  text_view_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  text_view_->installEventFilter(this);
+  BuildText();
 }
 
-void TWoprog::FormCreate() {
+void AboutWindow::BuildText() {
   const std::string banner = config::Cp1250ToUtf8(texts_.TitleText());
   std::string text = info::AboutText(banner);
   // The last line break ends the last line; it opens no eleventh one.
   if (!text.empty() && text.back() == '\n') text.pop_back();
-  redit_->setPlainText(QString::fromStdString(text));
-  QTextCursor all(redit_->document());
+  text_view_->setPlainText(QString::fromStdString(text));
+  QTextCursor all(text_view_->document());
   all.select(QTextCursor::Document);
   QTextBlockFormat centred;
   centred.setAlignment(Qt::AlignHCenter);
   all.mergeBlockFormat(centred);
-  redit_->moveCursor(QTextCursor::Start);
+  text_view_->moveCursor(QTextCursor::Start);
 }
 
-void TWoprog::FormActivate() {
+void AboutWindow::OnActivated() {
   qt::PlaceBeside(this, main_window_);
-  setWindowTitle(QString::fromStdString(texts_.Utf8(12, 0)));
+  setWindowTitle(QString::fromStdString(texts_.Utf8(config::text::kAboutCaption)));
 }
 
-void TWoprog::showEvent(QShowEvent* event) {
+void AboutWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (!event->spontaneous()) FormActivate();
+  if (!event->spontaneous()) OnActivated();
 }
 
-bool TWoprog::FormKeyPress(const QKeyEvent& event) {
+bool AboutWindow::HandleKey(const QKeyEvent& event) {
   switch (qt::KeyCode(&event)) {
     case kKeyEnter:
     case kKeyEscape:
@@ -92,15 +92,15 @@ bool TWoprog::FormKeyPress(const QKeyEvent& event) {
   }
 }
 
-void TWoprog::keyPressEvent(QKeyEvent* event) {
-  if (!FormKeyPress(*event)) QDialog::keyPressEvent(event);
+void AboutWindow::keyPressEvent(QKeyEvent* event) {
+  if (!HandleKey(*event)) QDialog::keyPressEvent(event);
 }
 
-bool TWoprog::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == redit_ && event->type() == QEvent::KeyPress) {
-    if (FormKeyPress(*static_cast<QKeyEvent*>(event))) return true;
+bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == text_view_ && event->type() == QEvent::KeyPress) {
+    if (HandleKey(*static_cast<QKeyEvent*>(event))) return true;
   }
   return QDialog::eventFilter(watched, event);
 }
 
-}  // namespace m32
+}  // namespace m32::info

@@ -9,18 +9,18 @@
 class QLabel;
 class QTextEdit;
 
-namespace m32 {
+namespace m32::info {
 
-class TWoprog : public QDialog {
+class AboutWindow : public QDialog {
   Q_OBJECT
 
  public:
   // The text is built here, once; `main_window` places the window at each
   // opening (top + 32, left + 4) and owns it. `texts` must outlive the window.
-  TWoprog(const config::TextTable& texts, QWidget* main_window);
+  AboutWindow(const config::TextTable& texts, QWidget* main_window);
 
   QLabel* Logo() const { return logo_; }
-  QTextEdit* Redit() const { return redit_; }
+  QTextEdit* TextView() const { return text_view_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -28,14 +28,14 @@ class TWoprog : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void FormCreate();
-  void FormActivate();
-  bool FormKeyPress(const QKeyEvent& event);
+  void BuildText();
+  void OnActivated();
+  bool HandleKey(const QKeyEvent& event);
 
   const config::TextTable& texts_;
   QWidget* main_window_;
   QLabel* logo_;
-  QTextEdit* redit_;
+  QTextEdit* text_view_;
 };
 
-}  // namespace m32
+}  // namespace m32::info

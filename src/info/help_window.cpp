@@ -62,8 +62,6 @@ class HelpLoader final : public Worker {
   Deliver deliver_;
 };
 
-}  // namespace info
-
 namespace {
 
 constexpr int kOuterWidth = 691;
@@ -80,56 +78,57 @@ QFont HelpFont() {
 
 }  // namespace
 
-TWhelp::TWhelp(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
-               QWidget* main_window)
+HelpViewer::HelpViewer(config::Settings& settings, config::ModulePath& module,
+                       config::TextTable& texts, QWidget* main_window)
     : QWidget(main_window, Qt::Window),
       settings_(settings),
       module_(module),
       texts_(texts),
       main_window_(main_window),
-      helptxt_(new QTextEdit(this)),
-      popup_menu1_(new QMenu(this)),
-      lamani_(new QAction(popup_menu1_)),
+      text_view_(new QTextEdit(this)),
+      context_menu_(new QMenu(this)),
+      word_wrap_action_(new QAction(context_menu_)),
       invoker_(this),
       empty_doc_(new QTextDocument(this)) {
   setObjectName(QStringLiteral("Whelp"));
   resize(kOuterWidth, kOuterHeight);
 
-  helptxt_->setObjectName(QStringLiteral("Helptxt"));
-  helptxt_->setReadOnly(true);
-  helptxt_->setFont(HelpFont());
-  helptxt_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  helptxt_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  helptxt_->setContextMenuPolicy(Qt::CustomContextMenu);
-  helptxt_->installEventFilter(this);
-  empty_doc_->setDefaultFont(helptxt_->font());
-  helptxt_->setDocument(empty_doc_);
+  text_view_->setObjectName(QStringLiteral("Helptxt"));
+  text_view_->setReadOnly(true);
+  text_view_->setFont(HelpFont());
+  text_view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  text_view_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  text_view_->setContextMenuPolicy(Qt::CustomContextMenu);
+  text_view_->installEventFilter(this);
+  empty_doc_->setDefaultFont(text_view_->font());
+  text_view_->setDocument(empty_doc_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(helptxt_);
+  layout->addWidget(text_view_);
 
-  popup_menu1_->setObjectName(QStringLiteral("PopupMenu1"));
+  context_menu_->setObjectName(QStringLiteral("PopupMenu1"));
   // The item's caption names the state it switches to, so it has no check mark.
-  lamani_->setObjectName(QStringLiteral("Lamani"));
-  popup_menu1_->addAction(lamani_);
-  connect(lamani_, &QAction::triggered, this, &TWhelp::LamaniClick);
-  connect(helptxt_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    popup_menu1_->popup(helptxt_->viewport()->mapToGlobal(pos));
+  word_wrap_action_->setObjectName(QStringLiteral("Lamani"));
+  context_menu_->addAction(word_wrap_action_);
+  connect(word_wrap_action_, &QAction::triggered, this, &HelpViewer::ToggleWordWrap);
+  connect(text_view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    context_menu_->popup(text_view_->viewport()->mapToGlobal(pos));
   });
   SetWordWrap(true);
 }
 
-bool TWhelp::WordWrap() const {
-  return helptxt_->lineWrapMode() != QTextEdit::NoWrap;
+bool HelpViewer::WordWrap() const {
+  return text_view_->lineWrapMode() != QTextEdit::NoWrap;
 }
 
-void TWhelp::SetWordWrap(bool on) {
-  helptxt_->setLineWrapMode(on ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+void HelpViewer::SetWordWrap(bool on) {
+  text_view_->setLineWrapMode(on ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
   // The item offers the opposite of the current state.
-  lamani_->setText(QString::fromStdString(texts_.Utf8(11, on ? 3 : 2)));
+  word_wrap_action_->setText(QString::fromStdString(
+      texts_.Utf8(on ? config::text::kHelpWrapOff : config::text::kHelpWrapOn)));
 }
 
-TWhelp::~TWhelp() {
+HelpViewer::~HelpViewer() {
   StopLoading();
   // A loader may be waiting for the UI thread to take its document.
   for (auto& loader : stopping_) {
@@ -138,7 +137,7 @@ TWhelp::~TWhelp() {
   }
 }
 
-void TWhelp::setVisible(bool visible) {
+void HelpViewer::setVisible(bool visible) {
   const bool open = visible && isVisible();
   QWidget::setVisible(visible);
   if (open) {
@@ -147,45 +146,45 @@ void TWhelp::setVisible(bool visible) {
   }
 }
 
-void TWhelp::LamaniClick() {
+void HelpViewer::ToggleWordWrap() {
   SetWordWrap(!WordWrap());
 }
 
-QMessageBox::StandardButton TWhelp::Ask(const MessageRequest& request) {
+QMessageBox::StandardButton HelpViewer::Ask(const MessageRequest& request) {
   if (message_hook_) return message_hook_(request);
   QMessageBox box(request.icon, request.caption, request.text, request.buttons, this);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-void TWhelp::showEvent(QShowEvent* event) {
+void HelpViewer::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // The window system also reports a restore from the task bar as a showing;
   // only the application's own show() reads the file again.
   if (event->spontaneous()) {
     AdjustOuterSize();
   } else {
-    FormShow();
+    LoadForShowing();
   }
 }
 
-void TWhelp::hideEvent(QHideEvent* event) {
+void HelpViewer::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
   if (!event->spontaneous()) StopLoading();
 }
 
-void TWhelp::AdjustOuterSize() {
+void HelpViewer::AdjustOuterSize() {
   if (sized_) return;
   // The form's size is the outer one, frame included.
   qt::SetOuterSize(this, {kOuterWidth, kOuterHeight});
   sized_ = true;
 }
 
-void TWhelp::FormShow() {
+void HelpViewer::LoadForShowing() {
   qt::PlaceBeside(this, main_window_);
   AdjustOuterSize();
-  setWindowTitle(QString::fromStdString(texts_.Utf8(11, 0)));
+  setWindowTitle(QString::fromStdString(texts_.Utf8(config::text::kHelpCaption)));
   SetWordWrap(true);
-  tag_ = 0;
+  load_failed_ = false;
 
   StopLoading();
   ShowDocument(empty_doc_);
@@ -198,7 +197,7 @@ void TWhelp::FormShow() {
   }
   MessageRequest ask;
   ask.caption = QStringLiteral("CHYBA 20");
-  ask.text = QString::fromStdString(texts_.Utf8(11, 1));
+  ask.text = QString::fromStdString(texts_.Utf8(config::text::kHelpCannotOpen));
   ask.icon = QMessageBox::NoIcon;
   ask.buttons = QMessageBox::Yes | QMessageBox::No;
   if (Ask(ask) == QMessageBox::Yes) {
@@ -209,10 +208,10 @@ void TWhelp::FormShow() {
     details.buttons = QMessageBox::Ok;
     Ask(details);
   }
-  tag_ = 1;
+  load_failed_ = true;
 }
 
-void TWhelp::StartLoading(std::string bytes) {
+void HelpViewer::StartLoading(std::string bytes) {
   // Loaders that were asked to stop and have ended are let go.
   std::erase_if(stopping_, [](const std::unique_ptr<info::HelpLoader>& l) {
     if (!l->Finished()) return false;
@@ -220,18 +219,18 @@ void TWhelp::StartLoading(std::string bytes) {
     return true;
   });
   loader_ = std::make_unique<info::HelpLoader>(
-      invoker_, std::move(bytes), helptxt_->font(), thread(),
+      invoker_, std::move(bytes), text_view_->font(), thread(),
       [this](info::HelpLoader* from, QTextDocument* doc) { TakeDocument(from, doc); });
   loader_->Start();
 }
 
-void TWhelp::StopLoading() {
+void HelpViewer::StopLoading() {
   if (loader_ == nullptr) return;
   loader_->Terminate();
   stopping_.push_back(std::move(loader_));
 }
 
-void TWhelp::TakeDocument(info::HelpLoader* from, QTextDocument* doc) {
+void HelpViewer::TakeDocument(info::HelpLoader* from, QTextDocument* doc) {
   if (from != loader_.get() || from->Terminated()) {
     delete doc;
     return;
@@ -243,16 +242,16 @@ void TWhelp::TakeDocument(info::HelpLoader* from, QTextDocument* doc) {
   emit Loaded();
 }
 
-void TWhelp::ShowDocument(QTextDocument* doc) {
-  if (doc == helptxt_->document()) return;
-  helptxt_->setDocument(doc);
+void HelpViewer::ShowDocument(QTextDocument* doc) {
+  if (doc == text_view_->document()) return;
+  text_view_->setDocument(doc);
   delete shown_doc_;
   shown_doc_ = doc == empty_doc_ ? nullptr : doc;
   empty_doc_->clear();
-  helptxt_->moveCursor(QTextCursor::Start);
+  text_view_->moveCursor(QTextCursor::Start);
 }
 
-bool TWhelp::FormKeyPress(const QKeyEvent& event) {
+bool HelpViewer::HandleKey(const QKeyEvent& event) {
   if ((event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0) {
     return false;
   }
@@ -265,21 +264,22 @@ bool TWhelp::FormKeyPress(const QKeyEvent& event) {
       break;
   }
   if (event.text() == QLatin1String("w") || event.text() == QLatin1String("W")) {
-    LamaniClick();
+    ToggleWordWrap();
     return true;
   }
   return false;
 }
 
-void TWhelp::keyPressEvent(QKeyEvent* event) {
-  if (!FormKeyPress(*event)) QWidget::keyPressEvent(event);
+void HelpViewer::keyPressEvent(QKeyEvent* event) {
+  if (!HandleKey(*event)) QWidget::keyPressEvent(event);
 }
 
-bool TWhelp::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == helptxt_ && event->type() == QEvent::KeyPress) {
-    if (FormKeyPress(*static_cast<QKeyEvent*>(event))) return true;
+bool HelpViewer::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == text_view_ && event->type() == QEvent::KeyPress) {
+    if (HandleKey(*static_cast<QKeyEvent*>(event))) return true;
   }
   return QWidget::eventFilter(watched, event);
 }
 
+}  // namespace info
 }  // namespace m32

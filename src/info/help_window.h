@@ -32,43 +32,40 @@ using MessageHook = std::function<QMessageBox::StandardButton(const MessageReque
 
 namespace info {
 class HelpLoader;
-}
 
-class TWhelp : public QWidget {
+class HelpViewer : public QWidget {
   Q_OBJECT
-  Q_PROPERTY(int Tag READ Tag)
 
  public:
   // `main_window` places the viewer (top + 32, left + 4) and owns it; the
   // records are the application's own and must outlive the viewer.
-  TWhelp(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
-         QWidget* main_window);
-  ~TWhelp() override;
-  TWhelp(const TWhelp&) = delete;
-  TWhelp& operator=(const TWhelp&) = delete;
+  HelpViewer(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
+             QWidget* main_window);
+  ~HelpViewer() override;
+  HelpViewer(const HelpViewer&) = delete;
+  HelpViewer& operator=(const HelpViewer&) = delete;
 
   // Showing the viewer while it is open (behind the main window, say) brings
   // it to the front and activates it.
   void setVisible(bool visible) override;
 
-  // 0 after a successful load, 1 after the load failed for good; the main
-  // window reads it right after showing the viewer and closes it on 1.
-  int Tag() const { return tag_; }
-  bool failed() const { return tag_ == 1; }
+  // Set when the last showing could not load the file; the main window reads
+  // it right after showing the viewer and closes the viewer when it is set.
+  bool LoadFailed() const { return load_failed_; }
 
   // Replaces the message boxes (tests); an empty hook restores the real ones.
   void SetMessageHook(MessageHook hook) { message_hook_ = std::move(hook); }
 
-  QTextEdit* Helptxt() const { return helptxt_; }
-  QMenu* PopupMenu1() const { return popup_menu1_; }
-  QAction* Lamani() const { return lamani_; }
+  QTextEdit* TextView() const { return text_view_; }
+  QMenu* ContextMenu() const { return context_menu_; }
+  QAction* WordWrapAction() const { return word_wrap_action_; }
   bool WordWrap() const;
   // True from a successful opening of the file until its text is in the view:
   // the file is read at the showing, its text is made ready off the UI thread.
   bool Loading() const { return loader_ != nullptr; }
 
  public slots:
-  void LamaniClick();
+  void ToggleWordWrap();
 
  signals:
   // The file's text is in the view.
@@ -81,8 +78,8 @@ class TWhelp : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void FormShow();
-  bool FormKeyPress(const QKeyEvent& event);
+  void LoadForShowing();
+  bool HandleKey(const QKeyEvent& event);
   void SetWordWrap(bool on);
   void AdjustOuterSize();
   QMessageBox::StandardButton Ask(const MessageRequest& request);
@@ -96,9 +93,9 @@ class TWhelp : public QWidget {
   config::ModulePath& module_;
   config::TextTable& texts_;
   QWidget* main_window_;
-  QTextEdit* helptxt_;
-  QMenu* popup_menu1_;
-  QAction* lamani_;
+  QTextEdit* text_view_;
+  QMenu* context_menu_;
+  QAction* word_wrap_action_;
   MessageHook message_hook_;
   QtUiInvoker invoker_;
   std::unique_ptr<info::HelpLoader> loader_;
@@ -106,8 +103,9 @@ class TWhelp : public QWidget {
   std::vector<std::unique_ptr<info::HelpLoader>> stopping_;
   QTextDocument* empty_doc_;            // shown while a file loads
   QTextDocument* shown_doc_ = nullptr;  // the last loaded document, owned here
-  int tag_ = 0;
+  bool load_failed_ = false;
   bool sized_ = false;
 };
 
+}  // namespace info
 }  // namespace m32

@@ -81,10 +81,10 @@ IoPanel::IoPanel(SharedStatus& status, config::Settings& settings, const config:
     box->setFont(box_font);
     box->resize(180, 17);
     SetBackground(box, ButtonFace());
-    connect(box, &QCheckBox::toggled, this, [this, box] { CheckBox0Click(box); });
-    connect(box, &ChannelBox::focusEntered, this, [this](ChannelBox* b) { CheckBox0Click(b); });
+    connect(box, &QCheckBox::toggled, this, [this, box] { OnChannelToggled(box); });
+    connect(box, &ChannelBox::focusEntered, this, [this](ChannelBox* b) { OnChannelToggled(b); });
     connect(box, &ChannelBox::keyPressed, this,
-            [this](ChannelBox* b, int key) { CheckBox0KeyPress(b, key); });
+            [this](ChannelBox* b, int key) { OnChannelKey(b, key); });
     boxes_[static_cast<std::size_t>(i)] = box;
   }
   adBox_ = new QLineEdit(content_);
@@ -137,7 +137,7 @@ void IoPanel::RefreshIoPanel(bool rebuild_captions) {
     ChannelBox* box = Box(i);
     if (active) box->setEnabled(true);
     if (rebuild_captions) {
-      const std::string caption = ChannelCaption(i, texts_.Get(8, i));
+      const std::string caption = ChannelCaption(i, texts_.Get(config::text::ChannelCaption(i)));
       box->setText(qt::FromCp1250(caption));
     }
     SetBoxState(i, 0);
@@ -166,7 +166,7 @@ void IoPanel::PaintChannel(int i) {
   SetBackground(Box(i), states_[static_cast<std::size_t>(i)] != 0 ? kOnColour : ButtonFace());
 }
 
-void IoPanel::CheckBox0Click(ChannelBox* sender) {
+void IoPanel::OnChannelToggled(ChannelBox* sender) {
   const int i = sender->TabOrder();
   if (i >= kChannels) return;
   if (i < kOutputs) {
@@ -178,7 +178,7 @@ void IoPanel::CheckBox0Click(ChannelBox* sender) {
   }
 }
 
-void IoPanel::CheckBox0KeyPress(ChannelBox* sender, int key) {
+void IoPanel::OnChannelKey(ChannelBox* sender, int key) {
   if (key == kKeyEscape) {
     for (int i = 0; i < kOutputs; ++i) SetBoxState(i, 0);
     return;

@@ -48,8 +48,8 @@ class IoPanel final : public QGroupBox {
   // the boxes by IoDisplayActive, shows or hides them by the A/D mode.
   void RefreshIoPanel(bool rebuild_captions);
   void PaintChannel(int i);
-  void CheckBox0Click(ChannelBox* sender);
-  void CheckBox0KeyPress(ChannelBox* sender, int key);
+  void OnChannelToggled(ChannelBox* sender);
+  void OnChannelKey(ChannelBox* sender, int key);
   void PackOutputs();
   void ShowInputs();
 
@@ -65,7 +65,7 @@ class IoPanel final : public QGroupBox {
 
  private:
   void SetBoxState(int i, uint8_t on);
-  int16_t AdMode() const { return settings_.record.Constants[3]; }
+  int16_t AdMode() const { return settings_.record.AdMode(); }
 
   SharedStatus& status_;
   config::Settings& settings_;

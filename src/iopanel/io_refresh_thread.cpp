@@ -2,7 +2,7 @@
 
 namespace m32::iopanel {
 
-void TZobr_io::Execute() {
+void IoRefreshThread::Execute() {
   status_.flags.IoDisplayActive.store(1);
   Synchronize(steps_.refresh);
   while (true) {

@@ -1,4 +1,4 @@
-// TZobr_io: the I/O refresh thread. It suspends itself after every pass; the
+// The I/O refresh thread. It suspends itself after every pass; the
 // main window's 55 ms timer resumes it. Each pass packs the outputs when the
 // link has taken the previous ones and shows the inputs when new ones came.
 // On its way out it switches every output off.
@@ -17,9 +17,9 @@ struct IoPanelSteps {
   std::function<void()> show_inputs;   // ShowInputs
 };
 
-class TZobr_io final : public Worker {
+class IoRefreshThread final : public Worker {
  public:
-  TZobr_io(UiInvoker& ui, SharedStatus& status, IoPanelSteps steps)
+  IoRefreshThread(UiInvoker& ui, SharedStatus& status, IoPanelSteps steps)
       : Worker(ui), status_(status), steps_(std::move(steps)) {}
 
  protected:

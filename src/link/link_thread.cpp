@@ -8,17 +8,17 @@
 
 namespace m32::link {
 
-TLink::TLink(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status)
+LinkThread::LinkThread(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status)
     : Worker(ui), port_(port), status_(status) {}
 
-TLink::~TLink() {
+LinkThread::~LinkThread() {
   // The base class would join without our wake-ups, after our members are
   // gone; end the thread here. The owner has normally waited for it already.
   Terminate();
   Join();
 }
 
-void TLink::RequestPause() {
+void LinkThread::RequestPause() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     pause_requested_.store(true);
@@ -27,13 +27,13 @@ void TLink::RequestPause() {
   port_.Wake();
 }
 
-bool TLink::WaitUntilPaused() {
+bool LinkThread::WaitUntilPaused() {
   std::unique_lock<std::mutex> lock(mutex_);
   cv_.wait(lock, [this] { return paused_.load() || ended_.load() || !pause_requested_.load(); });
   return paused_.load();
 }
 
-void TLink::ResumeFromPause() {
+void LinkThread::ResumeFromPause() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     pause_requested_.store(false);
@@ -41,7 +41,7 @@ void TLink::ResumeFromPause() {
   cv_.notify_all();
 }
 
-void TLink::OnTerminateRequested() {
+void LinkThread::OnTerminateRequested() {
   {
     // Taking the lock orders the termination flag before any waiter's check.
     std::lock_guard<std::mutex> lock(mutex_);
@@ -50,7 +50,7 @@ void TLink::OnTerminateRequested() {
   port_.Wake();
 }
 
-bool TLink::PausePoint() {
+bool LinkThread::PausePoint() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!pause_requested_.load()) return !Terminated();
   paused_.store(true);
@@ -65,12 +65,12 @@ bool TLink::PausePoint() {
   return true;
 }
 
-void TLink::Rest(std::chrono::microseconds d) {
+void LinkThread::Rest(std::chrono::microseconds d) {
   std::unique_lock<std::mutex> lock(mutex_);
   cv_.wait_for(lock, d, [this] { return pause_requested_.load() || Terminated(); });
 }
 
-std::optional<std::chrono::microseconds> TLink::IdleFor() {
+std::optional<std::chrono::microseconds> LinkThread::IdleFor() {
   // Read between steps, on the link thread, which is the port's only user
   // then; the protocol state was last changed by a step that has finished.
   serial::QueueCounts c;
@@ -90,7 +90,7 @@ std::optional<std::chrono::microseconds> TLink::IdleFor() {
   return char_time_ * std::min(missing, c.tx);
 }
 
-uint32_t TLink::RxGoal(const StepOutcome& last) const {
+uint32_t LinkThread::RxGoal(const StepOutcome& last) const {
   // Our frame is leaving the line: the step at its end takes whatever has
   // come in by then, so received bytes alone are not worth a wake-up.
   if (last.frame_written) return serial::kNoRxWake;
@@ -98,7 +98,7 @@ uint32_t TLink::RxGoal(const StepOutcome& last) const {
   return RxForFrame();
 }
 
-uint32_t TLink::RxForFrame() const {
+uint32_t LinkThread::RxForFrame() const {
   switch (protocol_.Phase()) {
     case ReceivePhase::kAwaitBody:
       return static_cast<uint32_t>(kFrameSize - kDataOffset);
@@ -109,7 +109,29 @@ uint32_t TLink::RxForFrame() const {
   }
 }
 
-void TLink::Execute() {
+std::chrono::milliseconds LinkThread::RestWhileIdle(std::chrono::microseconds idle,
+                                                    Clock::time_point wait_start,
+                                                    Clock::time_point last_step, int& quick_noops) {
+  const auto waited = Clock::now() - wait_start;
+  quick_noops = waited < std::chrono::milliseconds(1) ? quick_noops + 1 : 0;
+  std::chrono::microseconds rest = idle;
+  if (quick_noops >= kQuickNoops) {
+    quick_noops = 0;
+    rest = std::max<std::chrono::microseconds>(rest, kIdleRest);
+  }
+  // Never past the time the next step is due.
+  const auto since_step =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - last_step);
+  const std::chrono::microseconds left =
+      since_step < kStepInterval ? kStepInterval - since_step : std::chrono::microseconds(0);
+  if (rest > left) rest = left;
+  if (rest.count() > 0) Rest(rest);
+  const auto after =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last_step);
+  return after < kStepInterval ? kStepInterval - after : std::chrono::milliseconds(0);
+}
+
+void LinkThread::Execute() {
   status_.flags.LinkRunning.store(1);
 #if defined(__linux__)
   // The wait ends when the frame has left the line; at high rates a frame
@@ -150,22 +172,7 @@ void TLink::Execute() {
         (events & serial::kTxEmpty) == 0 && (events & (serial::kRxChar | serial::kLineError)) != 0;
     const auto idle = woken_by_port ? IdleFor() : std::nullopt;
     if (idle) {
-      const auto waited = std::chrono::steady_clock::now() - wait_start;
-      quick_noops = waited < std::chrono::milliseconds(1) ? quick_noops + 1 : 0;
-      std::chrono::microseconds rest = *idle;
-      if (quick_noops >= kQuickNoops) {
-        quick_noops = 0;
-        rest = std::max<std::chrono::microseconds>(rest, kIdleRest);
-      }
-      const auto since_step = std::chrono::duration_cast<std::chrono::microseconds>(
-          std::chrono::steady_clock::now() - last_step);
-      const std::chrono::microseconds left =
-          since_step < kStepInterval ? kStepInterval - since_step : std::chrono::microseconds(0);
-      if (rest > left) rest = left;
-      if (rest.count() > 0) Rest(rest);
-      const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - last_step);
-      wait_for = after < kStepInterval ? kStepInterval - after : std::chrono::milliseconds(0);
+      wait_for = RestWhileIdle(*idle, wait_start, last_step, quick_noops);
       continue;
     }
     quick_noops = 0;

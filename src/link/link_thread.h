@@ -1,4 +1,4 @@
-// TLink: the worker thread that keeps the LinkFrame exchange going while the
+// The link thread: the worker thread that keeps the LinkFrame exchange going while the
 // port is open. It waits for port events (a byte received, the transmit queue
 // run empty, a line error) and, for each wake-up and at the latest every
 // 50 ms, has one LinkStep run on the UI thread.
@@ -32,7 +32,7 @@
 
 namespace m32::link {
 
-class TLink final : public Worker {
+class LinkThread final : public Worker {
  public:
   // The longest time between two steps.
   static constexpr std::chrono::milliseconds kStepInterval{50};
@@ -44,8 +44,8 @@ class TLink final : public Worker {
   static constexpr std::chrono::milliseconds kIdleRest{2};
   static constexpr int kQuickNoops = 16;
 
-  TLink(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status);
-  ~TLink() override;
+  LinkThread(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status);
+  ~LinkThread() override;
 
   // The time one character takes on the line; lets the link sleep through a
   // frame still coming in or going out instead of waking for every byte.
@@ -80,6 +80,13 @@ class TLink final : public Worker {
   // could: the rest of the frame coming in or the end of the one going out.
   // Empty when a step has something to do now.
   std::optional<std::chrono::microseconds> IdleFor();
+  using Clock = std::chrono::steady_clock;
+  // After a wake-up a step could do nothing with: rests `idle` (at least
+  // kIdleRest after kQuickNoops such wake-ups in a row, never past the next
+  // step's time) and returns how long the next port wait may last.
+  std::chrono::milliseconds RestWhileIdle(std::chrono::microseconds idle,
+                                          Clock::time_point wait_start, Clock::time_point last_step,
+                                          int& quick_noops);
   // How many received bytes are worth ending the port wait for, after a
   // step with this outcome.
   uint32_t RxGoal(const StepOutcome& last) const;

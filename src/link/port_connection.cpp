@@ -31,7 +31,7 @@ serial::LineSettings LineSettingsFrom(const config::SettingsRecord& record) {
       break;
   }
   line.stop_bits = record.StopBits == 1 ? 1 : 2;
-  line.dtr = record.Constants[4] != 0;
+  line.dtr = record.DtrOn();
   return line;
 }
 
@@ -72,10 +72,10 @@ PortConnection::~PortConnection() {
   ClosePort();
 }
 
-void PortConnection::ShowPortError(const char* caption, int tail_entry, unsigned com_number) {
+void PortConnection::ShowPortError(const char* caption, config::TextId tail, unsigned com_number) {
   if (!deps_.show_error) return;
-  const std::string cp1250 = PortMessage(deps_.texts.Get(kTextGroup, kTextPort), com_number,
-                                         deps_.texts.Get(kTextGroup, tail_entry));
+  const std::string cp1250 =
+      PortMessage(deps_.texts.Get(config::text::kPortName), com_number, deps_.texts.Get(tail));
   deps_.show_error(caption, config::Cp1250ToUtf8(cp1250));
 }
 
@@ -102,7 +102,7 @@ void PortConnection::OpenPort() {
   const unsigned com_number = index + 1;
   device_path_ = DevicePathFor(index, deps_.exe_folder);
   if (deps_.device.Open(device_path_) != serial::OpenResult::kOk) {
-    ShowPortError("CHYBA 01", kTextCannotOpen, com_number);
+    ShowPortError("CHYBA 01", config::text::kPortCannotOpen, com_number);
     return;
   }
   open_ = true;
@@ -111,18 +111,19 @@ void PortConnection::OpenPort() {
   const serial::LineSettings line = LineSettingsFrom(deps_.settings);
   if (!deps_.device.Configure(line)) {
     // The box runs an event loop: the close may be asked for meanwhile.
-    ShowPortError("CHYBA 02", kTextCannotSet, com_number);
+    ShowPortError("CHYBA 02", config::text::kPortCannotSet, com_number);
     if (refused_ || close_pending_) {
       CloseDevice();
       return;
     }
   }
   deps_.device.Purge();
-  link_ = std::make_unique<TLink>(deps_.device, deps_.ui, deps_.status);
+  link_ = std::make_unique<LinkThread>(deps_.device, deps_.ui, deps_.status);
   if (line.baud != 0) {
-    // One character on the line, rounded up: start, data, parity, stop bits.
-    const uint64_t bits = serial::BitsPerChar(line);
-    link_->SetCharTime(std::chrono::microseconds((bits * 1000000U + line.baud - 1) / line.baud));
+    // One character on the line (start, data, parity, stop bits), rounded
+    // up to whole microseconds.
+    link_->SetCharTime(std::chrono::ceil<std::chrono::microseconds>(
+        serial::CharTime(line.baud, serial::BitsPerChar(line))));
   }
   link_->Start();
 }

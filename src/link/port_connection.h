@@ -51,16 +51,11 @@ class PortConnection {
     UiInvoker& ui;  // hands the link's steps to the UI thread
     SharedStatus& status;
     const config::SettingsRecord& settings;  // read at every OpenPort
-    const config::TextTable& texts;          // group 7, entries 5..7
+    const config::TextTable& texts;          // the port error messages
     std::string exe_folder;                  // where COMn entries are looked for
     ShowErrorFn show_error;
     PumpEventsFn pump_events;
   };
-
-  static constexpr int kTextGroup = 7;
-  static constexpr int kTextPort = 5;        // "Sériový port"
-  static constexpr int kTextCannotOpen = 6;  // "nelze otevřít"
-  static constexpr int kTextCannotSet = 7;   // "nelze nastavit"
 
   explicit PortConnection(Deps deps);
   // Closes the port (and stops the link) if it is still open.
@@ -88,12 +83,12 @@ class PortConnection {
   bool IsOpen() const { return open_; }
   serial::SerialDevice& Device() { return deps_.device; }
   // The running link thread; null while the port is closed.
-  TLink* Link() { return link_.get(); }
+  LinkThread* Link() { return link_.get(); }
   // The device path used by the last OpenPort.
   const std::string& DevicePath() const { return device_path_; }
 
  private:
-  void ShowPortError(const char* caption, int tail_entry, unsigned com_number);
+  void ShowPortError(const char* caption, config::TextId tail, unsigned com_number);
   void CloseDevice();
 
   Deps deps_;
@@ -102,7 +97,7 @@ class PortConnection {
   bool close_pending_ = false;  // a nested ClosePort asked for the close
   bool refused_ = false;        // StopOpening was called
   std::string device_path_;
-  std::unique_ptr<TLink> link_;
+  std::unique_ptr<LinkThread> link_;
 };
 
 }  // namespace m32::link

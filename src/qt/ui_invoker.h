@@ -1,5 +1,5 @@
-// Qt side of the worker hand-off: a blocking queued invocation onto the UI
-// thread, and the pumping waits the UI thread uses while a worker may be
+// Qt side of the worker hand-off: a step queued for the UI thread, the worker
+// waiting until it has run there, and the pumping waits the UI thread uses while a worker may be
 // waiting for it.
 #pragma once
 

@@ -14,14 +14,15 @@ uint32_t BitsPerChar(const LineSettings& line) {
   return 1U + line.data_bits + (line.parity == Parity::kNone ? 0U : 1U) + line.stop_bits;
 }
 
-void TxModel::SetLine(uint32_t baud, uint32_t bits_per_char) {
-  if (baud == 0 || bits_per_char == 0) {
-    char_time_ = std::chrono::nanoseconds(0);
-    return;
-  }
-  // Rounded up, so the model never declares the queue empty too early.
+std::chrono::nanoseconds CharTime(uint32_t baud, uint32_t bits_per_char) {
+  if (baud == 0 || bits_per_char == 0) return std::chrono::nanoseconds(0);
   const uint64_t bit_ns = uint64_t{bits_per_char} * 1'000'000'000ULL;
-  char_time_ = std::chrono::nanoseconds(static_cast<int64_t>((bit_ns + baud - 1) / baud));
+  return std::chrono::nanoseconds(static_cast<int64_t>((bit_ns + baud - 1) / baud));
+}
+
+void TxModel::SetLine(uint32_t baud, uint32_t bits_per_char) {
+  // Rounded up, so the model never declares the queue empty too early.
+  char_time_ = serial::CharTime(baud, bits_per_char);
 }
 
 void TxModel::OnWrite(std::size_t n, TimePoint now) {

@@ -20,6 +20,10 @@ using TxClock = std::function<std::chrono::steady_clock::time_point()>;
 // Start bit + data bits + parity bit (if any) + stop bits.
 uint32_t BitsPerChar(const LineSettings& line);
 
+// One character's time on the line at `baud`, rounded up to the next
+// nanosecond; 0 when the rate or the bit count is 0.
+std::chrono::nanoseconds CharTime(uint32_t baud, uint32_t bits_per_char);
+
 class TxModel {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;

@@ -4,7 +4,7 @@ namespace m32::service {
 
 void PortHandOver::Take() {
   if (paused_ != nullptr) return;  // already held
-  link::TLink* link = port_.IsOpen() ? port_.Link() : nullptr;
+  link::LinkThread* link = port_.IsOpen() ? port_.Link() : nullptr;
   if (link == nullptr || link->Ended()) return;
   link->RequestPause();
   paused_ = link;
@@ -16,7 +16,7 @@ void PortHandOver::WaitForLink() const {
 }
 
 void PortHandOver::Give() {
-  link::TLink* link = paused_;
+  link::LinkThread* link = paused_;
   paused_ = nullptr;
   // Only the link paused here, and only while the port still runs it.
   if (link != nullptr && port_.IsOpen() && port_.Link() == link) link->ResumeFromPause();

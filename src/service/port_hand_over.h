@@ -40,7 +40,7 @@ class PortHandOver {
 
  private:
   link::PortConnection& port_;
-  link::TLink* paused_ = nullptr;
+  link::LinkThread* paused_ = nullptr;
 };
 
 }  // namespace m32::service

@@ -19,8 +19,8 @@ struct CloseCase {
 };
 
 TEST(CloseSequence, StopsTheDisplayOffersAllOffThriceThenSavesAndClosesThePort) {
-  const std::vector<std::string> all_off = {"pump",    "pump100", "pump",       "pump100", "pump",
-                                            "pump100", "save",    "close_port", "release"};
+  const std::vector<std::string> all_off = {"pump", "pump100", "pump", "pump100",
+                                            "pump", "pump100", "save", "close_port"};
   auto then_all_off = [&](std::vector<std::string> s) {
     s.insert(s.end(), all_off.begin(), all_off.end());
     return s;
@@ -56,7 +56,6 @@ TEST(CloseSequence, StopsTheDisplayOffersAllOffThriceThenSavesAndClosesThePort) 
     };
     s.save_settings = [&] { log.emplace_back("save"); };
     s.close_port = [&] { log.emplace_back("close_port"); };
-    s.release_texts = [&] { log.emplace_back("release"); };
     RunCloseSequence(status, s);
     EXPECT_EQ(log, c.steps) << c.legend;
     EXPECT_EQ(offered, std::vector<Bytes>(3, Bytes{})) << c.legend << ": three all-off offers";

@@ -30,15 +30,15 @@ struct Rig {
   QString folder;
   m32::AppContext ctx;
   FakeSerialDevice* line = nullptr;
-  std::unique_ptr<m32::TWmenu> menu;
+  std::unique_ptr<m32::app::MainWindow> menu;
 
   explicit Rig(const QString& in = QString()) : folder(in.isEmpty() ? own.path() : in) {
     ctx.exe_path = (folder + "/MERKAT32").toStdString();
     auto device = std::make_unique<FakeSerialDevice>(false);
     line = device.get();
     ctx.device = std::move(device);
-    menu = std::make_unique<m32::TWmenu>(ctx);
-    menu->FormCreate();
+    menu = std::make_unique<m32::app::MainWindow>(ctx);
+    menu->StartUp();
   }
   QString File(const char* name) const { return folder + "/" + name; }
   QCheckBox* Box0() const { return menu->Panel()->Box(0); }
@@ -106,15 +106,15 @@ class MainWindowTest : public QObject {
 
     // The test command writes the pending settings and restarts with all off.
     QFile::remove(r.File("MERKAT32.CFG"));
-    r.menu->MereniClick();
+    r.menu->StartIoDisplay();
     QVERIFY(!r.ctx.settings.SettingsDirty);
     QVERIFY(QFileInfo::exists(r.File("MERKAT32.CFG")));
     QVERIFY(r.WaitDisplay(1));
     QVERIFY(r.WaitBox0Enabled(true));
     QCOMPARE(r.menu->Panel()->States()[0], uint8_t{0});
     // Further test commands while it runs start no second display thread.
-    r.menu->MereniClick();
-    r.menu->MereniClick();
+    r.menu->StartIoDisplay();
+    r.menu->StartIoDisplay();
     QCOMPARE(r.menu->DisplayThreadsStarted(), 2);
   }
 
@@ -128,8 +128,8 @@ class MainWindowTest : public QObject {
     Rig r;
     r.menu->CreateChildWindows();
     QVERIFY(r.WaitFrame({0, 0, 0, 0}));
-    auto* tstkom = qobject_cast<m32::TWtstkom*>(r.menu->Windows().tstkom);
-    auto* jas = qobject_cast<m32::TWjas*>(r.menu->Windows().jas);
+    auto* tstkom = qobject_cast<m32::TWtstkom*>(r.menu->Windows().comm_test);
+    auto* jas = qobject_cast<m32::TWjas*>(r.menu->Windows().lighting);
     QVERIFY(tstkom != nullptr && jas != nullptr);
     const auto holds = [&] { return window == 0 ? tstkom->HoldsLink() : jas->HoldsLink(); };
     const auto working = [&] {
@@ -143,9 +143,9 @@ class MainWindowTest : public QObject {
       handed_back = !holds() && !working();
     });
     if (window == 0) {
-      r.menu->Test_komClick();
+      r.menu->ShowCommTest();
     } else {
-      r.menu->Test_jasClick();
+      r.menu->ShowLightingTest();
     }
     QVERIFY(held);
     QVERIFY(handed_back);

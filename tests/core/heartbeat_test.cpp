@@ -9,9 +9,10 @@ namespace {
 // other countdown is aged from 0 all the while.
 int TicksToZero(uint16_t phase, uint16_t start) {
   Heartbeat hb;
-  hb.SetTickPhase(phase);
-  std::atomic<uint16_t> a{start};
+  std::atomic<uint16_t> a{0};
   std::atomic<uint16_t> b{0};
+  for (uint16_t i = 0; i < phase; ++i) hb.Age(a, b);  // countdowns at 0 stay there
+  a.store(start);
   int ticks = 0;
   while (a.load() != 0 && ticks < 1000) {
     hb.Age(a, b);

@@ -73,7 +73,7 @@ struct Desk {
   QTemporaryDir dir;
   m32::AppContext ctx;
   FakeSerialDevice* line = nullptr;
-  std::unique_ptr<m32::TWmenu> menu;
+  std::unique_ptr<m32::app::MainWindow> menu;
 
   Desk() {
     for (const auto& [ext, text] :
@@ -85,19 +85,19 @@ struct Desk {
     auto device = std::make_unique<FakeSerialDevice>(false);
     line = device.get();
     ctx.device = std::move(device);
-    menu = std::make_unique<m32::TWmenu>(ctx);
-    menu->FormCreate();
+    menu = std::make_unique<m32::app::MainWindow>(ctx);
+    menu->StartUp();
     menu->CreateChildWindows();
   }
   QWidget* Window(const QString& name) const {
-    const m32::ChildWindows& w = menu->Windows();
-    if (name == "jazyk") return w.jazyk;
-    if (name == "konst") return w.konst;
-    if (name == "komunikace") return w.komunikace;
-    if (name == "tstkom") return w.tstkom;
+    const m32::app::ChildWindows& w = menu->Windows();
+    if (name == "jazyk") return w.language;
+    if (name == "konst") return w.constants;
+    if (name == "komunikace") return w.port;
+    if (name == "tstkom") return w.comm_test;
     if (name == "help") return w.help;
-    if (name == "oprog") return w.oprog;
-    return w.jas;
+    if (name == "oprog") return w.about;
+    return w.lighting;
   }
   bool DisplayRunning() const {
     return menu->Panel()->Box(0)->isEnabled() && ctx.status.flags.IoDisplayActive.load() != 0;
@@ -194,7 +194,7 @@ class DesktopWindowsTest : public QObject {
   // After the service menu stopped the display and T e s t started it again,
   // the box of the last output used has the focus: Space switches it.
   void focusReturnsToTheLastOutput() {
-    m32::TWmenu* menu = desk_->menu.get();
+    m32::app::MainWindow* menu = desk_->menu.get();
     QTest::mouseClick(menu->Panel()->Box(3), Qt::LeftButton, {}, QPoint(6, 8));
     QCOMPARE(menu->Panel()->LastOutputChannel(), 3);
     Run("xdotool", {"key", "alt+s"});

@@ -21,8 +21,8 @@ class AboutWindowTest : public QObject {
   void ShowsTenCentredLinesAndTheLogo() {
     config::TextTable texts;
     QWidget main;
-    TWoprog about(texts, &main);
-    QTextDocument* doc = about.Redit()->document();
+    info::AboutWindow about(texts, &main);
+    QTextDocument* doc = about.TextView()->document();
     // The text's last line break ends the tenth line; it opens no eleventh.
     QCOMPARE(doc->blockCount(), 10);
     QVERIFY(doc->firstBlock().text().startsWith(QStringLiteral(" M e r k a t - 3 2  verze 1.10")));
@@ -39,11 +39,11 @@ class AboutWindowTest : public QObject {
     module.Derive((dir.path() + "/TOOL.EXE").toStdString());
     config::TextTable texts;
     QWidget main;
-    TWoprog about(texts, &main);
-    const QString text = about.Redit()->toPlainText();
+    info::AboutWindow about(texts, &main);
+    const QString text = about.TextView()->toPlainText();
     about.show();
     QCOMPARE(about.windowTitle(), QStringLiteral("O programu"));
-    QTest::keyClick(about.Redit(), Qt::Key_Escape);
+    QTest::keyClick(about.TextView(), Qt::Key_Escape);
     QVERIFY(!about.isVisible());
 
     {  // A language file whose last text (group 12 entry 0) is the caption.
@@ -54,8 +54,8 @@ class AboutWindowTest : public QObject {
     QCOMPARE(texts.LoadTexts(module, 1), config::TextTable::LoadResult::kLoaded);
     about.show();
     QCOMPARE(about.windowTitle(), QStringLiteral("About"));
-    QCOMPARE(about.Redit()->toPlainText(), text);
-    QTest::keyClick(about.Redit(), Qt::Key_Return);
+    QCOMPARE(about.TextView()->toPlainText(), text);
+    QTest::keyClick(about.TextView(), Qt::Key_Return);
     QVERIFY(!about.isVisible());
   }
 };

@@ -35,7 +35,7 @@ class HelpWindowTest : public QObject {
     config::ModulePath module;
     config::TextTable texts;
     QWidget main;
-    TWhelp help{settings, module, texts, &main};
+    info::HelpViewer help{settings, module, texts, &main};
     std::vector<MessageRequest> boxes;
     QMessageBox::StandardButton answer = QMessageBox::Yes;
 
@@ -58,7 +58,7 @@ class HelpWindowTest : public QObject {
       help.show();
       QVERIFY(QTest::qWaitFor([this] { return !help.Loading(); }));
     }
-    QString Shown() const { return help.Helptxt()->toPlainText(); }
+    QString Shown() const { return help.TextView()->toPlainText(); }
   };
 
   static std::string Sample(const QString& name) {
@@ -98,7 +98,7 @@ class HelpWindowTest : public QObject {
     rig.Show();
     QCOMPARE(rig.help.windowTitle(), QString::fromStdString(rig.texts.Utf8(11, 0)));
     QCOMPARE(rig.Shown(), boxes == 0 ? QStringLiteral("HL3") : QString());
-    QCOMPARE(rig.help.failed(), boxes != 0);
+    QCOMPARE(rig.help.LoadFailed(), boxes != 0);
     QCOMPARE(static_cast<int>(rig.boxes.size()), boxes);
     if (boxes >= 1) {
       QCOMPARE(rig.boxes[0].caption, QStringLiteral("CHYBA 20"));
@@ -119,7 +119,7 @@ class HelpWindowTest : public QObject {
     rig.Show();
     QCOMPARE(rig.Shown(), QStringLiteral("old text"));
     // Plain text shows in the view's own bold font.
-    QVERIFY(rig.help.Helptxt()->document()->find("old").charFormat().font().bold());
+    QVERIFY(rig.help.TextView()->document()->find("old").charFormat().font().bold());
     rig.help.hide();
     rig.Write("HLP", "{\\rtf1 new {\\b text}}");
     rig.Show();
@@ -128,12 +128,12 @@ class HelpWindowTest : public QObject {
     rig.help.hide();
     QCOMPARE(std::remove(rig.File("HLP").c_str()), 0);
     rig.Show();
-    QVERIFY(rig.help.failed());
+    QVERIFY(rig.help.LoadFailed());
     QVERIFY(rig.Shown().isEmpty());
     rig.help.hide();
     rig.Write("HLP", "back");
     rig.Show();
-    QVERIFY(!rig.help.failed());
+    QVERIFY(!rig.help.LoadFailed());
     QCOMPARE(rig.Shown(), QStringLiteral("back"));
   }
 
@@ -144,23 +144,23 @@ class HelpWindowTest : public QObject {
     const QString offer_off = QString::fromStdString(rig.texts.Utf8(11, 3));
     rig.Show();
     QVERIFY(rig.help.WordWrap());
-    QCOMPARE(rig.help.Lamani()->text(), offer_off);
-    QTest::keyClick(rig.help.Helptxt(), Qt::Key_W);  // "w"
+    QCOMPARE(rig.help.WordWrapAction()->text(), offer_off);
+    QTest::keyClick(rig.help.TextView(), Qt::Key_W);  // "w"
     QVERIFY(!rig.help.WordWrap());
-    QCOMPARE(rig.help.Lamani()->text(), offer_on);
-    QTest::keyClick(rig.help.Helptxt(), Qt::Key_W, Qt::ShiftModifier);  // "W"
+    QCOMPARE(rig.help.WordWrapAction()->text(), offer_on);
+    QTest::keyClick(rig.help.TextView(), Qt::Key_W, Qt::ShiftModifier);  // "W"
     QVERIFY(rig.help.WordWrap());
-    rig.help.Lamani()->trigger();  // the menu item does the same
+    rig.help.WordWrapAction()->trigger();  // the menu item does the same
     QVERIFY(!rig.help.WordWrap());
-    QCOMPARE(rig.help.Lamani()->text(), offer_on);
+    QCOMPARE(rig.help.WordWrapAction()->text(), offer_on);
 
     // Closed with wrapping off, shown again: wrapped.
-    QTest::keyClick(rig.help.Helptxt(), Qt::Key_Escape);
+    QTest::keyClick(rig.help.TextView(), Qt::Key_Escape);
     QVERIFY(!rig.help.isVisible());
     rig.Show();
     QVERIFY(rig.help.WordWrap());
-    QCOMPARE(rig.help.Lamani()->text(), offer_off);
-    QTest::keyClick(rig.help.Helptxt(), Qt::Key_Return);
+    QCOMPARE(rig.help.WordWrapAction()->text(), offer_off);
+    QTest::keyClick(rig.help.TextView(), Qt::Key_Return);
     QVERIFY(!rig.help.isVisible());
   }
 
@@ -170,7 +170,7 @@ class HelpWindowTest : public QObject {
               "{\\rtf1{\\colortbl;\\red200\\green0\\blue0;}\\qc{\\b\\fs40 Title}\\par\\pard "
               "\\i it\\i0  \\cf1 red\\cf0  \\ul u\\ulnone\\line x\\tab y}");
     rig.Show();
-    QTextDocument* doc = rig.help.Helptxt()->document();
+    QTextDocument* doc = rig.help.TextView()->document();
     QCOMPARE(doc->blockCount(), 2);
     const QTextBlock title = doc->firstBlock();
     QCOMPARE(title.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
@@ -207,7 +207,7 @@ class HelpWindowTest : public QObject {
     Rig rig(0);
     rig.Write("HLP", Sample(file));
     rig.Show();
-    QTextDocument& doc = *rig.help.Helptxt()->document();
+    QTextDocument& doc = *rig.help.TextView()->document();
     const std::vector<QTextTable*> tables = Tables(doc);
     QCOMPARE(tables.size(), std::size_t{1});
     QCOMPARE(tables[0]->rows(), 2);
@@ -259,7 +259,7 @@ class HelpWindowTest : public QObject {
     rig.Write("HLP", Sample("wordpad_1252.rtf"));
     rig.Show();
     const QTextBlock block =
-        rig.help.Helptxt()->document()->find(QStringLiteral("Mezerník")).block();
+        rig.help.TextView()->document()->find(QStringLiteral("Mezerník")).block();
     const QList<QTextOption::Tab> tabs = block.blockFormat().tabPositions();
     QCOMPARE(tabs.size(), 2);
     QCOMPARE(tabs[0].position, 96.0);  // 1440 twips, an inch
@@ -273,7 +273,7 @@ class HelpWindowTest : public QObject {
     rig.Write("HLP", "first");
     rig.main.show();
     rig.Show();
-    QVERIFY(!rig.help.Lamani()->isCheckable());
+    QVERIFY(!rig.help.WordWrapAction()->isCheckable());
     rig.main.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&rig.main));
     rig.Write("HLP", "second");

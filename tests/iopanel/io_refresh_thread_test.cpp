@@ -48,7 +48,7 @@ struct Fixture {
 TEST(IoRefreshThread, OnePassPerTickPacksOnlyWhenTakenShowsOnlyWhenReceived) {
   Fixture f;
   f.status.flags.OutputsChanged.store(1);  // start-up leaves a change pending
-  TZobr_io t(f.ui, f.status, f.Steps());
+  IoRefreshThread t(f.ui, f.status, f.Steps());
   t.Start();
   ASSERT_TRUE(WaitFor([&] { return t.Suspended(); }));
   EXPECT_EQ(f.status.flags.IoDisplayActive.load(), 1);

@@ -24,7 +24,7 @@ struct LivePanel {
   std::unique_ptr<SimLog> log;
   std::vector<LogLine> lines;
   m32::AppContext ctx;
-  std::unique_ptr<m32::TWmenu> menu;
+  std::unique_ptr<m32::app::MainWindow> menu;
 
   bool Start(const std::vector<std::string>& sim_args) {
     if (!WriteSettings(dir.path / "merkat32.CFG", LineFile{})) return false;
@@ -34,8 +34,8 @@ struct LivePanel {
     if (!sim->Ready()) return false;
     log = std::make_unique<SimLog>(sim->LogPath());
     ctx.exe_path = (dir.path / "merkat32").string();
-    menu = std::make_unique<m32::TWmenu>(ctx);
-    menu->FormCreate();
+    menu = std::make_unique<m32::app::MainWindow>(ctx);
+    menu->StartUp();
     return true;
   }
   ~LivePanel() {

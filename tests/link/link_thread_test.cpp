@@ -33,7 +33,7 @@ class LinkThreadTest : public ::testing::Test {
   FakeSerialDevice port;
   SharedStatus status;
   QueueInvoker ui;
-  TLink link{port, ui, status};
+  LinkThread link{port, ui, status};
 };
 
 TEST_F(LinkThreadTest, StepsRunOnTheUiThreadAndKeepTheExchangeGoing) {

@@ -151,7 +151,7 @@ TEST_F(PortConnectionTest, OpensTheComEntryWithTheStoredLineAndIgnoresASecondOpe
   ASSERT_EQ(configured.size(), 1u);
   EXPECT_EQ(configured[0].baud, 9600u);
   EXPECT_TRUE(configured[0].dtr);
-  TLink* first = Port().Link();
+  LinkThread* first = Port().Link();
   ASSERT_NE(first, nullptr);
 
   Port().OpenPort();

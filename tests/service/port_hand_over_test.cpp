@@ -40,7 +40,7 @@ TEST(PortHandOver, TheLinkParksBeforeTheWorkerGoesOnAndOnlyThePortsLinkResumes) 
   Rig rig;
   rig.port.OpenPort();
   ASSERT_TRUE(rig.port.IsOpen());
-  link::TLink* link = rig.port.Link();
+  link::LinkThread* link = rig.port.Link();
   ASSERT_TRUE(Eventually([&] { return rig.device.Writes().size() >= 2; }));
 
   PortHandOver hand_over(rig.port);

@@ -78,6 +78,19 @@ class Runner {
   void Log(int64_t now_ns, std::string_view tag, std::span<const uint8_t> bytes);
   void Summary(std::FILE* f);
   bool SetUpControl();
+  bool OpenLog();
+  // Holds the stop signals back except while waiting in ppoll.
+  void HoldStopSignals();
+  void Started(uint64_t seed, int64_t start);
+  // One pass of the loop: false when the simulator must end with an error.
+  bool Pass();
+  bool Reopen(int64_t now);
+  // Hands the line what it has had time for; true when the master is in trouble.
+  bool Transmit(int64_t now);
+  int64_t NextDeadline(int64_t now);
+  // Waits for the next byte due, a readable source or a timer, then reads.
+  void WaitAndRead(int64_t now, bool master_trouble);
+  void Finish(bool started);
 
   const Options& o_;
   std::FILE* out_;
@@ -97,6 +110,11 @@ class Runner {
   LineSource stdin_;
   LineSource control_;
   bool created_fifo_ = false;
+  sigset_t stop_set_{};
+  sigset_t wait_mask_{};
+  std::vector<uint8_t> due_;
+  std::vector<PacedOutput::Chunk> done_;
+  std::vector<std::string> lines_;
 };
 
 void Runner::Log(int64_t now_ns, std::string_view tag, std::span<const uint8_t> bytes) {
@@ -220,33 +238,25 @@ void Runner::HandleCommand(const std::string& line, int64_t now) {
   }
 }
 
-int Runner::Run() {
-  const uint64_t seed = o_.seed ? *o_.seed : std::random_device{}();
-  link_ = o_.dir + "/COM" + std::to_string(o_.port);
-  const int64_t start = NowNs();
-  if (!o_.log_path.empty()) {
-    log_ = std::fopen(o_.log_path.c_str(), "w");
-    if (log_ == nullptr) {
-      (void)std::fprintf(err_, "controller-sim: cannot write %s: %s\n", o_.log_path.c_str(),
-                         std::generic_category().message(errno).c_str());
-      return 1;
-    }
-  }
-  sim_.emplace(o_, seed, start,
-               [this](int64_t t, std::string_view tag, auto bytes) { Log(t, tag, bytes); });
+bool Runner::OpenLog() {
+  if (o_.log_path.empty()) return true;
+  log_ = std::fopen(o_.log_path.c_str(), "w");
+  if (log_ != nullptr) return true;
+  (void)std::fprintf(err_, "controller-sim: cannot write %s: %s\n", o_.log_path.c_str(),
+                     std::generic_category().message(errno).c_str());
+  return false;
+}
 
-  // Stop signals are held back except while waiting in ppoll, so a signal
-  // never slips in between the check and the wait.
-  sigset_t stop_set;
-  sigset_t wait_mask;
-  sigemptyset(&stop_set);
-  sigaddset(&stop_set, SIGINT);
-  sigaddset(&stop_set, SIGTERM);
-  sigaddset(&stop_set, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stop_set, &wait_mask);
-  sigdelset(&wait_mask, SIGINT);
-  sigdelset(&wait_mask, SIGTERM);
-  sigdelset(&wait_mask, SIGHUP);
+void Runner::HoldStopSignals() {
+  // A signal never slips in between the loop's check and the wait.
+  sigemptyset(&stop_set_);
+  sigaddset(&stop_set_, SIGINT);
+  sigaddset(&stop_set_, SIGTERM);
+  sigaddset(&stop_set_, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stop_set_, &wait_mask_);
+  sigdelset(&wait_mask_, SIGINT);
+  sigdelset(&wait_mask_, SIGTERM);
+  sigdelset(&wait_mask_, SIGHUP);
   struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
@@ -258,6 +268,27 @@ int Runner::Run() {
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
   sigaction(SIGTTIN, &ignore, nullptr);  // reading a terminal from the background: EIO, no stop
+}
+
+void Runner::Started(uint64_t seed, int64_t start) {
+  (void)std::fprintf(out_, "controller-sim: %s -> %s, seed %llu\n", link_.c_str(),
+                     pty_.slave_path().c_str(), static_cast<unsigned long long>(seed));
+  (void)std::fflush(out_);
+  sim_->Event(start,
+              "start " + link_ + " -> " + pty_.slave_path() + " seed " + std::to_string(seed));
+  if (o_.hangup_after_ms != 0) {
+    hangup_at_ = start + static_cast<int64_t>(o_.hangup_after_ms) * 1000000;
+  }
+}
+
+int Runner::Run() {
+  const uint64_t seed = o_.seed ? *o_.seed : std::random_device{}();
+  link_ = o_.dir + "/COM" + std::to_string(o_.port);
+  const int64_t start = NowNs();
+  if (!OpenLog()) return 1;
+  sim_.emplace(o_, seed, start,
+               [this](int64_t t, std::string_view tag, auto bytes) { Log(t, tag, bytes); });
+  HoldStopSignals();
 
   int rc = 0;
   bool started = false;
@@ -265,127 +296,135 @@ int Runner::Run() {
     rc = 1;
   } else {
     started = true;
-    (void)std::fprintf(out_, "controller-sim: %s -> %s, seed %llu\n", link_.c_str(),
-                       pty_.slave_path().c_str(), static_cast<unsigned long long>(seed));
-    (void)std::fflush(out_);
-    sim_->Event(start,
-                "start " + link_ + " -> " + pty_.slave_path() + " seed " + std::to_string(seed));
-    if (o_.hangup_after_ms != 0) {
-      hangup_at_ = start + static_cast<int64_t>(o_.hangup_after_ms) * 1000000;
-    }
+    Started(seed, start);
   }
-
-  std::vector<uint8_t> due;
-  std::vector<PacedOutput::Chunk> done;
-  std::vector<std::string> lines;
   while (rc == 0 && !quit_ && g_stop_signal == 0) {
-    int64_t now = NowNs();
-    if (pty_.IsOpen()) {
-      RefreshLine(now);
-      if (hangup_at_ != 0 && now >= hangup_at_) {
-        Hangup(now);
-        continue;
-      }
-    } else if (reopen_at_ != 0 && now >= reopen_at_) {
-      reopen_at_ = 0;
-      if (!OpenPort()) {
-        rc = 1;
-        break;
-      }
-      sim_->Event(now, "reopen " + link_ + " -> " + pty_.slave_path());
-      (void)std::fprintf(out_, "controller-sim: %s -> %s (reopened)\n", link_.c_str(),
-                         pty_.slave_path().c_str());
-      (void)std::fflush(out_);
-      if (o_.hangup_after_ms != 0) {
-        hangup_at_ = now + static_cast<int64_t>(o_.hangup_after_ms) * 1000000;
-      }
-      continue;
-    }
+    if (!Pass()) rc = 1;
+  }
+  Finish(started);
+  return rc;
+}
 
-    // The receiver sees bytes as they would arrive on the line.
-    due.clear();
-    rx_.Take(now, due);
-    sim_->OnReceived(due, now);
-
-    // The transmitter sends what the line has had time for.
-    if (unwritten_.empty()) {
-      sim_->output().Take(now, unwritten_, done);
-      sim_->OnSent(done, now);
+bool Runner::Pass() {
+  const int64_t now = NowNs();
+  if (pty_.IsOpen()) {
+    RefreshLine(now);
+    if (hangup_at_ != 0 && now >= hangup_at_) {
+      Hangup(now);
+      return true;
     }
-    bool master_trouble = false;
-    if (!unwritten_.empty() && pty_.IsOpen()) {
-      const ssize_t n = write(pty_.master(), unwritten_.data(), unwritten_.size());
-      if (n > 0) {
-        unwritten_.erase(unwritten_.begin(), unwritten_.begin() + n);
-      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        unwritten_.clear();  // nobody can take them
-        master_trouble = true;
-      }
-    }
-
-    // Wait for the next byte due, a readable source, or a timer.
-    int64_t deadline = now + 200000000;  // re-read the line settings at least this often
-    auto earlier = [&](std::optional<int64_t> t) {
-      if (t && *t < deadline) deadline = *t;
-    };
-    earlier(rx_.NextDue());
-    if (unwritten_.empty()) earlier(sim_->output().NextDue());
-    if (hangup_at_ != 0) earlier(hangup_at_);
-    if (reopen_at_ != 0) earlier(reopen_at_);
-
-    pollfd fds[3];
-    nfds_t nfds = 0;
-    int master_idx = -1;
-    int stdin_idx = -1;
-    int control_idx = -1;
-    if (pty_.IsOpen()) {
-      short ev = 0;
-      if (rx_.Pending() < 256) ev |= POLLIN;
-      if (!unwritten_.empty()) ev |= POLLOUT;
-      master_idx = static_cast<int>(nfds);
-      fds[nfds++] = {pty_.master(), ev, 0};
-    }
-    if (stdin_.open()) {
-      stdin_idx = static_cast<int>(nfds);
-      fds[nfds++] = {stdin_.fd, POLLIN, 0};
-    }
-    if (control_.open()) {
-      control_idx = static_cast<int>(nfds);
-      fds[nfds++] = {control_.fd, POLLIN, 0};
-    }
-    const int64_t wait = deadline > now ? deadline - now : 0;
-    timespec ts{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
-    const int ready = ppoll(fds, nfds, &ts, &wait_mask);
-    if (ready < 0) continue;  // a signal: the loop test sees it
-    now = NowNs();
-
-    if (master_idx >= 0) {
-      const short rev = fds[master_idx].revents;
-      if ((rev & POLLIN) != 0) {
-        uint8_t buf[256];
-        const std::size_t room = 256 - rx_.Pending();
-        const ssize_t n = read(pty_.master(), buf, room);
-        if (n > 0) {
-          rx_.Add({buf, static_cast<std::size_t>(n)}, now);
-        } else if (n < 0 && errno == EIO) {
-          master_trouble = true;
-        }
-      } else if ((rev & (POLLHUP | POLLERR)) != 0) {
-        master_trouble = true;
-      }
-    }
-    // No slave open on the other end: the master reports a hang-up at once
-    // on every poll. Wait calmly until someone opens it again.
-    if (master_trouble) SleepMs(10);
-
-    lines.clear();
-    if (stdin_idx >= 0 && fds[stdin_idx].revents != 0 && !stdin_.ReadInto(lines)) {
-      stdin_.fd = -1;  // end of standard input: no more commands from there
-    }
-    if (control_idx >= 0 && fds[control_idx].revents != 0) control_.ReadInto(lines);
-    for (const auto& line : lines) HandleCommand(line, now);
+  } else if (reopen_at_ != 0 && now >= reopen_at_) {
+    return Reopen(now);
   }
 
+  // The receiver sees bytes as they would arrive on the line.
+  due_.clear();
+  rx_.Take(now, due_);
+  sim_->OnReceived(due_, now);
+
+  const bool master_trouble = Transmit(now);
+  WaitAndRead(now, master_trouble);
+  return true;
+}
+
+bool Runner::Reopen(int64_t now) {
+  reopen_at_ = 0;
+  if (!OpenPort()) return false;
+  sim_->Event(now, "reopen " + link_ + " -> " + pty_.slave_path());
+  (void)std::fprintf(out_, "controller-sim: %s -> %s (reopened)\n", link_.c_str(),
+                     pty_.slave_path().c_str());
+  (void)std::fflush(out_);
+  if (o_.hangup_after_ms != 0) {
+    hangup_at_ = now + static_cast<int64_t>(o_.hangup_after_ms) * 1000000;
+  }
+  return true;
+}
+
+bool Runner::Transmit(int64_t now) {
+  // The transmitter sends what the line has had time for.
+  if (unwritten_.empty()) {
+    sim_->output().Take(now, unwritten_, done_);
+    sim_->OnSent(done_, now);
+  }
+  if (unwritten_.empty() || !pty_.IsOpen()) return false;
+  const ssize_t n = write(pty_.master(), unwritten_.data(), unwritten_.size());
+  if (n > 0) {
+    unwritten_.erase(unwritten_.begin(), unwritten_.begin() + n);
+  } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+    unwritten_.clear();  // nobody can take them
+    return true;
+  }
+  return false;
+}
+
+int64_t Runner::NextDeadline(int64_t now) {
+  int64_t deadline = now + 200000000;  // re-read the line settings at least this often
+  auto earlier = [&](std::optional<int64_t> t) {
+    if (t && *t < deadline) deadline = *t;
+  };
+  earlier(rx_.NextDue());
+  if (unwritten_.empty()) earlier(sim_->output().NextDue());
+  if (hangup_at_ != 0) earlier(hangup_at_);
+  if (reopen_at_ != 0) earlier(reopen_at_);
+  return deadline;
+}
+
+void Runner::WaitAndRead(int64_t now, bool master_trouble) {
+  const int64_t deadline = NextDeadline(now);
+  pollfd fds[3];
+  nfds_t nfds = 0;
+  int master_idx = -1;
+  int stdin_idx = -1;
+  int control_idx = -1;
+  if (pty_.IsOpen()) {
+    short ev = 0;
+    if (rx_.Pending() < 256) ev |= POLLIN;
+    if (!unwritten_.empty()) ev |= POLLOUT;
+    master_idx = static_cast<int>(nfds);
+    fds[nfds++] = {pty_.master(), ev, 0};
+  }
+  if (stdin_.open()) {
+    stdin_idx = static_cast<int>(nfds);
+    fds[nfds++] = {stdin_.fd, POLLIN, 0};
+  }
+  if (control_.open()) {
+    control_idx = static_cast<int>(nfds);
+    fds[nfds++] = {control_.fd, POLLIN, 0};
+  }
+  const int64_t wait = deadline > now ? deadline - now : 0;
+  timespec ts{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
+  const int ready = ppoll(fds, nfds, &ts, &wait_mask_);
+  if (ready < 0) return;  // a signal: the loop test sees it
+  now = NowNs();
+
+  if (master_idx >= 0) {
+    const short rev = fds[master_idx].revents;
+    if ((rev & POLLIN) != 0) {
+      uint8_t buf[256];
+      const std::size_t room = 256 - rx_.Pending();
+      const ssize_t n = read(pty_.master(), buf, room);
+      if (n > 0) {
+        rx_.Add({buf, static_cast<std::size_t>(n)}, now);
+      } else if (n < 0 && errno == EIO) {
+        master_trouble = true;
+      }
+    } else if ((rev & (POLLHUP | POLLERR)) != 0) {
+      master_trouble = true;
+    }
+  }
+  // No slave open on the other end: the master reports a hang-up at once
+  // on every poll. Wait calmly until someone opens it again.
+  if (master_trouble) SleepMs(10);
+
+  lines_.clear();
+  if (stdin_idx >= 0 && fds[stdin_idx].revents != 0 && !stdin_.ReadInto(lines_)) {
+    stdin_.fd = -1;  // end of standard input: no more commands from there
+  }
+  if (control_idx >= 0 && fds[control_idx].revents != 0) control_.ReadInto(lines_);
+  for (const auto& line : lines_) HandleCommand(line, now);
+}
+
+void Runner::Finish(bool started) {
   const int64_t end = NowNs();
   if (g_stop_signal != 0) sim_->Event(end, "signal " + std::to_string(g_stop_signal));
   ClosePort();
@@ -394,8 +433,7 @@ int Runner::Run() {
   sim_->Event(end, FormatSummary(sim_->stats()));
   if (started) Summary(out_);
   if (log_ != nullptr) (void)std::fclose(log_);
-  pthread_sigmask(SIG_UNBLOCK, &stop_set, nullptr);
-  return rc;
+  pthread_sigmask(SIG_UNBLOCK, &stop_set_, nullptr);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// merkat32: start-up. The main window is created first (its FormCreate shows
+// merkat32: start-up. The main window is created first (its StartUp shows
 // it, opens the port and starts the I/O display), then the seven other
 // windows, hidden, in their fixed order; then the message loop runs.
 #include <QApplication>
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);  // the main window's close ends the run
   try {
     m32::AppContext ctx;
-    m32::TWmenu menu(ctx);
+    m32::app::MainWindow menu(ctx);
     // The outermost event loop. A termination signal is handled wherever
     // events are being processed, perhaps deep inside a dialog, a message
     // box or a wait for a worker; it only asks for the close and ends this
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
       menu.RequestClose();
       outermost.exit(0);
     });
-    menu.FormCreate();
+    menu.StartUp();
     if (!menu.CloseRequested()) menu.CreateChildWindows();
     if (!menu.CloseRequested() && !menu.Closed()) outermost.exec();
     if (!menu.Closed()) menu.CloseSequence();
