@@ -140,12 +140,13 @@ void TWmenu::CreateChildWindows() {
         if (!Ending()) port.OpenPort();
       },
       this);
-  windows_.tstkom = new TWtstkom(ctx_.status, ctx_.texts, port, this);
+  windows_.tstkom = new service::CommTestWindow(ctx_.status, ctx_.texts, port, this);
   auto* help = new TWhelp(ctx_.settings, ctx_.module, ctx_.texts, this);
   windows_.help = help;
   windows_.help_failed = [help] { return help->failed(); };
   windows_.oprog = new TWoprog(ctx_.texts, this);
-  windows_.jas = new TWjas(ctx_.settings, ctx_.module, ctx_.texts, ctx_.status, port, this);
+  windows_.jas = new service::LightingTestWindow(ctx_.settings, ctx_.module, ctx_.texts,
+                                                 ctx_.status, port, this);
 }
 
 void TWmenu::MakePort() {
