@@ -130,10 +130,10 @@ void TWmenu::FormCreate() {
 void TWmenu::CreateChildWindows() {
   MakePort();
   link::PortConnection& port = *ctx_.port;
-  windows_.jazyk = new TWjazyk(
+  windows_.jazyk = new dialogs::LanguageDialog(
       ctx_.settings, ctx_.module, ctx_.texts, this, [this] { RecaptionMenu(); }, this);
-  windows_.konst = new TWkonst(ctx_.settings, ctx_.texts, ctx_.status, this, this);
-  windows_.komunikace = new TWkomunikace(
+  windows_.konst = new dialogs::ConstantsDialog(ctx_.settings, ctx_.texts, ctx_.status, this, this);
+  windows_.komunikace = new dialogs::PortDialog(
       ctx_.settings, ctx_.texts, this,
       [this, &port] {
         port.ClosePort();
