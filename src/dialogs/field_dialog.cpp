@@ -23,12 +23,6 @@ namespace {
 constexpr int kButtonWidth = 78;
 constexpr int kButtonHeight = 25;
 
-void SetColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
-  QPalette p = w->palette();
-  p.setColor(role, colour);
-  w->setPalette(p);
-}
-
 constexpr int kButtonGroup = 5;  // the button captions
 constexpr int kStorno = 0;
 constexpr int kOk = 1;
@@ -53,28 +47,53 @@ FieldDialog::FieldDialog(const char* object_name, int client_width, int client_h
   SetColour(this, QPalette::WindowText, Qt::black);
   setFont(ArialBold(false));
 
-  ok_button_ = new QPushButton(QStringLiteral("&O. K."), this);
-  ok_button_->setObjectName(QStringLiteral("Tl_OK"));
-  ok_button_->setFont(ArialBold(true));
-  SetColour(ok_button_, QPalette::ButtonText, QColor(0, 128, 0));  // green
-  storno_button_ = new QPushButton(QStringLiteral("&Storno"), this);
-  storno_button_->setObjectName(QStringLiteral("Tl_storno"));
-  storno_button_->setFont(ArialBold(true));
-  SetColour(storno_button_, QPalette::ButtonText, QColor(255, 0, 0));  // red
-  // Enter is handled in keyPressEvent: it presses the focused button only.
-  ok_button_->setAutoDefault(false);
-  storno_button_->setAutoDefault(false);
-  storno_button_->installEventFilter(this);
+  const DialogButtons buttons =
+      MakeDialogButtons(this, QStringLiteral("&O. K."), QStringLiteral("&Storno"));
+  ok_button_ = buttons.ok;
+  storno_button_ = buttons.storno;
   connect(ok_button_, &QPushButton::clicked, this, &FieldDialog::OnOkClicked);
   connect(storno_button_, &QPushButton::clicked, this, &FieldDialog::OnStornoClicked);
 }
 
-QFont FieldDialog::ArialBold(bool italic) {
+QFont ArialBold(bool italic) {
   QFont font(QStringLiteral("Arial"));
   font.setPixelSize(13);
   font.setBold(true);
   font.setItalic(italic);
   return font;
+}
+
+void SetColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
+  QPalette p = w->palette();
+  p.setColor(role, colour);
+  w->setPalette(p);
+}
+
+DialogButtons MakeDialogButtons(QDialog* dialog, const QString& ok, const QString& storno) {
+  DialogButtons buttons{new QPushButton(ok, dialog), new QPushButton(storno, dialog)};
+  buttons.ok->setObjectName(QStringLiteral("Tl_OK"));
+  buttons.ok->setFont(ArialBold(true));
+  SetColour(buttons.ok, QPalette::ButtonText, QColor(0, 128, 0));  // green
+  buttons.storno->setObjectName(QStringLiteral("Tl_storno"));
+  buttons.storno->setFont(ArialBold(true));
+  SetColour(buttons.storno, QPalette::ButtonText, QColor(255, 0, 0));  // red
+  // Enter is the dialog's (DialogKey): it presses the focused button only.
+  buttons.ok->setAutoDefault(false);
+  buttons.storno->setAutoDefault(false);
+  buttons.storno->installEventFilter(dialog);
+  return buttons;
+}
+
+bool DialogKey(QWidget* dialog, const QKeyEvent* event) {
+  switch (qt::KeyCode(event)) {
+    case kKeyEscape:
+      return true;
+    case kKeyEnter:
+      if (auto* button = qobject_cast<QPushButton*>(dialog->focusWidget())) button->click();
+      return true;
+    default:
+      return false;
+  }
 }
 
 void FieldDialog::PlaceButtons(int ok_left, int storno_left, int top) {
@@ -198,15 +217,7 @@ void FieldDialog::Apply() {
 }
 
 void FieldDialog::keyPressEvent(QKeyEvent* event) {
-  switch (qt::KeyCode(event)) {
-    case kKeyEscape:
-      return;  // only storno_button_ and the fields react to Escape
-    case kKeyEnter:
-      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+  if (!DialogKey(this, event)) QDialog::keyPressEvent(event);
 }
 
 bool FieldDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPalette>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -24,11 +25,29 @@
 #include "config/text_table.h"
 
 class QComboBox;
+class QKeyEvent;
 class QFont;
 class QLineEdit;
 class QPushButton;
 
 namespace m32::dialogs {
+
+// The dialogs' font: Arial 13 px bold, italic for captions and buttons.
+QFont ArialBold(bool italic);
+// Sets one colour role of a widget's palette.
+void SetColour(QWidget* w, QPalette::ColorRole role, const QColor& colour);
+
+// The O. K. (green) and Storno (red) buttons of a dialog, object names Tl_OK
+// and Tl_storno. Enter is left to the dialog (DialogKey); the dialog filters
+// Storno's own keys.
+struct DialogButtons {
+  QPushButton* ok = nullptr;
+  QPushButton* storno = nullptr;
+};
+DialogButtons MakeDialogButtons(QDialog* dialog, const QString& ok, const QString& storno);
+// A key that reached the dialog itself: Escape does nothing (only Storno and
+// the fields react to it), Enter presses the focused button. True when used.
+bool DialogKey(QWidget* dialog, const QKeyEvent* event);
 
 class FieldDialog : public QDialog {
   Q_OBJECT
@@ -85,8 +104,6 @@ class FieldDialog : public QDialog {
   // Gives the focus to `w` and forgets which field was being edited
   // (the commit of a field left by this move goes to the old working copy).
   void StartAt(QWidget* w);
-
-  static QFont ArialBold(bool italic);
 
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;

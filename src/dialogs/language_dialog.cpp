@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "config/language_list.h"
+#include "dialogs/field_dialog.h"
 #include "qt/window_frame.h"
 #include "qt/window_support.h"
 
@@ -24,20 +25,6 @@ constexpr int kClientWidth = 267;
 constexpr int kRowStep = 26;
 constexpr int kFirstRowTop = 12;
 constexpr int kCollapsedHeight = 10;
-
-QFont ArialBold(bool italic) {
-  QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(13);
-  font.setBold(true);
-  font.setItalic(italic);
-  return font;
-}
-
-void SetTextColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
-  QPalette p = w->palette();
-  p.setColor(role, colour);
-  w->setPalette(p);
-}
 
 }  // namespace
 
@@ -54,32 +41,24 @@ LanguageDialog::LanguageDialog(config::Settings& settings, config::ModulePath& m
   setWindowTitle(QStringLiteral("Jazyk"));
   setModal(true);
   setAutoFillBackground(true);
-  SetTextColour(this, QPalette::Window, qt::kLime);
+  SetColour(this, QPalette::Window, qt::kLime);
 
   for (std::size_t i = 0; i < radio_buttons_.size(); ++i) {
     auto* rb = new QRadioButton(this);
     rb->setObjectName(QStringLiteral("RadioButton%1").arg(i));
     rb->setFont(ArialBold(false));
-    SetTextColour(rb, QPalette::WindowText, Qt::black);
+    SetColour(rb, QPalette::WindowText, Qt::black);
     rb->hide();
     radio_buttons_[i] = rb;
   }
   radio_buttons_[0]->setGeometry(32, kFirstRowTop, 217, 17);
 
-  ok_button_ = new QPushButton(QStringLiteral("O. K."), this);
-  ok_button_->setObjectName(QStringLiteral("Tl_OK"));
+  const DialogButtons buttons =
+      MakeDialogButtons(this, QStringLiteral("O. K."), QStringLiteral("Storno"));
+  ok_button_ = buttons.ok;
+  storno_button_ = buttons.storno;
   ok_button_->setGeometry(35, 52, 78, 25);
-  ok_button_->setFont(ArialBold(true));
-  SetTextColour(ok_button_, QPalette::ButtonText, QColor(0, 128, 0));
-  storno_button_ = new QPushButton(QStringLiteral("Storno"), this);
-  storno_button_->setObjectName(QStringLiteral("Tl_storno"));
   storno_button_->setGeometry(155, 52, 78, 25);
-  storno_button_->setFont(ArialBold(true));
-  SetTextColour(storno_button_, QPalette::ButtonText, QColor(255, 0, 0));
-  // Enter is handled in keyPressEvent: it presses the focused button only.
-  ok_button_->setAutoDefault(false);
-  storno_button_->setAutoDefault(false);
-  storno_button_->installEventFilter(this);
   connect(ok_button_, &QPushButton::clicked, this, &LanguageDialog::OnOkClicked);
   connect(storno_button_, &QPushButton::clicked, this, &LanguageDialog::OnStornoClicked);
 
@@ -201,15 +180,7 @@ void LanguageDialog::hideEvent(QHideEvent* event) {
 }
 
 void LanguageDialog::keyPressEvent(QKeyEvent* event) {
-  switch (qt::KeyCode(event)) {
-    case kKeyEscape:
-      return;  // only storno_button_ reacts to Esc
-    case kKeyEnter:
-      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+  if (!DialogKey(this, event)) QDialog::keyPressEvent(event);
 }
 
 bool LanguageDialog::eventFilter(QObject* watched, QEvent* event) {
