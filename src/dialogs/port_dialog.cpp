@@ -21,9 +21,8 @@ constexpr int kClientWidth = 404;
 constexpr int kClientHeight = 287;
 constexpr int kFieldHeight = 24;
 
-// Text table: group 7 holds the dialog's texts, group 5 the buttons.
+// Text table: group 7 holds the dialog's texts (0 its caption).
 constexpr int kGroup = 7;
-constexpr int kCaption = 0;
 constexpr int kPresets = 1;
 constexpr int kPortBox = 2;
 constexpr int kSpeedBox = 3;
