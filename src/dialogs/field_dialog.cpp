@@ -197,10 +197,10 @@ void FieldDialog::reject() {
 void FieldDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;  // restored from minimised: not an opening
-  Open();
+  TakeWorkingCopy();
 }
 
-void FieldDialog::Open() {
+void FieldDialog::TakeWorkingCopy() {
   qt::PlaceBeside(this, main_window_);
   StartAt(storno_button_);
   working_ = settings_.record;

@@ -123,7 +123,7 @@ class FieldDialog : public QDialog {
   void Enter(const Field& f);
   void Leave(const Field& f);
   bool FieldKeyPress(const Field& f, int key);
-  void Open();
+  void TakeWorkingCopy();
   void Apply();
 
   config::Settings& settings_;
