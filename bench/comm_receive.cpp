@@ -274,7 +274,7 @@ int main(int argc, char** argv) {
 
   // The service menu stops the panel; the test window takes the port over.
   menu.OnServiceMenuOpened();
-  auto* window = dynamic_cast<m32::TWtstkom*>(menu.Windows().comm_test);
+  auto* window = dynamic_cast<m32::service::CommTestWindow*>(menu.Windows().comm_test);
   if (window == nullptr) return 2;
   window->show();
   window->ReceiveBox()->setChecked(true);
@@ -337,7 +337,7 @@ int main(int argc, char** argv) {
   std::printf("%-34s %12.1f %12.0f\n", "refresh steps per second", steps_per_s,
               kBytesPerSecond / 32);
   std::printf("%-34s %12.1f %12.1f\n", "repaints of the receive line /s", paints_per_s,
-              1000.0 / static_cast<double>(m32::TWtstkom::kLineFrame.count()));
+              1000.0 / static_cast<double>(m32::service::CommTestWindow::kLineFrame.count()));
   std::printf("%-34s %12.2f\n", "wake-ups per step (writer out)", wakes_per_step);
   std::printf(
       "(targets: steps at least bytes/32 per second; repaints at most one per display "
@@ -352,7 +352,8 @@ int main(int argc, char** argv) {
     std::printf("missed: every byte read in order and in time\n");
     met = false;
   }
-  if (paints_per_s > 1000.0 / static_cast<double>(m32::TWtstkom::kLineFrame.count()) + 1) {
+  if (paints_per_s >
+      1000.0 / static_cast<double>(m32::service::CommTestWindow::kLineFrame.count()) + 1) {
     std::printf("missed: repaints per display frame\n");
     met = false;
   }

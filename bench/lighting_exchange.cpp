@@ -102,14 +102,14 @@ int main(int argc, char** argv) {
   PumpFor(std::chrono::milliseconds(1000));
 
   menu.OnServiceMenuOpened();
-  auto* jas = dynamic_cast<m32::TWjas*>(menu.Windows().lighting);
+  auto* jas = dynamic_cast<m32::service::LightingTestWindow*>(menu.Windows().lighting);
   if (jas == nullptr) return 2;
   jas->show();
   int level = 0;
   QTimer changes;
   QObject::connect(&changes, &QTimer::timeout, [&] {
     level = (level + 37) % 256;
-    jas->Jas(0)->setValue(level);
+    jas->LevelBar(0)->setValue(level);
   });
   changes.start(400);
   PumpFor(std::chrono::milliseconds(1000));

@@ -134,22 +134,24 @@ void MainWindow::StartUp() {
 void MainWindow::CreateChildWindows() {
   MakePort();
   link::PortConnection& port = *ctx_.port;
-  windows_.language = new TWjazyk(
+  windows_.language = new dialogs::LanguageDialog(
       ctx_.settings, ctx_.module, ctx_.texts, this, [this] { RecaptionMenu(); }, this);
-  windows_.constants = new TWkonst(ctx_.settings, ctx_.texts, ctx_.status, this, this);
-  windows_.port = new TWkomunikace(
+  windows_.constants =
+      new dialogs::ConstantsDialog(ctx_.settings, ctx_.texts, ctx_.status, this, this);
+  windows_.port = new dialogs::PortDialog(
       ctx_.settings, ctx_.texts, this,
       [this, &port] {
         port.ClosePort();
         if (!Ending()) port.OpenPort();
       },
       this);
-  windows_.comm_test = new TWtstkom(ctx_.status, ctx_.texts, port, this);
+  windows_.comm_test = new service::CommTestWindow(ctx_.status, ctx_.texts, port, this);
   auto* help = new info::HelpViewer(ctx_.settings, ctx_.module, ctx_.texts, this);
   windows_.help = help;
   windows_.help_failed = [help] { return help->LoadFailed(); };
   windows_.about = new info::AboutWindow(ctx_.texts, this);
-  windows_.lighting = new TWjas(ctx_.settings, ctx_.module, ctx_.texts, ctx_.status, port, this);
+  windows_.lighting = new service::LightingTestWindow(ctx_.settings, ctx_.module, ctx_.texts,
+                                                      ctx_.status, port, this);
 }
 
 void MainWindow::MakePort() {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace m32 {
+namespace m32::dialogs {
 namespace {
 
 constexpr int kClientWidth = 449;
@@ -39,9 +39,6 @@ constexpr int kRangeBelowLastLabel = 156;
 
 // Text table: group 6 holds the caption and the row labels, group 5 the buttons.
 constexpr int kGroup = 6;
-constexpr int kButtonGroup = 5;
-constexpr int kStorno = 0;
-constexpr int kOk = 1;
 
 void SetBackground(QWidget* w, const QColor& colour) {
   QPalette p = w->palette();
@@ -52,29 +49,25 @@ void SetBackground(QWidget* w, const QColor& colour) {
 
 }  // namespace
 
-TWkonst::TWkonst(config::Settings& settings, const config::TextTable& texts, SharedStatus& status,
-                 QWidget* main_window, QWidget* parent)
-    : FieldDialog("TWkonst", kClientWidth, kClientHeight, main_window, parent),
-      settings_(settings),
-      texts_(texts),
-      status_(status),
-      wc_(settings.record) {
-  setWindowTitle(qt::FromCp1250(texts_.Get(kGroup, 0)));
-
-  ScrollBox1 = new QScrollArea(this);
-  ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
-  ScrollBox1->setFrameShape(QFrame::NoFrame);
-  ScrollBox1->setFocusPolicy(Qt::NoFocus);  // only its fields are in the tab order
-  ScrollBox1->setGeometry(0, 0, kClientWidth, kScrollBoxHeight);
-  ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  ScrollBox1->setWidgetResizable(true);  // the rows take the width, their height is fixed
-  SetBackground(ScrollBox1->viewport(), qt::kLime);
+ConstantsDialog::ConstantsDialog(config::Settings& settings, const config::TextTable& texts,
+                                 SharedStatus& status, QWidget* main_window, QWidget* parent)
+    : FieldDialog("TWkonst", kClientWidth, kClientHeight, settings, texts, kGroup, main_window,
+                  parent),
+      status_(status) {
+  scroll_box_ = new QScrollArea(this);
+  scroll_box_->setObjectName(QStringLiteral("ScrollBox1"));
+  scroll_box_->setFrameShape(QFrame::NoFrame);
+  scroll_box_->setFocusPolicy(Qt::NoFocus);  // only its fields are in the tab order
+  scroll_box_->setGeometry(0, 0, kClientWidth, kScrollBoxHeight);
+  scroll_box_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll_box_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  scroll_box_->setWidgetResizable(true);  // the rows take the width, their height is fixed
+  SetBackground(scroll_box_->viewport(), qt::kLime);
 
   auto* content = new QWidget;
   content->setObjectName(QStringLiteral("ScrollBox1Rows"));
   SetBackground(content, qt::kLime);
-  for (int n = 0; n < dialogs::kConstantRows; ++n) {
+  for (int n = 0; n < kConstantRows; ++n) {
     auto* label = new QLabel(content);
     label->setObjectName(QStringLiteral("Label%1").arg(n));
     label->setFont(ArialBold(false));
@@ -87,21 +80,21 @@ TWkonst::TWkonst(config::Settings& settings, const config::TextTable& texts, Sha
     edit->setObjectName(QStringLiteral("Edit%1").arg(n));
     edit->setFont(ArialBold(false));
     edits_[static_cast<std::size_t>(n)] = edit;
-    AddEdit(edit, [this, n] { Edit0Exit(n); });
+    AddEdit(edit, [this, n] { OnConstantFieldLeft(n); });
   }
-  ScrollBox1->setWidget(content);
+  scroll_box_->setWidget(content);
 
   // The wheel reaches the form through the scroll box (its view and its
   // scroll bar); each of them reports to the same handler.
-  ScrollBox1->installEventFilter(this);
-  ScrollBox1->viewport()->installEventFilter(this);
-  ScrollBox1->verticalScrollBar()->installEventFilter(this);
+  scroll_box_->installEventFilter(this);
+  scroll_box_->viewport()->installEventFilter(this);
+  scroll_box_->verticalScrollBar()->installEventFilter(this);
 
   PlaceButtons(131, 251, 310);
-  FormCreate();
+  CreateControls();
 }
 
-void TWkonst::FormCreate() {
+void ConstantsDialog::CreateControls() {
   // Row 0 keeps its designed place; the rows below follow it 26 pixels apart.
   labels_[0]->setGeometry(kLabelLeft, kLabelTop + kDesignScroll, kLabelWidth, kLabelHeight);
   edits_[0]->setGeometry(kEditLeft, kEditTop + kDesignScroll, kEditWidth, kEditHeight);
@@ -117,53 +110,47 @@ void TWkonst::FormCreate() {
   }
   // Scroll range: the last label's top in designed coordinates plus 156.
   const int last_label_top = labels_.back()->y() - kDesignScroll;
-  ScrollBox1->widget()->setFixedHeight(last_label_top + kRangeBelowLastLabel);
+  scroll_box_->widget()->setFixedHeight(last_label_top + kRangeBelowLastLabel);
 
-  std::vector<QWidget*> chain = {Tl_OK, Tl_storno};
+  std::vector<QWidget*> chain = {ok_button_, storno_button_};
   chain.insert(chain.end(), edits_.begin(), edits_.end());
   SetChain(chain);
 }
 
-void TWkonst::FormActivate() {
-  StartAt(Tl_storno);
-  wc_ = settings_.record;
-
-  setWindowTitle(qt::FromCp1250(texts_.Get(kGroup, 0)));
-  CaptionButtons(qt::FromCp1250(texts_.Get(kButtonGroup, kOk)),
-                 qt::FromCp1250(texts_.Get(kButtonGroup, kStorno)));
-  for (int n = 0; n < dialogs::kConstantRows; ++n) {
+void ConstantsDialog::ShowWorkingCopy() {
+  for (int n = 0; n < kConstantRows; ++n) {
     const auto i = static_cast<std::size_t>(n);
-    labels_[i]->setText(qt::FromCp1250(
-        dialogs::ConstantLabel(static_cast<unsigned>(n), texts_.Get(kGroup, n + 1))));
-    edits_[i]->setText(QString::fromStdString(dialogs::ConstantText(wc_.Constants[i])));
+    labels_[i]->setText(
+        qt::FromCp1250(ConstantLabel(static_cast<unsigned>(n), Texts().Get(kGroup, n + 1))));
+    edits_[i]->setText(QString::fromStdString(ConstantText(Working().Constants[i])));
   }
-  ScrollBox1->verticalScrollBar()->setValue(0);
+  scroll_box_->verticalScrollBar()->setValue(0);
   status_.WheelCountdown.store(0);
 }
 
-void TWkonst::Edit0Exit(int row) {
-  if (row < 0 || row >= dialogs::kConstantRows) return;
+void ConstantsDialog::OnConstantFieldLeft(int row) {
+  if (row < 0 || row >= kConstantRows) return;
   QLineEdit* edit = edits_[static_cast<std::size_t>(row)];
-  if (const auto shown = dialogs::CommitConstant(wc_, row, edit->text().toStdString())) {
+  if (const auto shown = CommitConstant(Working(), row, edit->text().toStdString())) {
     edit->setText(QString::fromStdString(*shown));
   }
 }
 
-void TWkonst::ScrollBox1MouseWheel(int delta) {
+void ConstantsDialog::OnWheel(int delta) {
   if (status_.WheelCountdown.load() != 0) return;
   status_.WheelCountdown.store(1);
   if (delta == 0) return;
-  QScrollBar* bar = ScrollBox1->verticalScrollBar();
+  QScrollBar* bar = scroll_box_->verticalScrollBar();
   bar->setValue(bar->value() + (delta > 0 ? -kRowStep : kRowStep));  // the bar keeps its range
 }
 
-void TWkonst::FieldEntered(QWidget* field) {
+void ConstantsDialog::FieldEntered(QWidget* field) {
   // A row reached from the keyboard outside the view is scrolled into it,
   // the whole field (ensureWidgetVisible would settle for its text cursor).
-  QScrollBar* bar = ScrollBox1->verticalScrollBar();
-  const int top = field->mapTo(ScrollBox1->widget(), QPoint(0, 0)).y();
+  QScrollBar* bar = scroll_box_->verticalScrollBar();
+  const int top = field->mapTo(scroll_box_->widget(), QPoint(0, 0)).y();
   const int bottom = top + field->height();
-  const int view = ScrollBox1->viewport()->height();
+  const int view = scroll_box_->viewport()->height();
   if (top < bar->value()) {
     bar->setValue(top);
   } else if (bottom > bar->value() + view) {
@@ -171,17 +158,17 @@ void TWkonst::FieldEntered(QWidget* field) {
   }
 }
 
-void TWkonst::wheelEvent(QWheelEvent* event) {
-  ScrollBox1MouseWheel(event->angleDelta().y());
+void ConstantsDialog::wheelEvent(QWheelEvent* event) {
+  OnWheel(event->angleDelta().y());
   event->ignore();
 }
 
-bool TWkonst::eventFilter(QObject* watched, QEvent* event) {
+bool ConstantsDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Wheel &&
-      (watched == ScrollBox1 || watched == ScrollBox1->viewport() ||
-       watched == ScrollBox1->verticalScrollBar())) {
+      (watched == scroll_box_ || watched == scroll_box_->viewport() ||
+       watched == scroll_box_->verticalScrollBar())) {
     auto* wheel = static_cast<QWheelEvent*>(event);
-    ScrollBox1MouseWheel(wheel->angleDelta().y());
+    OnWheel(wheel->angleDelta().y());
     // The scroll box does no scrolling of its own; the event stays unhandled
     // and goes on to the parents, where WheelCountdown stops it acting again.
     wheel->ignore();
@@ -190,9 +177,8 @@ bool TWkonst::eventFilter(QObject* watched, QEvent* event) {
   return FieldDialog::eventFilter(watched, event);
 }
 
-void TWkonst::Apply() {
-  settings_.record = wc_;
-  config::ClampConstants(settings_.record);
+void ConstantsDialog::Clamp(config::SettingsRecord& record) {
+  config::ClampConstants(record);
 }
 
-}  // namespace m32
+}  // namespace m32::dialogs

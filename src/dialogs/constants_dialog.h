@@ -1,4 +1,4 @@
-// TWkonst: the constants dialog. 21 rows, each a label from the text table
+// ConstantsDialog (form TWkonst): the constants dialog. 21 rows, each a label from the text table
 // and a field with one signed 16-bit constant of the settings record, in a
 // scroll box that the mouse wheel moves by one row per heartbeat tick. It
 // edits a working copy; O. K. puts it into force and applies the limits of
@@ -18,44 +18,39 @@ class QLineEdit;
 class QScrollArea;
 class QWheelEvent;
 
-namespace m32 {
+namespace m32::dialogs {
 
-class TWkonst : public dialogs::FieldDialog {
+class ConstantsDialog : public FieldDialog {
   Q_OBJECT
 
  public:
   // `status` carries WheelCountdown, which the main window's heartbeat ages.
-  TWkonst(config::Settings& settings, const config::TextTable& texts, SharedStatus& status,
-          QWidget* main_window, QWidget* parent = nullptr);
+  ConstantsDialog(config::Settings& settings, const config::TextTable& texts, SharedStatus& status,
+                  QWidget* main_window, QWidget* parent = nullptr);
 
-  // The record being edited (taken from the live one at every opening).
-  const config::SettingsRecord& WorkingCopy() const { return wc_; }
-  QScrollArea* ScrollBox() const { return ScrollBox1; }
+  QScrollArea* ScrollBox() const { return scroll_box_; }
 
   // Commit of the row whose field lost the focus; a row beyond 20 is ignored.
-  void Edit0Exit(int row);
+  void OnConstantFieldLeft(int row);
   // One wheel report from the form or the scroll box: at most one row of
   // scrolling while WheelCountdown is 0.
-  void ScrollBox1MouseWheel(int delta);
+  void OnWheel(int delta);
 
  protected:
-  void FormActivate() override;
-  void Apply() override;
+  void ShowWorkingCopy() override;
+  void Clamp(config::SettingsRecord& record) override;
   void FieldEntered(QWidget* field) override;
   void wheelEvent(QWheelEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void FormCreate();
+  void CreateControls();
 
-  config::Settings& settings_;
-  const config::TextTable& texts_;
   SharedStatus& status_;
-  config::SettingsRecord wc_;  // the working copy
 
-  QScrollArea* ScrollBox1 = nullptr;
-  std::array<QLabel*, dialogs::kConstantRows> labels_{};
-  std::array<QLineEdit*, dialogs::kConstantRows> edits_{};
+  QScrollArea* scroll_box_ = nullptr;
+  std::array<QLabel*, kConstantRows> labels_{};
+  std::array<QLineEdit*, kConstantRows> edits_{};
 };
 
-}  // namespace m32
+}  // namespace m32::dialogs

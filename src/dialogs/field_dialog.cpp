@@ -23,18 +23,23 @@ namespace {
 constexpr int kButtonWidth = 78;
 constexpr int kButtonHeight = 25;
 
-void SetColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
-  QPalette p = w->palette();
-  p.setColor(role, colour);
-  w->setPalette(p);
-}
+constexpr int kButtonGroup = 5;  // the button captions
+constexpr int kStorno = 0;
+constexpr int kOk = 1;
 
 }  // namespace
 
 FieldDialog::FieldDialog(const char* object_name, int client_width, int client_height,
+                         config::Settings& settings, const config::TextTable& texts, int text_group,
                          QWidget* main_window, QWidget* parent)
-    : QDialog(parent, qt::kToolWindowFlags), main_window_(main_window) {
+    : QDialog(parent, qt::kToolWindowFlags),
+      settings_(settings),
+      texts_(texts),
+      text_group_(text_group),
+      working_(settings.record),
+      main_window_(main_window) {
   setObjectName(QString::fromLatin1(object_name));
+  setWindowTitle(qt::FromCp1250(texts_.Get(text_group_, 0)));
   setModal(true);
   setFixedSize(client_width, client_height);
   setAutoFillBackground(true);
@@ -42,23 +47,15 @@ FieldDialog::FieldDialog(const char* object_name, int client_width, int client_h
   SetColour(this, QPalette::WindowText, Qt::black);
   setFont(ArialBold(false));
 
-  Tl_OK = new QPushButton(QStringLiteral("&O. K."), this);
-  Tl_OK->setObjectName(QStringLiteral("Tl_OK"));
-  Tl_OK->setFont(ArialBold(true));
-  SetColour(Tl_OK, QPalette::ButtonText, QColor(0, 128, 0));  // green
-  Tl_storno = new QPushButton(QStringLiteral("&Storno"), this);
-  Tl_storno->setObjectName(QStringLiteral("Tl_storno"));
-  Tl_storno->setFont(ArialBold(true));
-  SetColour(Tl_storno, QPalette::ButtonText, QColor(255, 0, 0));  // red
-  // Enter is handled in keyPressEvent: it presses the focused button only.
-  Tl_OK->setAutoDefault(false);
-  Tl_storno->setAutoDefault(false);
-  Tl_storno->installEventFilter(this);
-  connect(Tl_OK, &QPushButton::clicked, this, &FieldDialog::Tl_OKClick);
-  connect(Tl_storno, &QPushButton::clicked, this, &FieldDialog::Tl_stornoClick);
+  const DialogButtons buttons =
+      MakeDialogButtons(this, QStringLiteral("&O. K."), QStringLiteral("&Storno"));
+  ok_button_ = buttons.ok;
+  storno_button_ = buttons.storno;
+  connect(ok_button_, &QPushButton::clicked, this, &FieldDialog::OnOkClicked);
+  connect(storno_button_, &QPushButton::clicked, this, &FieldDialog::OnStornoClicked);
 }
 
-QFont FieldDialog::ArialBold(bool italic) {
+QFont ArialBold(bool italic) {
   QFont font(QStringLiteral("Arial"));
   font.setPixelSize(13);
   font.setBold(true);
@@ -66,14 +63,47 @@ QFont FieldDialog::ArialBold(bool italic) {
   return font;
 }
 
+void SetColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
+  QPalette p = w->palette();
+  p.setColor(role, colour);
+  w->setPalette(p);
+}
+
+DialogButtons MakeDialogButtons(QDialog* dialog, const QString& ok, const QString& storno) {
+  DialogButtons buttons{new QPushButton(ok, dialog), new QPushButton(storno, dialog)};
+  buttons.ok->setObjectName(QStringLiteral("Tl_OK"));
+  buttons.ok->setFont(ArialBold(true));
+  SetColour(buttons.ok, QPalette::ButtonText, QColor(0, 128, 0));  // green
+  buttons.storno->setObjectName(QStringLiteral("Tl_storno"));
+  buttons.storno->setFont(ArialBold(true));
+  SetColour(buttons.storno, QPalette::ButtonText, QColor(255, 0, 0));  // red
+  // Enter is the dialog's (DialogKey): it presses the focused button only.
+  buttons.ok->setAutoDefault(false);
+  buttons.storno->setAutoDefault(false);
+  buttons.storno->installEventFilter(dialog);
+  return buttons;
+}
+
+bool DialogKey(QWidget* dialog, const QKeyEvent* event) {
+  switch (qt::KeyCode(event)) {
+    case kKeyEscape:
+      return true;
+    case kKeyEnter:
+      if (auto* button = qobject_cast<QPushButton*>(dialog->focusWidget())) button->click();
+      return true;
+    default:
+      return false;
+  }
+}
+
 void FieldDialog::PlaceButtons(int ok_left, int storno_left, int top) {
-  Tl_OK->setGeometry(ok_left, top, kButtonWidth, kButtonHeight);
-  Tl_storno->setGeometry(storno_left, top, kButtonWidth, kButtonHeight);
+  ok_button_->setGeometry(ok_left, top, kButtonWidth, kButtonHeight);
+  storno_button_->setGeometry(storno_left, top, kButtonWidth, kButtonHeight);
 }
 
 void FieldDialog::CaptionButtons(const QString& ok, const QString& storno) {
-  Tl_OK->setText(ok);
-  Tl_storno->setText(storno);
+  ok_button_->setText(ok);
+  storno_button_->setText(storno);
 }
 
 void FieldDialog::AddEdit(QLineEdit* edit, std::function<void()> commit) {
@@ -144,10 +174,10 @@ bool FieldDialog::FieldKeyPress(const Field& f, int key) {
   return true;
 }
 
-void FieldDialog::Tl_OKClick() {
+void FieldDialog::OnOkClicked() {
   if (applying_) return;  // a second click while the first is still at work
   applying_ = true;
-  Tl_OK->setFocus(Qt::OtherFocusReason);
+  ok_button_->setFocus(Qt::OtherFocusReason);
   // An inactive window gets no focus events; the field still commits.
   if (const Field* f = Find(editing_)) Leave(*f);
   Apply();
@@ -155,7 +185,7 @@ void FieldDialog::Tl_OKClick() {
   accept();
 }
 
-void FieldDialog::Tl_stornoClick() {
+void FieldDialog::OnStornoClicked() {
   reject();
 }
 
@@ -167,24 +197,31 @@ void FieldDialog::reject() {
 void FieldDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;  // restored from minimised: not an opening
+  TakeWorkingCopy();
+}
+
+void FieldDialog::TakeWorkingCopy() {
   qt::PlaceBeside(this, main_window_);
-  FormActivate();
+  StartAt(storno_button_);
+  working_ = settings_.record;
+  setWindowTitle(qt::FromCp1250(texts_.Get(text_group_, 0)));
+  CaptionButtons(qt::FromCp1250(texts_.Get(kButtonGroup, kOk)),
+                 qt::FromCp1250(texts_.Get(kButtonGroup, kStorno)));
+  ShowWorkingCopy();
+}
+
+void FieldDialog::Apply() {
+  settings_.record = working_;
+  Clamp(settings_.record);
+  Applied();
 }
 
 void FieldDialog::keyPressEvent(QKeyEvent* event) {
-  switch (qt::KeyCode(event)) {
-    case kKeyEscape:
-      return;  // only Tl_storno and the fields react to Escape
-    case kKeyEnter:
-      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+  if (!DialogKey(this, event)) QDialog::keyPressEvent(event);
 }
 
 bool FieldDialog::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Tl_storno) {
+  if (watched == storno_button_) {
     if (event->type() == QEvent::KeyPress &&
         qt::KeyCode(static_cast<QKeyEvent*>(event)) == kKeyEscape) {
       reject();

@@ -16,16 +16,38 @@
 #pragma once
 
 #include <QDialog>
+#include <QPalette>
 #include <QString>
 #include <functional>
 #include <vector>
 
+#include "config/settings.h"
+#include "config/text_table.h"
+
 class QComboBox;
+class QKeyEvent;
 class QFont;
 class QLineEdit;
 class QPushButton;
 
 namespace m32::dialogs {
+
+// The dialogs' font: Arial 13 px bold, italic for captions and buttons.
+QFont ArialBold(bool italic);
+// Sets one colour role of a widget's palette.
+void SetColour(QWidget* w, QPalette::ColorRole role, const QColor& colour);
+
+// The O. K. (green) and Storno (red) buttons of a dialog, object names Tl_OK
+// and Tl_storno. Enter is left to the dialog (DialogKey); the dialog filters
+// Storno's own keys.
+struct DialogButtons {
+  QPushButton* ok = nullptr;
+  QPushButton* storno = nullptr;
+};
+DialogButtons MakeDialogButtons(QDialog* dialog, const QString& ok, const QString& storno);
+// A key that reached the dialog itself: Escape does nothing (only Storno and
+// the fields react to it), Enter presses the focused button. True when used.
+bool DialogKey(QWidget* dialog, const QKeyEvent* event);
 
 class FieldDialog : public QDialog {
   Q_OBJECT
@@ -33,24 +55,36 @@ class FieldDialog : public QDialog {
  public:
   // The client area is `client_width` x `client_height`, fixed. `main_window`
   // places the dialog at every opening (may be null).
-  FieldDialog(const char* object_name, int client_width, int client_height, QWidget* main_window,
-              QWidget* parent);
+  // At every opening the working copy is taken from `settings` and the caption
+  // is entry 0 of `text_group`; O. K. puts the copy back into force.
+  FieldDialog(const char* object_name, int client_width, int client_height,
+              config::Settings& settings, const config::TextTable& texts, int text_group,
+              QWidget* main_window, QWidget* parent);
 
-  QPushButton* OkButton() const { return Tl_OK; }
-  QPushButton* StornoButton() const { return Tl_storno; }
+  // The record being edited (taken from the live one at every opening).
+  const config::SettingsRecord& WorkingCopy() const { return working_; }
 
-  // Tl_OKClick: focus to O. K. (the field being edited commits), Apply(), close.
-  void Tl_OKClick();
-  // Tl_stornoClick: closes; the working copy is abandoned.
-  void Tl_stornoClick();
+  QPushButton* OkButton() const { return ok_button_; }
+  QPushButton* StornoButton() const { return storno_button_; }
+
+  // OnOkClicked: focus to O. K. (the field being edited commits), Apply(), close.
+  void OnOkClicked();
+  // OnStornoClicked: closes; the working copy is abandoned.
+  void OnStornoClicked();
   // The close box and every other way out but O. K. come here.
   void reject() override;
 
  protected:
-  // Runs at every opening, after the dialog has been placed.
-  virtual void FormActivate() = 0;
-  // O. K. after the commit of the field being edited.
-  virtual void Apply() = 0;
+  // Runs at every opening, once the dialog has been placed, the working copy
+  // taken and the caption and buttons set: the fields show the copy.
+  virtual void ShowWorkingCopy() = 0;
+  // The limits of this dialog, applied to the record put into force.
+  virtual void Clamp(config::SettingsRecord& record) = 0;
+  // After O. K. has put the working copy into force.
+  virtual void Applied() {}
+
+  config::SettingsRecord& Working() { return working_; }
+  const config::TextTable& Texts() const { return texts_; }
 
   // The two buttons at their places; captions from the text table.
   void PlaceButtons(int ok_left, int storno_left, int top);
@@ -71,14 +105,12 @@ class FieldDialog : public QDialog {
   // (the commit of a field left by this move goes to the old working copy).
   void StartAt(QWidget* w);
 
-  static QFont ArialBold(bool italic);
-
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-  QPushButton* Tl_OK = nullptr;
-  QPushButton* Tl_storno = nullptr;
+  QPushButton* ok_button_ = nullptr;
+  QPushButton* storno_button_ = nullptr;
 
  private:
   struct Field {
@@ -91,6 +123,13 @@ class FieldDialog : public QDialog {
   void Enter(const Field& f);
   void Leave(const Field& f);
   bool FieldKeyPress(const Field& f, int key);
+  void TakeWorkingCopy();
+  void Apply();
+
+  config::Settings& settings_;
+  const config::TextTable& texts_;
+  int text_group_;
+  config::SettingsRecord working_;
 
   QWidget* main_window_;
   std::vector<Field> fields_;

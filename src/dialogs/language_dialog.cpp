@@ -14,10 +14,11 @@
 #include <utility>
 
 #include "config/language_list.h"
+#include "dialogs/field_dialog.h"
 #include "qt/window_frame.h"
 #include "qt/window_support.h"
 
-namespace m32 {
+namespace m32::dialogs {
 namespace {
 
 constexpr int kClientWidth = 267;
@@ -25,24 +26,11 @@ constexpr int kRowStep = 26;
 constexpr int kFirstRowTop = 12;
 constexpr int kCollapsedHeight = 10;
 
-QFont ArialBold(bool italic) {
-  QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(13);
-  font.setBold(true);
-  font.setItalic(italic);
-  return font;
-}
-
-void SetTextColour(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
-  QPalette p = w->palette();
-  p.setColor(role, colour);
-  w->setPalette(p);
-}
-
 }  // namespace
 
-TWjazyk::TWjazyk(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
-                 QWidget* main_window, std::function<void()> on_texts_loaded, QWidget* parent)
+LanguageDialog::LanguageDialog(config::Settings& settings, config::ModulePath& module,
+                               config::TextTable& texts, QWidget* main_window,
+                               std::function<void()> on_texts_loaded, QWidget* parent)
     : QDialog(parent, qt::kToolWindowFlags),
       settings_(settings),
       module_(module),
@@ -53,39 +41,31 @@ TWjazyk::TWjazyk(config::Settings& settings, config::ModulePath& module, config:
   setWindowTitle(QStringLiteral("Jazyk"));
   setModal(true);
   setAutoFillBackground(true);
-  SetTextColour(this, QPalette::Window, qt::kLime);
+  SetColour(this, QPalette::Window, qt::kLime);
 
   for (std::size_t i = 0; i < radio_buttons_.size(); ++i) {
     auto* rb = new QRadioButton(this);
     rb->setObjectName(QStringLiteral("RadioButton%1").arg(i));
     rb->setFont(ArialBold(false));
-    SetTextColour(rb, QPalette::WindowText, Qt::black);
+    SetColour(rb, QPalette::WindowText, Qt::black);
     rb->hide();
     radio_buttons_[i] = rb;
   }
   radio_buttons_[0]->setGeometry(32, kFirstRowTop, 217, 17);
 
-  Tl_OK = new QPushButton(QStringLiteral("O. K."), this);
-  Tl_OK->setObjectName(QStringLiteral("Tl_OK"));
-  Tl_OK->setGeometry(35, 52, 78, 25);
-  Tl_OK->setFont(ArialBold(true));
-  SetTextColour(Tl_OK, QPalette::ButtonText, QColor(0, 128, 0));
-  Tl_storno = new QPushButton(QStringLiteral("Storno"), this);
-  Tl_storno->setObjectName(QStringLiteral("Tl_storno"));
-  Tl_storno->setGeometry(155, 52, 78, 25);
-  Tl_storno->setFont(ArialBold(true));
-  SetTextColour(Tl_storno, QPalette::ButtonText, QColor(255, 0, 0));
-  // Enter is handled in keyPressEvent: it presses the focused button only.
-  Tl_OK->setAutoDefault(false);
-  Tl_storno->setAutoDefault(false);
-  Tl_storno->installEventFilter(this);
-  connect(Tl_OK, &QPushButton::clicked, this, &TWjazyk::Tl_OKClick);
-  connect(Tl_storno, &QPushButton::clicked, this, &TWjazyk::Tl_stornoClick);
+  const DialogButtons buttons =
+      MakeDialogButtons(this, QStringLiteral("O. K."), QStringLiteral("Storno"));
+  ok_button_ = buttons.ok;
+  storno_button_ = buttons.storno;
+  ok_button_->setGeometry(35, 52, 78, 25);
+  storno_button_->setGeometry(155, 52, 78, 25);
+  connect(ok_button_, &QPushButton::clicked, this, &LanguageDialog::OnOkClicked);
+  connect(storno_button_, &QPushButton::clicked, this, &LanguageDialog::OnStornoClicked);
 
-  FormCreate();
+  CreateControls();
 }
 
-void TWjazyk::FormCreate() {
+void LanguageDialog::CreateControls() {
   const QRect first = radio_buttons_[0]->geometry();
   for (std::size_t i = 1; i < radio_buttons_.size(); ++i) {
     const QRect prev = radio_buttons_[i - 1]->geometry();
@@ -93,35 +73,35 @@ void TWjazyk::FormCreate() {
                                    first.height());
   }
   // Tab order: the two buttons first, then the radio buttons.
-  setTabOrder(Tl_OK, Tl_storno);
-  setTabOrder(Tl_storno, radio_buttons_[0]);
+  setTabOrder(ok_button_, storno_button_);
+  setTabOrder(storno_button_, radio_buttons_[0]);
   for (std::size_t i = 1; i < radio_buttons_.size(); ++i) {
     setTabOrder(radio_buttons_[i - 1], radio_buttons_[i]);
   }
   SetFormHeight(kCollapsedHeight);
 }
 
-int TWjazyk::FormHeight() const {
+int LanguageDialog::FormHeight() const {
   return size().grownBy(qt::FrameMargins(this)).height();
 }
 
-void TWjazyk::SetFormHeight(int height) {
+void LanguageDialog::SetFormHeight(int height) {
   // The numbers are outer heights; the width is the client area's.
   const QMargins frame = qt::FrameMargins(this);
   qt::SetOuterFixedSize(this, {kClientWidth + frame.left() + frame.right(), height});
 }
 
-void TWjazyk::FormActivate() {
+void LanguageDialog::FormActivate() {
   qt::PlaceBeside(this, main_window_);
   visible_ = 0;
   language_choices_.clear();
   SetFormHeight(kCollapsedHeight);
 
   setWindowTitle(qt::FromCp1250(texts_.Get(0, 1)));
-  Tl_OK->hide();
-  Tl_OK->setText(qt::FromCp1250(texts_.Get(5, 1)));
-  Tl_storno->hide();
-  Tl_storno->setText(qt::FromCp1250(texts_.Get(5, 0)));
+  ok_button_->hide();
+  ok_button_->setText(qt::FromCp1250(texts_.Get(5, 1)));
+  storno_button_->hide();
+  storno_button_->setText(qt::FromCp1250(texts_.Get(5, 0)));
 
   // Exclusivity is switched off while the checks are reset, or one would stay checked.
   for (QRadioButton* rb : radio_buttons_) {
@@ -148,20 +128,20 @@ void TWjazyk::FormActivate() {
   }
 
   const int top = kRowStep * visible_ + 26;
-  Tl_OK->move(Tl_OK->x(), top);
-  Tl_storno->move(Tl_storno->x(), top);
-  Tl_OK->show();
-  Tl_storno->show();
+  ok_button_->move(ok_button_->x(), top);
+  storno_button_->move(storno_button_->x(), top);
+  ok_button_->show();
+  storno_button_->show();
   SetFormHeight(kRowStep * visible_ + 97);
-  Tl_storno->setFocus();
+  storno_button_->setFocus();
 }
 
-void TWjazyk::FormDeactivate() {
+void LanguageDialog::FormDeactivate() {
   SetFormHeight(kCollapsedHeight);
 }
 
-void TWjazyk::Tl_OKClick() {
-  Tl_OK->setFocus();
+void LanguageDialog::OnOkClicked() {
+  ok_button_->setFocus();
   for (int i = 0; i < visible_; ++i) {
     if (radio_buttons_[static_cast<std::size_t>(i)]->isChecked()) {
       settings_.record.Language = language_choices_[static_cast<std::size_t>(i)];
@@ -177,46 +157,38 @@ void TWjazyk::Tl_OKClick() {
   accept();
 }
 
-void TWjazyk::Tl_stornoClick() {
+void LanguageDialog::OnStornoClicked() {
   reject();
 }
 
-bool TWjazyk::Tl_stornoKeyPress(int key) {
+bool LanguageDialog::OnStornoKey(int key) {
   if (key != Qt::Key_Escape) return false;
   reject();
   return true;
 }
 
-void TWjazyk::showEvent(QShowEvent* event) {
+void LanguageDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // Rebuilt at each opening only: switching to another program and back keeps
   // the technician's unconfirmed choice, the place and the focus.
   if (!event->spontaneous()) FormActivate();
 }
 
-void TWjazyk::hideEvent(QHideEvent* event) {
+void LanguageDialog::hideEvent(QHideEvent* event) {
   QDialog::hideEvent(event);
   if (!event->spontaneous()) FormDeactivate();
 }
 
-void TWjazyk::keyPressEvent(QKeyEvent* event) {
-  switch (qt::KeyCode(event)) {
-    case kKeyEscape:
-      return;  // only Tl_storno reacts to Esc
-    case kKeyEnter:
-      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+void LanguageDialog::keyPressEvent(QKeyEvent* event) {
+  if (!DialogKey(this, event)) QDialog::keyPressEvent(event);
 }
 
-bool TWjazyk::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Tl_storno && event->type() == QEvent::KeyPress &&
-      Tl_stornoKeyPress(static_cast<QKeyEvent*>(event)->key())) {
+bool LanguageDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == storno_button_ && event->type() == QEvent::KeyPress &&
+      OnStornoKey(static_cast<QKeyEvent*>(event)->key())) {
     return true;
   }
   return QDialog::eventFilter(watched, event);
 }
 
-}  // namespace m32
+}  // namespace m32::dialogs

@@ -1,4 +1,4 @@
-// TWjazyk: the choice of the user-interface language among the language files
+// LanguageDialog (form TWjazyk): the choice of the user-interface language among the language files
 // that lie beside the executable.
 #pragma once
 
@@ -14,30 +14,31 @@
 class QPushButton;
 class QRadioButton;
 
-namespace m32 {
+namespace m32::dialogs {
 
-class TWjazyk : public QDialog {
+class LanguageDialog : public QDialog {
   Q_OBJECT
 
  public:
   // `on_texts_loaded` runs after O.K. has read new texts (the main window
   // re-captions its menu then). `main_window` places the dialog.
-  TWjazyk(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
-          QWidget* main_window, std::function<void()> on_texts_loaded, QWidget* parent = nullptr);
+  LanguageDialog(config::Settings& settings, config::ModulePath& module, config::TextTable& texts,
+                 QWidget* main_window, std::function<void()> on_texts_loaded,
+                 QWidget* parent = nullptr);
 
   // Rebuilds the list from the language files present now; runs whenever the dialog is shown.
   void FormActivate();
   void FormDeactivate();
-  void Tl_OKClick();
-  void Tl_stornoClick();
+  void OnOkClicked();
+  void OnStornoClicked();
 
   // The dialog's outer height, frame included where the platform has one.
   int FormHeight() const;
   int VisibleEntries() const { return visible_; }
   const std::vector<uint8_t>& LanguageChoices() const { return language_choices_; }
   QRadioButton* RadioButton(int i) const { return radio_buttons_.at(static_cast<std::size_t>(i)); }
-  QPushButton* OkButton() const { return Tl_OK; }
-  QPushButton* StornoButton() const { return Tl_storno; }
+  QPushButton* OkButton() const { return ok_button_; }
+  QPushButton* StornoButton() const { return storno_button_; }
 
  protected:
   void hideEvent(QHideEvent* event) override;
@@ -46,9 +47,9 @@ class TWjazyk : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void FormCreate();
+  void CreateControls();
   void SetFormHeight(int height);
-  bool Tl_stornoKeyPress(int key);
+  bool OnStornoKey(int key);
 
   config::Settings& settings_;
   config::ModulePath& module_;
@@ -57,10 +58,10 @@ class TWjazyk : public QDialog {
   std::function<void()> on_texts_loaded_;
 
   std::array<QRadioButton*, 10> radio_buttons_{};
-  QPushButton* Tl_OK = nullptr;
-  QPushButton* Tl_storno = nullptr;
+  QPushButton* ok_button_ = nullptr;
+  QPushButton* storno_button_ = nullptr;
   int visible_ = 0;
   std::vector<uint8_t> language_choices_;
 };
 
-}  // namespace m32
+}  // namespace m32::dialogs

@@ -14,23 +14,19 @@
 #include "dialogs/port_settings.h"
 #include "qt/window_support.h"
 
-namespace m32 {
+namespace m32::dialogs {
 namespace {
 
 constexpr int kClientWidth = 404;
 constexpr int kClientHeight = 287;
 constexpr int kFieldHeight = 24;
 
-// Text table: group 7 holds the dialog's texts, group 5 the buttons.
+// Text table: group 7 holds the dialog's texts (0 its caption).
 constexpr int kGroup = 7;
-constexpr int kCaption = 0;
 constexpr int kPresets = 1;
 constexpr int kPortBox = 2;
 constexpr int kSpeedBox = 3;
 constexpr int kFormatBox = 4;
-constexpr int kButtonGroup = 5;
-constexpr int kStorno = 0;
-constexpr int kOk = 1;
 
 QString Q(const std::string& utf8) {
   return QString::fromStdString(utf8);
@@ -80,14 +76,11 @@ QGroupBox* MakeBox(QWidget* form, const char* name, int left, int top, int width
 
 }  // namespace
 
-TWkomunikace::TWkomunikace(config::Settings& settings, const config::TextTable& texts,
-                           QWidget* main_window, std::function<void()> reopen_port, QWidget* parent)
-    : FieldDialog("TWkomunikace", kClientWidth, kClientHeight, main_window, parent),
-      settings_(settings),
-      texts_(texts),
-      reopen_port_(std::move(reopen_port)),
-      wc_(settings.record) {
-  setWindowTitle(qt::FromCp1250(texts_.Get(kGroup, kCaption)));
+PortDialog::PortDialog(config::Settings& settings, const config::TextTable& texts,
+                       QWidget* main_window, std::function<void()> reopen_port, QWidget* parent)
+    : FieldDialog("TWkomunikace", kClientWidth, kClientHeight, settings, texts, kGroup, main_window,
+                  parent),
+      reopen_port_(std::move(reopen_port)) {
   const QFont caption_font = ArialBold(true);
   const QFont field_font = ArialBold(false);
   QFont list_font(QStringLiteral("Courier"));
@@ -95,101 +88,98 @@ TWkomunikace::TWkomunikace(config::Settings& settings, const config::TextTable& 
   list_font.setPixelSize(13);
   list_font.setBold(true);
 
-  PortBox = MakeBox(this, "PortBox", 17, 12, 368, 61, caption_font);
-  MakeLabel(PortBox, "Label6", "COM", 80, 28, field_font)->setAlignment(Qt::AlignRight);
-  Ed_com = MakeEdit(PortBox, "Ed_com", 2, 113, 25, field_font);
+  port_box_ = MakeBox(this, "PortBox", 17, 12, 368, 61, caption_font);
+  MakeLabel(port_box_, "Label6", "COM", 80, 28, field_font)->setAlignment(Qt::AlignRight);
+  port_field_ = MakeEdit(port_box_, "Ed_com", 2, 113, 25, field_font);
 
-  SpeedBox = MakeBox(this, "SpeedBox", 17, 80, 368, 73, caption_font);
-  MakeLabel(SpeedBox, "Label5", "115 200 Bd /", 11, 17, field_font);
-  Ed_BR = MakeEdit(SpeedBox, "Ed_BR", 6, 16, 33, field_font);
-  MakeLabel(SpeedBox, "Label4", "[Bd]", 133, 17, field_font);
-  Ed_Bd = MakeEdit(SpeedBox, "Ed_Bd", 6, 113, 33, field_font);
-  Ed_rychl = MakeList(SpeedBox, "Ed_rychl", 200, 33, 153, list_font,
-                      dialogs::SpeedListItems(texts_.Get(kGroup, kPresets)));
+  speed_box_ = MakeBox(this, "SpeedBox", 17, 80, 368, 73, caption_font);
+  MakeLabel(speed_box_, "Label5", "115 200 Bd /", 11, 17, field_font);
+  divisor_field_ = MakeEdit(speed_box_, "Ed_BR", 6, 16, 33, field_font);
+  MakeLabel(speed_box_, "Label4", "[Bd]", 133, 17, field_font);
+  speed_field_ = MakeEdit(speed_box_, "Ed_Bd", 6, 113, 33, field_font);
+  preset_list_ = MakeList(speed_box_, "Ed_rychl", 200, 33, 153, list_font,
+                          SpeedListItems(Texts().Get(kGroup, kPresets)));
 
-  FormatBox = MakeBox(this, "FormatBox", 17, 160, 368, 65, caption_font);
-  MakeLabel(FormatBox, "Label1", "Databit:", 8, 32, field_font);
-  Ed_dta = MakeList(FormatBox, "Ed_dta", 64, 28, 50, field_font, dialogs::DataBitsItems());
-  MakeLabel(FormatBox, "Label2", "Stopbit:", 128, 32, field_font);
-  Ed_stp = MakeList(FormatBox, "Ed_stp", 184, 28, 50, field_font, dialogs::StopBitsItems());
-  MakeLabel(FormatBox, "Label3", "Parita:", 256, 32, field_font);
-  Ed_par = MakeList(FormatBox, "Ed_par", 304, 28, 58, field_font, dialogs::ParityItems());
+  format_box_ = MakeBox(this, "FormatBox", 17, 160, 368, 65, caption_font);
+  MakeLabel(format_box_, "Label1", "Databit:", 8, 32, field_font);
+  data_bits_list_ = MakeList(format_box_, "Ed_dta", 64, 28, 50, field_font, DataBitsItems());
+  MakeLabel(format_box_, "Label2", "Stopbit:", 128, 32, field_font);
+  stop_bits_list_ = MakeList(format_box_, "Ed_stp", 184, 28, 50, field_font, StopBitsItems());
+  MakeLabel(format_box_, "Label3", "Parita:", 256, 32, field_font);
+  parity_list_ = MakeList(format_box_, "Ed_par", 304, 28, 58, field_font, ParityItems());
 
   PlaceButtons(67, 251, 246);
 
-  AddEdit(Ed_com, [this] { Ed_comExit(); });
-  AddEdit(Ed_BR, [this] { Ed_BRExit(); });
-  AddEdit(Ed_Bd, [this] { Ed_BdExit(); });
-  AddList(Ed_rychl, [this] { Ed_rychlExit(); });
-  AddList(Ed_dta, [this] { Ed_dtaExit(); });
-  AddList(Ed_stp, [this] { Ed_stpExit(); });
-  AddList(Ed_par, [this] { Ed_parExit(); });
-  SetChain({Tl_OK, Tl_storno, Ed_com, Ed_BR, Ed_Bd, Ed_rychl, Ed_dta, Ed_stp, Ed_par});
+  AddEdit(port_field_, [this] { OnPortFieldLeft(); });
+  AddEdit(divisor_field_, [this] { OnDivisorFieldLeft(); });
+  AddEdit(speed_field_, [this] { OnSpeedFieldLeft(); });
+  AddList(preset_list_, [this] { OnPresetListLeft(); });
+  AddList(data_bits_list_, [this] { OnDataBitsListLeft(); });
+  AddList(stop_bits_list_, [this] { OnStopBitsListLeft(); });
+  AddList(parity_list_, [this] { OnParityListLeft(); });
+  SetChain({ok_button_, storno_button_, port_field_, divisor_field_, speed_field_, preset_list_,
+            data_bits_list_, stop_bits_list_, parity_list_});
 }
 
-void TWkomunikace::FormActivate() {
-  StartAt(Tl_storno);
-  wc_ = settings_.record;
+void PortDialog::ShowWorkingCopy() {
+  preset_list_->setItemText(0, qt::FromCp1250(BoxCaption(Texts().Get(kGroup, kPresets))));
+  port_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(kGroup, kPortBox))));
+  speed_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(kGroup, kSpeedBox))));
+  format_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(kGroup, kFormatBox))));
 
-  setWindowTitle(qt::FromCp1250(texts_.Get(kGroup, kCaption)));
-  CaptionButtons(qt::FromCp1250(texts_.Get(kButtonGroup, kOk)),
-                 qt::FromCp1250(texts_.Get(kButtonGroup, kStorno)));
-  Ed_rychl->setItemText(0, qt::FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kPresets))));
-  PortBox->setTitle(qt::FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kPortBox))));
-  SpeedBox->setTitle(qt::FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kSpeedBox))));
-  FormatBox->setTitle(qt::FromCp1250(dialogs::BoxCaption(texts_.Get(kGroup, kFormatBox))));
-
-  const dialogs::PortView view = dialogs::ShowPortSettings(wc_);
-  Ed_com->setText(Q(view.com));
+  const PortView view = ShowPortSettings(Working());
+  port_field_->setText(Q(view.com));
   ShowSpeed(view.speed.divisor, view.speed.speed);
-  Ed_par->setCurrentIndex(view.parity_index);
-  Ed_dta->setCurrentIndex(view.data_bits_index);
-  Ed_stp->setCurrentIndex(view.stop_bits_index);
+  parity_list_->setCurrentIndex(view.parity_index);
+  data_bits_list_->setCurrentIndex(view.data_bits_index);
+  stop_bits_list_->setCurrentIndex(view.stop_bits_index);
 }
 
-void TWkomunikace::ShowSpeed(const std::string& divisor, const std::string& speed) {
-  Ed_BR->setText(Q(divisor));
-  Ed_Bd->setText(Q(speed));
-  Ed_rychl->setCurrentIndex(0);
+void PortDialog::ShowSpeed(const std::string& divisor, const std::string& speed) {
+  divisor_field_->setText(Q(divisor));
+  speed_field_->setText(Q(speed));
+  preset_list_->setCurrentIndex(0);
 }
 
-void TWkomunikace::Ed_comExit() {
-  Ed_com->setText(Q(dialogs::CommitCom(wc_, Ed_com->text().toStdString())));
+void PortDialog::OnPortFieldLeft() {
+  port_field_->setText(Q(CommitCom(Working(), port_field_->text().toStdString())));
 }
 
-void TWkomunikace::Ed_BRExit() {
-  const dialogs::SpeedView v = dialogs::CommitDivisor(wc_, Ed_BR->text().toStdString());
+void PortDialog::OnDivisorFieldLeft() {
+  const SpeedView v = CommitDivisor(Working(), divisor_field_->text().toStdString());
   ShowSpeed(v.divisor, v.speed);
 }
 
-void TWkomunikace::Ed_BdExit() {
-  const dialogs::SpeedView v = dialogs::CommitSpeed(wc_, Ed_Bd->text().toStdString());
+void PortDialog::OnSpeedFieldLeft() {
+  const SpeedView v = CommitSpeed(Working(), speed_field_->text().toStdString());
   ShowSpeed(v.divisor, v.speed);
 }
 
-void TWkomunikace::Ed_rychlExit() {
-  const int item = Ed_rychl->currentIndex();
-  Ed_rychl->setCurrentIndex(0);
-  const dialogs::SpeedView v = dialogs::CommitPreset(wc_, item);
+void PortDialog::OnPresetListLeft() {
+  const int item = preset_list_->currentIndex();
+  preset_list_->setCurrentIndex(0);
+  const SpeedView v = CommitPreset(Working(), item);
   ShowSpeed(v.divisor, v.speed);
 }
 
-void TWkomunikace::Ed_dtaExit() {
-  Ed_dta->setCurrentIndex(dialogs::CommitDataBits(wc_, Ed_dta->currentIndex()));
+void PortDialog::OnDataBitsListLeft() {
+  data_bits_list_->setCurrentIndex(CommitDataBits(Working(), data_bits_list_->currentIndex()));
 }
 
-void TWkomunikace::Ed_stpExit() {
-  Ed_stp->setCurrentIndex(dialogs::CommitStopBits(wc_, Ed_stp->currentIndex()));
+void PortDialog::OnStopBitsListLeft() {
+  stop_bits_list_->setCurrentIndex(CommitStopBits(Working(), stop_bits_list_->currentIndex()));
 }
 
-void TWkomunikace::Ed_parExit() {
-  Ed_par->setCurrentIndex(dialogs::CommitParity(wc_, Ed_par->currentIndex()));
+void PortDialog::OnParityListLeft() {
+  parity_list_->setCurrentIndex(CommitParity(Working(), parity_list_->currentIndex()));
 }
 
-void TWkomunikace::Apply() {
-  settings_.record = wc_;
-  config::ClampSettings(settings_.record);
+void PortDialog::Clamp(config::SettingsRecord& record) {
+  config::ClampSettings(record);
+}
+
+void PortDialog::Applied() {
   if (reopen_port_) reopen_port_();
 }
 
-}  // namespace m32
+}  // namespace m32::dialogs

@@ -1,4 +1,4 @@
-// TWkomunikace: the serial port dialog. Port COM1..COM64, the line speed as a
+// PortDialog (form TWkomunikace): the serial port dialog. Port COM1..COM64, the line speed as a
 // divisor of 115 200 Bd shown beside the speed it gives and a list of preset
 // speeds, data bits, stop bits and parity. It edits a working copy of the
 // settings record; O. K. puts the copy into force and has the main window
@@ -16,9 +16,9 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 
-namespace m32 {
+namespace m32::dialogs {
 
-class TWkomunikace : public dialogs::FieldDialog {
+class PortDialog : public FieldDialog {
   Q_OBJECT
 
  public:
@@ -26,44 +26,39 @@ class TWkomunikace : public dialogs::FieldDialog {
   // record (the main window's ClosePort then OpenPort); O. K. calls it after
   // the working copy has been put into force. The dialog itself never
   // touches the port.
-  TWkomunikace(config::Settings& settings, const config::TextTable& texts, QWidget* main_window,
-               std::function<void()> reopen_port, QWidget* parent = nullptr);
-
-  // The record being edited (taken from the live one at every opening).
-  const config::SettingsRecord& WorkingCopy() const { return wc_; }
+  PortDialog(config::Settings& settings, const config::TextTable& texts, QWidget* main_window,
+             std::function<void()> reopen_port, QWidget* parent = nullptr);
 
   // Commit rules, run when the control loses the focus.
-  void Ed_comExit();
-  void Ed_BRExit();
-  void Ed_BdExit();
-  void Ed_rychlExit();
-  void Ed_dtaExit();
-  void Ed_stpExit();
-  void Ed_parExit();
+  void OnPortFieldLeft();
+  void OnDivisorFieldLeft();
+  void OnSpeedFieldLeft();
+  void OnPresetListLeft();
+  void OnDataBitsListLeft();
+  void OnStopBitsListLeft();
+  void OnParityListLeft();
 
  protected:
-  void FormActivate() override;
-  void Apply() override;
+  void ShowWorkingCopy() override;
+  void Clamp(config::SettingsRecord& record) override;
+  void Applied() override;
 
  private:
-  void FormCreate();
+  void CreateControls();
   void ShowSpeed(const std::string& divisor, const std::string& speed);
 
-  config::Settings& settings_;
-  const config::TextTable& texts_;
   std::function<void()> reopen_port_;
-  config::SettingsRecord wc_;  // the working copy
 
-  QGroupBox* PortBox = nullptr;
-  QGroupBox* SpeedBox = nullptr;
-  QGroupBox* FormatBox = nullptr;
-  QLineEdit* Ed_com = nullptr;
-  QLineEdit* Ed_BR = nullptr;
-  QLineEdit* Ed_Bd = nullptr;
-  QComboBox* Ed_rychl = nullptr;
-  QComboBox* Ed_dta = nullptr;
-  QComboBox* Ed_stp = nullptr;
-  QComboBox* Ed_par = nullptr;
+  QGroupBox* port_box_ = nullptr;
+  QGroupBox* speed_box_ = nullptr;
+  QGroupBox* format_box_ = nullptr;
+  QLineEdit* port_field_ = nullptr;
+  QLineEdit* divisor_field_ = nullptr;
+  QLineEdit* speed_field_ = nullptr;
+  QComboBox* preset_list_ = nullptr;
+  QComboBox* data_bits_list_ = nullptr;
+  QComboBox* stop_bits_list_ = nullptr;
+  QComboBox* parity_list_ = nullptr;
 };
 
-}  // namespace m32
+}  // namespace m32::dialogs

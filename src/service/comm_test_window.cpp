@@ -6,17 +6,15 @@
 #include <QFocusEvent>
 #include <QFont>
 #include <QFontMetrics>
-#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPalette>
-#include <QShowEvent>
 #include <QString>
 
 #include "qt/window_frame.h"
 #include "qt/window_support.h"
 
-namespace m32 {
+namespace m32::service {
 namespace {
 
 constexpr int kTextGroup = 9;  // caption, send box, receive box
@@ -35,7 +33,7 @@ QFont ReceiveLineFont(int field_width) {
   QFont font(QStringLiteral("Courier New"));
   font.setStyleHint(QFont::TypeWriter);
   font.setFixedPitch(true);
-  const QString line(static_cast<qsizetype>(service::kReceiveLineChars), QLatin1Char('0'));
+  const QString line(static_cast<qsizetype>(kReceiveLineChars), QLatin1Char('0'));
   for (int px = 13; px > 6; --px) {
     font.setPixelSize(px);
     if (QFontMetrics(font).horizontalAdvance(line) <= field_width - kFieldMargins) break;
@@ -45,149 +43,122 @@ QFont ReceiveLineFont(int field_width) {
 
 }  // namespace
 
-TWtstkom::TWtstkom(SharedStatus& status, const config::TextTable& texts, link::PortConnection& port,
-                   QWidget* main_window)
-    : QDialog(main_window, qt::kToolWindowFlags),
-      status_(status),
-      texts_(texts),
-      port_(port),
-      main_window_(main_window),
-      invoker_(this),
-      hand_over_(port) {
+CommTestWindow::CommTestWindow(SharedStatus& status, const config::TextTable& texts,
+                               link::PortConnection& port, QWidget* main_window)
+    : ServiceTestWindow(status, port, main_window, qt::kToolWindowFlags), texts_(texts) {
   setObjectName(QStringLiteral("TWtstkom"));
   setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
-  setModal(true);
   setFixedSize(625, 142);
   setAutoFillBackground(true);
   QPalette lime = palette();
   lime.setColor(QPalette::Window, qt::kLime);
   setPalette(lime);
 
-  WBox = new QCheckBox(this);
-  WBox->setObjectName(QStringLiteral("WBox"));
-  WBox->setGeometry(16, 13, 121, 17);
-  WBox->setFont(BoldBoxFont());
+  send_box_ = new QCheckBox(this);
+  send_box_->setObjectName(QStringLiteral("WBox"));
+  send_box_->setGeometry(16, 13, 121, 17);
+  send_box_->setFont(BoldBoxFont());
 
-  WEdit = new QLineEdit(this);
-  WEdit->setObjectName(QStringLiteral("WEdit"));
-  WEdit->setGeometry(16, 40, 593, 21);
-  WEdit->setMaxLength(32767);  // the most a line edit takes: no limit of its own
+  send_field_ = new QLineEdit(this);
+  send_field_->setObjectName(QStringLiteral("WEdit"));
+  send_field_->setGeometry(16, 40, 593, 21);
+  send_field_->setMaxLength(32767);  // the most a line edit takes: no limit of its own
 
-  RBox = new QCheckBox(this);
-  RBox->setObjectName(QStringLiteral("RBox"));
-  RBox->setGeometry(16, 77, 121, 17);
-  RBox->setFont(BoldBoxFont());
+  receive_box_ = new QCheckBox(this);
+  receive_box_->setObjectName(QStringLiteral("RBox"));
+  receive_box_->setGeometry(16, 77, 121, 17);
+  receive_box_->setFont(BoldBoxFont());
 
-  REdit = new QLineEdit(this);
-  REdit->setObjectName(QStringLiteral("REdit"));
-  REdit->setGeometry(16, 104, 593, 21);
-  REdit->setReadOnly(true);
-  REdit->setFont(ReceiveLineFont(REdit->width()));
-  REdit->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
+  receive_line_ = new QLineEdit(this);
+  receive_line_->setObjectName(QStringLiteral("REdit"));
+  receive_line_->setGeometry(16, 104, 593, 21);
+  receive_line_->setReadOnly(true);
+  receive_line_->setFont(ReceiveLineFont(receive_line_->width()));
+  receive_line_->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
 
-  setTabOrder(WBox, WEdit);
-  setTabOrder(WEdit, RBox);
+  setTabOrder(send_box_, send_field_);
+  setTabOrder(send_field_, receive_box_);
 
-  for (QWidget* w :
-       {static_cast<QWidget*>(WBox), static_cast<QWidget*>(WEdit), static_cast<QWidget*>(RBox)}) {
+  for (QWidget* w : {static_cast<QWidget*>(send_box_), static_cast<QWidget*>(send_field_),
+                     static_cast<QWidget*>(receive_box_)}) {
     w->installEventFilter(this);
   }
-  // RBoxClick and WEditChange have no effect of their own: the refresh step
-  // reads the box and the field each time.
-  connect(WBox, &QCheckBox::clicked, this, [this] { WBoxClick(); });
+  // Ticking the receive box and editing the send field have no effect of
+  // their own: the refresh step reads the box and the field each time.
+  connect(send_box_, &QCheckBox::clicked, this, [this] { OnSendBoxClicked(); });
 
   line_timer_.setSingleShot(true);
   connect(&line_timer_, &QTimer::timeout, this, [this] { FlushReceiveLine(); });
 }
 
-TWtstkom::~TWtstkom() {
-  // Never leave the worker waiting for a window that is gone. The link is
-  // left to its owner, who stops it when the port closes.
+CommTestWindow::~CommTestWindow() {
+  // Its steps use this window's members: end it while they are here.
   StopWorker();
 }
 
-void TWtstkom::FormActivate() {
-  if (active_) return;
-  active_ = true;
-  qt::PlaceBeside(this, main_window_);
-  WEdit->setFocus();
+void CommTestWindow::OnActivate() {
+  qt::PlaceBeside(this, MainWindow());
+  send_field_->setFocus();
   test_.Activate();
   setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
-  WBox->setText(qt::FromCp1250(texts_.Get(kTextGroup, 1)));
-  RBox->setText(qt::FromCp1250(texts_.Get(kTextGroup, 2)));
-  WBox->setChecked(false);
-  RBox->setChecked(false);
-  REdit->clear();
+  send_box_->setText(qt::FromCp1250(texts_.Get(kTextGroup, 1)));
+  receive_box_->setText(qt::FromCp1250(texts_.Get(kTextGroup, 2)));
+  send_box_->setChecked(false);
+  receive_box_->setChecked(false);
+  receive_line_->clear();
   line_timer_.stop();
   line_shown_.clear();
   line_painted_.invalidate();
   unread_left_.store(false);
-
-  // The link parks between two of its steps; the worker waits for that
-  // before it touches the port.
-  if (status_.flags.LinkRunning.load() != 0 || port_.Link() != nullptr) hand_over_.Take();
-  StopWorker();  // a worker of an earlier opening is long gone; be sure
-  test_.StartWorker();
-  worker_ = std::make_unique<service::CommWorker>(
-      invoker_, port_.Device(), [this] { RefreshStep(); }, [this] { return unread_left_.load(); });
-  worker_->SetTakeOver([this] { hand_over_.WaitForLink(); });
-  worker_->Start();
 }
 
-void TWtstkom::FormDeactivate() {
-  if (!active_) return;
-  active_ = false;
-  // The worker purges the port on its way out; only then may the link have it back.
-  StopWorker();
-  hand_over_.Give();
+std::unique_ptr<PortStepWorker> CommTestWindow::MakeWorker() {
+  test_.StartWorker();
+  return std::make_unique<CommWorker>(
+      Invoker(), Port().Device(), [this] { RefreshStep(); },
+      [this] { return unread_left_.load(); });
+}
+
+void CommTestWindow::OnDeactivate() {
   if (line_timer_.isActive()) FlushReceiveLine();  // the state after the last step
 }
 
-void TWtstkom::StopWorker() {
-  if (!worker_) return;
-  worker_->Terminate();
-  // It may be waiting for this thread to run its step: keep the events going.
-  PumpUntil([this] { return worker_->Finished(); });
-  worker_->Join();
-  worker_.reset();
-}
-
-void TWtstkom::WBoxClick() {
-  if (const auto text = test_.SendBoxClick(WBox->isChecked(), SendFieldText())) {
+void CommTestWindow::OnSendBoxClicked() {
+  if (const auto text = test_.SendBoxClick(send_box_->isChecked(), SendFieldText())) {
     ShowSendText(*text);
   }
 }
 
-bool TWtstkom::WBoxKeyPress(QObject* control, int key) {
+bool CommTestWindow::OnControlKey(QObject* control, int key) {
   if (key == Qt::Key_Escape) {
     close();
     return true;
   }
   if (!qt::IsEnter(key)) return false;
-  if (control == WBox) {
-    WBox->toggle();
-    WBoxClick();
-  } else if (control == WEdit) {
-    WBoxClick();
-  } else if (control == RBox) {
-    RBox->toggle();
+  if (control == send_box_) {
+    send_box_->toggle();
+    OnSendBoxClicked();
+  } else if (control == send_field_) {
+    OnSendBoxClicked();
+  } else if (control == receive_box_) {
+    receive_box_->toggle();
   } else {
     return false;
   }
   return true;
 }
 
-void TWtstkom::RefreshStep() {
-  const bool send = WBox->isChecked();
+void CommTestWindow::RefreshStep() {
+  const bool send = send_box_->isChecked();
   // The field is read only when the step parses it.
-  service::CommView view =
-      test_.Step(port_.Device(), send, RBox->isChecked(), send ? SendFieldText() : std::string());
+  CommView view = test_.Step(Port().Device(), send, receive_box_->isChecked(),
+                             send ? SendFieldText() : std::string());
   unread_left_.store(view.unread_left);
   if (view.receive_line) ShowReceiveLine(std::move(*view.receive_line));
   if (view.send_text) ShowSendText(*view.send_text);
 }
 
-void TWtstkom::ShowReceiveLine(std::string line) {
+void CommTestWindow::ShowReceiveLine(std::string line) {
   line_pending_ = std::move(line);
   if (line_timer_.isActive()) return;  // painted when the frame is over
   const auto since = line_painted_.isValid() ? line_painted_.elapsed() : kLineFrame.count();
@@ -198,60 +169,43 @@ void TWtstkom::ShowReceiveLine(std::string line) {
   }
 }
 
-void TWtstkom::FlushReceiveLine() {
+void CommTestWindow::FlushReceiveLine() {
   line_timer_.stop();
   line_painted_.start();
   if (line_pending_ == line_shown_) return;  // nothing changed: no repaint
   line_shown_ = line_pending_;
-  REdit->setText(
+  receive_line_->setText(
       QString::fromLatin1(line_shown_.data(), static_cast<qsizetype>(line_shown_.size())));
-  REdit->setCursorPosition(0);  // shown from slot 0, the marker in view
+  receive_line_->setCursorPosition(0);  // shown from slot 0, the marker in view
 }
 
-std::string TWtstkom::SendFieldText() const {
-  return config::Utf8ToCp1250(WEdit->text().toStdString());
+std::string CommTestWindow::SendFieldText() const {
+  return config::Utf8ToCp1250(send_field_->text().toStdString());
 }
 
-void TWtstkom::ShowSendText(const std::string& cp1250) {
+void CommTestWindow::ShowSendText(const std::string& cp1250) {
   // A field without any usable pair keeps its own text (cut to what the
   // parser reads), also where a character has no Windows-1250 form.
   const QString text = test_.Send().count == 0
-                           ? WEdit->text().left(static_cast<int>(service::kSendFieldChars))
+                           ? send_field_->text().left(static_cast<int>(kSendFieldChars))
                            : qt::FromCp1250(cp1250);
-  if (WEdit->text() != text) WEdit->setText(text);
+  if (send_field_->text() != text) send_field_->setText(text);
 }
 
-void TWtstkom::done(int result) {
-  if (deactivating_) return;  // a second close while the first still waits
-  deactivating_ = true;
-  FormDeactivate();
-  deactivating_ = false;
-  QDialog::done(result);
-}
-
-void TWtstkom::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!event->spontaneous()) FormActivate();
-}
-
-void TWtstkom::hideEvent(QHideEvent* event) {
-  QDialog::hideEvent(event);
-  // Closing goes through done(); this catches a plain hide().
-  if (!event->spontaneous() && !deactivating_) FormDeactivate();
-}
-
-bool TWtstkom::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == WBox || watched == WEdit || watched == RBox) {
+bool CommTestWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == send_box_ || watched == send_field_ || watched == receive_box_) {
     if (event->type() == QEvent::KeyPress &&
-        WBoxKeyPress(watched, static_cast<QKeyEvent*>(event)->key())) {
+        OnControlKey(watched, static_cast<QKeyEvent*>(event)->key())) {
       return true;
     }
-    if (watched == WEdit && event->type() == QEvent::FocusOut && active_) {
+    if (watched == send_field_ && event->type() == QEvent::FocusOut && Active()) {
       // Leaving the field, not the window going to the background.
-      if (qt::IsTechniciansFocusChange(static_cast<QFocusEvent*>(event)->reason())) WBoxClick();
+      if (qt::IsTechniciansFocusChange(static_cast<QFocusEvent*>(event)->reason())) {
+        OnSendBoxClicked();
+      }
     }
   }
-  return QDialog::eventFilter(watched, event);
+  return ServiceTestWindow::eventFilter(watched, event);
 }
 
-}  // namespace m32
+}  // namespace m32::service

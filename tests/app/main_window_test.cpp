@@ -128,8 +128,8 @@ class MainWindowTest : public QObject {
     Rig r;
     r.menu->CreateChildWindows();
     QVERIFY(r.WaitFrame({0, 0, 0, 0}));
-    auto* tstkom = qobject_cast<m32::TWtstkom*>(r.menu->Windows().comm_test);
-    auto* jas = qobject_cast<m32::TWjas*>(r.menu->Windows().lighting);
+    auto* tstkom = qobject_cast<m32::service::CommTestWindow*>(r.menu->Windows().comm_test);
+    auto* jas = qobject_cast<m32::service::LightingTestWindow*>(r.menu->Windows().lighting);
     QVERIFY(tstkom != nullptr && jas != nullptr);
     const auto holds = [&] { return window == 0 ? tstkom->HoldsLink() : jas->HoldsLink(); };
     const auto working = [&] {

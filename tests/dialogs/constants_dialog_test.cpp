@@ -15,9 +15,9 @@
 #include "support/dialog_test_support.h"
 
 using m32::SharedStatus;
-using m32::TWkonst;
 using m32::config::Settings;
 using m32::config::TextTable;
+using m32::dialogs::ConstantsDialog;
 using namespace m32::test_support;
 
 namespace {
@@ -43,11 +43,11 @@ class ConstantsDialogTest : public QObject {
     TextTable texts;
     SharedStatus status;
     QWidget main_window;
-    std::unique_ptr<TWkonst> dialog;
+    std::unique_ptr<ConstantsDialog> dialog;
 
     Fixture() {
       m32::config::ApplyDefaults(settings.record);
-      dialog = std::make_unique<TWkonst>(settings, texts, status, &main_window);
+      dialog = std::make_unique<ConstantsDialog>(settings, texts, status, &main_window);
     }
     bool Open() {
       dialog->show();

@@ -26,13 +26,14 @@ class LanguageDialogTest : public QObject {
     TextTable texts;
     QWidget main_window;
     int reloads = 0;
-    m32::TWjazyk* dialog = nullptr;
+    m32::dialogs::LanguageDialog* dialog = nullptr;
 
     Fixture() {
       m32::config::ApplyDefaults(settings.record);
       module.Derive(dir.File("merkat32.exe"));
       main_window.move(100, 50);
-      dialog = new m32::TWjazyk(settings, module, texts, &main_window, [this] { ++reloads; });
+      dialog = new m32::dialogs::LanguageDialog(settings, module, texts, &main_window,
+                                                [this] { ++reloads; });
     }
     ~Fixture() { delete dialog; }
     Fixture(const Fixture&) = delete;
@@ -97,7 +98,7 @@ class LanguageDialogTest : public QObject {
     QCOMPARE(Shown(f), QStringList({QString::fromUtf8("*Čeština")}));
 
     // O.K. picks language 0, whose texts come from the template written now.
-    f.dialog->Tl_OKClick();
+    f.dialog->OnOkClicked();
     QCOMPARE(f.settings.record.Language, uint8_t{0});
     QVERIFY(std::filesystem::exists(f.dir.File("merkat32.MNU")));
     QCOMPARE(f.reloads, 0);
@@ -109,7 +110,7 @@ class LanguageDialogTest : public QObject {
     f.settings.record.Language = 3;
     f.dialog->FormActivate();
     QCOMPARE(Shown(f), QStringList({" Default"}));
-    f.dialog->Tl_OKClick();
+    f.dialog->OnOkClicked();
     QCOMPARE(f.settings.record.Language, uint8_t{3});
     QCOMPARE(f.reloads, 0);
   }
@@ -133,7 +134,7 @@ class LanguageDialogTest : public QObject {
     f.settings.record.Language = 0;
     f.dialog->FormActivate();
     f.dialog->RadioButton(1)->setChecked(true);
-    f.dialog->Tl_OKClick();
+    f.dialog->OnOkClicked();
     QCOMPARE(f.settings.record.Language, uint8_t{1});
     QCOMPARE(f.reloads, 1);
     QCOMPARE(f.texts.Get(1, 0), std::string("&Settings"));
@@ -145,7 +146,7 @@ class LanguageDialogTest : public QObject {
     QVERIFY(f.dialog->RadioButton(1)->isChecked());
 
     // O.K. on the language in use reloads it again.
-    f.dialog->Tl_OKClick();
+    f.dialog->OnOkClicked();
     QCOMPARE(f.reloads, 2);
   }
 

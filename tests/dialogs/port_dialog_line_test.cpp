@@ -63,7 +63,7 @@ class PortDialogLineTest : public QObject {
 
     QWidget main_window;
     int reopens = 0;
-    m32::TWkomunikace dialog(settings, texts, &main_window, [&] {
+    m32::dialogs::PortDialog dialog(settings, texts, &main_window, [&] {
       ++reopens;
       port.ClosePort();
       port.OpenPort();

@@ -12,10 +12,10 @@
 
 #include "support/dialog_test_support.h"
 
-using m32::TWkomunikace;
 using m32::config::Settings;
 using m32::config::SettingsRecord;
 using m32::config::TextTable;
+using m32::dialogs::PortDialog;
 using namespace m32::test_support;
 
 class PortDialogTest : public QObject {
@@ -28,12 +28,12 @@ class PortDialogTest : public QObject {
     QWidget main_window;
     int reopens = 0;
     SettingsRecord record_at_reopen;
-    std::unique_ptr<TWkomunikace> dialog;
+    std::unique_ptr<PortDialog> dialog;
 
     Fixture() {
       m32::config::ApplyDefaults(settings.record);
       main_window.move(100, 50);
-      dialog = std::make_unique<TWkomunikace>(settings, texts, &main_window, [this] {
+      dialog = std::make_unique<PortDialog>(settings, texts, &main_window, [this] {
         ++reopens;
         record_at_reopen = settings.record;
       });

@@ -9,7 +9,7 @@
 
 #include "support/window_rig.h"
 
-using m32::TWtstkom;
+using m32::service::CommTestWindow;
 using m32::test_support::PumpWhile;
 using m32::test_support::Spin;
 using m32::test_support::WindowRig;
@@ -43,7 +43,7 @@ void CommTestWindowTest::theLinkParksWhileBytesLoopBackAndGoesOnAfterEscape() {
   QVERIFY(rig.OpenWithLink());
   QVERIFY(PumpWhile([&] { return rig.LinkFrames() < 3; }, 5000));
 
-  TWtstkom w(rig.status, rig.texts, rig.port, &rig.main_window);
+  CommTestWindow w(rig.status, rig.texts, rig.port, &rig.main_window);
   w.SendField()->setText(QStringLiteral("55 AA"));
   w.show();
   QCOMPARE(QStringList({w.windowTitle(), w.SendBox()->text(), w.ReceiveBox()->text()}),
@@ -77,7 +77,7 @@ void CommTestWindowTest::theLinkParksWhileBytesLoopBackAndGoesOnAfterEscape() {
 
 void CommTestWindowTest::keysAndLeavingTheSendFieldWithoutAnOpenPort() {
   WindowRig rig;  // the port is never opened: no link
-  TWtstkom w(rig.status, rig.texts, rig.port, &rig.main_window);
+  CommTestWindow w(rig.status, rig.texts, rig.port, &rig.main_window);
   const QString wide = QString::fromUtf8("\xe2\x82\xac\xe4\xb8\x80");  // no Windows-1250 form
   struct Row {
     const char* legend;
@@ -137,7 +137,7 @@ void CommTestWindowTest::keysAndLeavingTheSendFieldWithoutAnOpenPort() {
 void CommTestWindowTest::aBurstRepaintsTheLineOncePerDisplayFrameEndingOnTheLastStep() {
   WindowRig rig;
   QVERIFY(rig.OpenWithLink());
-  TWtstkom w(rig.status, rig.texts, rig.port, &rig.main_window);
+  CommTestWindow w(rig.status, rig.texts, rig.port, &rig.main_window);
   w.show();
   w.ReceiveBox()->click();
   QVERIFY(PumpWhile([&] { return !rig.LinkParked() || w.WorkerSteps() == 0; }, 5000));
@@ -157,9 +157,9 @@ void CommTestWindowTest::aBurstRepaintsTheLineOncePerDisplayFrameEndingOnTheLast
     w.RefreshStep();
     QCoreApplication::processEvents();
   }
-  const qint64 frames = burst.elapsed() / TWtstkom::kLineFrame.count() + 1;
+  const qint64 frames = burst.elapsed() / CommTestWindow::kLineFrame.count() + 1;
   const auto steps = static_cast<int>(kBytes + w.WorkerSteps() - worker_steps);
-  Spin(3 * static_cast<int>(TWtstkom::kLineFrame.count()));
+  Spin(3 * static_cast<int>(CommTestWindow::kLineFrame.count()));
 
   // Every byte went through the ring; the line shows the state after the last step.
   QCOMPARE(static_cast<int>(w.Test().Ring().Position()), kBytes % 32);

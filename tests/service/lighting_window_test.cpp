@@ -11,7 +11,7 @@
 
 #include "support/window_rig.h"
 
-using m32::TWjas;
+using m32::service::LightingTestWindow;
 using m32::test_support::PumpWhile;
 using m32::test_support::WindowRig;
 
@@ -45,30 +45,31 @@ class LightingWindowTest : public QObject {
 void LightingWindowTest::changesWaitForTheFrameAndOutliveClosing() {
   WindowRig rig;
   QVERIFY(rig.OpenWithLink());
-  TWjas w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
+  LightingTestWindow w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
   w.show();
-  QCOMPARE(QStringList({w.windowTitle(), w.Kan(7)->title()}),
+  QCOMPARE(QStringList({w.windowTitle(), w.ChannelGroup(7)->title()}),
            QStringList({"Test osvětlení", " Jas &8 : "}));
   QVERIFY(w.HoldsLink());
-  QVERIFY(SettleAndHold(rig, w.Tl(0)));
+  QVERIFY(SettleAndHold(rig, w.ToggleButton(0)));
 
   // Enter on the button is a click: accepted, shown in all four controls, waits to be sent.
-  QTest::keyClick(w.Tl(0), Qt::Key_Return);
+  QTest::keyClick(w.ToggleButton(0), Qt::Key_Return);
   QCOMPARE(rig.settings.record.Brightness[0], 255);
-  QCOMPARE(QStringList({w.Edit(0)->text(), w.Tl(0)->text(), w.Label(0)->text()}),
-           QStringList({"255", "<<", "FF hex      100%"}));
-  QCOMPARE(w.Jas(0)->value(), 255);
+  QCOMPARE(
+      QStringList({w.LevelField(0)->text(), w.ToggleButton(0)->text(), w.LevelLabel(0)->text()}),
+      QStringList({"255", "<<", "FF hex      100%"}));
+  QCOMPARE(w.LevelBar(0)->value(), 255);
   QCOMPARE(rig.status.flags.OutputsChanged.load(), 1);
 
   // Changes made before the first has gone out wait, the newest per channel,
   // and are taken one per frame after it: the bar never keeps showing a level
   // that is not stored.
-  w.Tl(1)->click();
-  w.Jas(2)->setValue(40);
-  w.Jas(2)->setValue(99);
+  w.ToggleButton(1)->click();
+  w.LevelBar(2)->setValue(40);
+  w.LevelBar(2)->setValue(99);
   QCOMPARE(rig.settings.record.Brightness[1], 0);
   QCOMPARE(rig.settings.record.Brightness[2], 0);
-  QCOMPARE(w.Jas(2)->value(), 99);  // the moved bar shows where it was put
+  QCOMPARE(w.LevelBar(2)->value(), 99);  // the moved bar shows where it was put
   rig.device.fake.SetTxCount(0);
   QVERIFY(PumpWhile(
       [&] {
@@ -77,7 +78,7 @@ void LightingWindowTest::changesWaitForTheFrameAndOutliveClosing() {
       },
       5000));
   QCOMPARE(rig.settings.record.Brightness[1], 255);
-  QCOMPARE(QStringList({w.Tl(1)->text(), w.Label(2)->text()}),
+  QCOMPARE(QStringList({w.ToggleButton(1)->text(), w.LevelLabel(2)->text()}),
            QStringList({"<<", "63 hex       38%"}));
   const auto frame = rig.device.fake.LastWrite();
   QCOMPARE(frame.size(), std::size_t{13});
@@ -86,8 +87,8 @@ void LightingWindowTest::changesWaitForTheFrameAndOutliveClosing() {
 
   // One change accepted but unsent, one waiting behind it: closing stores and
   // saves both.
-  w.Tl(3)->click();
-  w.Jas(4)->setValue(77);
+  w.ToggleButton(3)->click();
+  w.LevelBar(4)->setValue(77);
   QCOMPARE(rig.settings.record.Brightness[4], 0);
   const int link_frames = rig.LinkFrames();
 
@@ -107,7 +108,7 @@ void LightingWindowTest::changesWaitForTheFrameAndOutliveClosing() {
   // Reopened, the window shows the levels as they were and sends them again.
   const int frames = rig.BrightnessFrames();
   w.show();
-  QCOMPARE(w.Tl(1)->text(), QStringLiteral("<<"));
+  QCOMPARE(w.ToggleButton(1)->text(), QStringLiteral("<<"));
   QVERIFY(PumpWhile([&] { return rig.BrightnessFrames() <= frames; }, 5000));
   QCOMPARE(rig.device.fake.LastWrite()[3], 255);
   w.close();
@@ -117,10 +118,10 @@ void LightingWindowTest::changesWaitForTheFrameAndOutliveClosing() {
 void LightingWindowTest::entryFieldEnterAppliesEscapeRestores() {
   WindowRig rig;
   QVERIFY(rig.OpenWithLink());
-  TWjas w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
+  LightingTestWindow w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
   w.show();
-  QLineEdit* e = w.Edit(5);
-  QVERIFY(SettleAndHold(rig, w.Jas(5)));
+  QLineEdit* e = w.LevelField(5);
+  QVERIFY(SettleAndHold(rig, w.LevelBar(5)));
   QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
   QCoreApplication::sendEvent(e, &in);
   e->setText(QStringLiteral("300"));
@@ -129,7 +130,7 @@ void LightingWindowTest::entryFieldEnterAppliesEscapeRestores() {
   QCOMPARE(e->text(), QStringLiteral("255"));
 
   // Escape puts back the text of the last Enter, changes no level and leaves the window open.
-  QVERIFY(SettleAndHold(rig, w.Jas(5)));
+  QVERIFY(SettleAndHold(rig, w.LevelBar(5)));
   e->setText(QStringLiteral("200"));
   QTest::keyClick(e, Qt::Key_Escape);
   QCOMPARE(e->text(), QStringLiteral("255"));
@@ -142,7 +143,7 @@ void LightingWindowTest::entryFieldEnterAppliesEscapeRestores() {
 void LightingWindowTest::aModemLineRepaintsItsOwnPanel() {
   WindowRig rig;
   QVERIFY(rig.OpenWithLink());
-  TWjas w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
+  LightingTestWindow w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
   w.show();
   QVERIFY(PumpWhile([&] { return w.PanelPaints(3) < 1; }, 5000));  // the first step paints all
   m32::serial::ModemLines lines;
@@ -156,16 +157,16 @@ void LightingWindowTest::aModemLineRepaintsItsOwnPanel() {
 
 void LightingWindowTest::altDigitMovesIntoTheGroupsField() {
   WindowRig rig;
-  TWjas w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
+  LightingTestWindow w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
   w.show();
   w.activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&w));
-  QCOMPARE(QApplication::focusWidget(), w.Kan(0));  // activation puts the focus on Kan1
-  w.Tl(2)->setFocus(Qt::TabFocusReason);
+  QCOMPARE(QApplication::focusWidget(), w.ChannelGroup(0));  // activation puts the focus on Kan1
+  w.ToggleButton(2)->setFocus(Qt::TabFocusReason);
   QTest::keyClick(&w, Qt::Key_3, Qt::AltModifier);
-  QCOMPARE(QApplication::focusWidget(), w.Edit(2));
+  QCOMPARE(QApplication::focusWidget(), w.LevelField(2));
   QTest::keyClick(&w, Qt::Key_8, Qt::AltModifier);
-  QCOMPARE(QApplication::focusWidget(), w.Edit(7));
+  QCOMPARE(QApplication::focusWidget(), w.LevelField(7));
   w.close();
 }
 
@@ -173,13 +174,13 @@ void LightingWindowTest::altDigitMovesIntoTheGroupsField() {
 // while the window is open, and the levels reach the settings file at the close.
 void LightingWindowTest::withoutAPortLevelsAreTakenAndSaved() {
   WindowRig rig;
-  TWjas w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
+  LightingTestWindow w(rig.settings, rig.module, rig.texts, rig.status, rig.port, &rig.main_window);
   w.show();
   for (int k = 0; k < m32::service::kChannels; ++k) {
-    w.Edit(k)->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(w.Edit(k), Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(w.Edit(k), QString::number(10 * k + 3));
-    QTest::keyClick(w.Edit(k), Qt::Key_Return);
+    w.LevelField(k)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(w.LevelField(k), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(w.LevelField(k), QString::number(10 * k + 3));
+    QTest::keyClick(w.LevelField(k), Qt::Key_Return);
   }
   const auto stored = [&rig](int k) {
     return rig.settings.record.Brightness[static_cast<std::size_t>(k)];

@@ -73,7 +73,7 @@ void ServiceSimTest::sliderChangeSendsFramesForAboutASecond() {
   QVERIFY2(port.IsOpen() && PumpWhile([&] { return !link_frames_in(0); }, 5000),
            qPrintable(errors.join('\n')));
 
-  m32::TWjas w(settings, module, texts, status, port, &main_window);
+  m32::service::LightingTestWindow w(settings, module, texts, status, port, &main_window);
   const int64_t opened = MonotonicUs();
   w.show();
   // The activation's frames (about 2.5 s), then quiet.
@@ -82,7 +82,7 @@ void ServiceSimTest::sliderChangeSendsFramesForAboutASecond() {
   Spin(300);
 
   const int64_t changed = MonotonicUs();
-  w.Jas(0)->setValue(100);
+  w.LevelBar(0)->setValue(100);
   Spin(3000);
   const int64_t second = 1000000;
   // Frames with the new level (0x64) go out at once, keep going and stop after about a second.
