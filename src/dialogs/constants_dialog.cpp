@@ -38,7 +38,6 @@ constexpr int kEditMaxLength = 10;
 constexpr int kRangeBelowLastLabel = 156;
 
 // Text table: group 6 holds the caption and the row labels, group 5 the buttons.
-constexpr int kGroup = 6;
 
 void SetBackground(QWidget* w, const QColor& colour) {
   QPalette p = w->palette();
@@ -51,8 +50,8 @@ void SetBackground(QWidget* w, const QColor& colour) {
 
 ConstantsDialog::ConstantsDialog(config::Settings& settings, const config::TextTable& texts,
                                  SharedStatus& status, QWidget* main_window, QWidget* parent)
-    : FieldDialog("TWkonst", kClientWidth, kClientHeight, settings, texts, kGroup, main_window,
-                  parent),
+    : FieldDialog("TWkonst", kClientWidth, kClientHeight, settings, texts,
+                  config::text::kConstantsCaption, main_window, parent),
       status_(status) {
   scroll_box_ = new QScrollArea(this);
   scroll_box_->setObjectName(QStringLiteral("ScrollBox1"));
@@ -120,8 +119,8 @@ void ConstantsDialog::CreateControls() {
 void ConstantsDialog::ShowWorkingCopy() {
   for (int n = 0; n < kConstantRows; ++n) {
     const auto i = static_cast<std::size_t>(n);
-    labels_[i]->setText(
-        qt::FromCp1250(ConstantLabel(static_cast<unsigned>(n), Texts().Get(kGroup, n + 1))));
+    labels_[i]->setText(qt::FromCp1250(
+        ConstantLabel(static_cast<unsigned>(n), Texts().Get(config::text::ConstantLabel(n)))));
     edits_[i]->setText(QString::fromStdString(ConstantText(Working().Constants[i])));
   }
   scroll_box_->verticalScrollBar()->setValue(0);

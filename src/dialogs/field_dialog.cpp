@@ -23,23 +23,19 @@ namespace {
 constexpr int kButtonWidth = 78;
 constexpr int kButtonHeight = 25;
 
-constexpr int kButtonGroup = 5;  // the button captions
-constexpr int kStorno = 0;
-constexpr int kOk = 1;
-
 }  // namespace
 
 FieldDialog::FieldDialog(const char* object_name, int client_width, int client_height,
-                         config::Settings& settings, const config::TextTable& texts, int text_group,
-                         QWidget* main_window, QWidget* parent)
+                         config::Settings& settings, const config::TextTable& texts,
+                         config::TextId caption, QWidget* main_window, QWidget* parent)
     : QDialog(parent, qt::kToolWindowFlags),
       settings_(settings),
       texts_(texts),
-      text_group_(text_group),
+      caption_(caption),
       working_(settings.record),
       main_window_(main_window) {
   setObjectName(QString::fromLatin1(object_name));
-  setWindowTitle(qt::FromCp1250(texts_.Get(text_group_, 0)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(caption_)));
   setModal(true);
   setFixedSize(client_width, client_height);
   setAutoFillBackground(true);
@@ -204,9 +200,9 @@ void FieldDialog::TakeWorkingCopy() {
   qt::PlaceBeside(this, main_window_);
   StartAt(storno_button_);
   working_ = settings_.record;
-  setWindowTitle(qt::FromCp1250(texts_.Get(text_group_, 0)));
-  CaptionButtons(qt::FromCp1250(texts_.Get(kButtonGroup, kOk)),
-                 qt::FromCp1250(texts_.Get(kButtonGroup, kStorno)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(caption_)));
+  CaptionButtons(qt::FromCp1250(texts_.Get(config::text::kButtonOk)),
+                 qt::FromCp1250(texts_.Get(config::text::kButtonCancel)));
   ShowWorkingCopy();
 }
 

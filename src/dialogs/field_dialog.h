@@ -56,9 +56,9 @@ class FieldDialog : public QDialog {
   // The client area is `client_width` x `client_height`, fixed. `main_window`
   // places the dialog at every opening (may be null).
   // At every opening the working copy is taken from `settings` and the caption
-  // is entry 0 of `text_group`; O. K. puts the copy back into force.
+  // is the text `caption`; O. K. puts the copy back into force.
   FieldDialog(const char* object_name, int client_width, int client_height,
-              config::Settings& settings, const config::TextTable& texts, int text_group,
+              config::Settings& settings, const config::TextTable& texts, config::TextId caption,
               QWidget* main_window, QWidget* parent);
 
   // The record being edited (taken from the live one at every opening).
@@ -128,7 +128,7 @@ class FieldDialog : public QDialog {
 
   config::Settings& settings_;
   const config::TextTable& texts_;
-  int text_group_;
+  config::TextId caption_;
   config::SettingsRecord working_;
 
   QWidget* main_window_;

@@ -97,11 +97,11 @@ void LanguageDialog::FormActivate() {
   language_choices_.clear();
   SetFormHeight(kCollapsedHeight);
 
-  setWindowTitle(qt::FromCp1250(texts_.Get(0, 1)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(config::text::kLanguageCaption)));
   ok_button_->hide();
-  ok_button_->setText(qt::FromCp1250(texts_.Get(5, 1)));
+  ok_button_->setText(qt::FromCp1250(texts_.Get(config::text::kButtonOk)));
   storno_button_->hide();
-  storno_button_->setText(qt::FromCp1250(texts_.Get(5, 0)));
+  storno_button_->setText(qt::FromCp1250(texts_.Get(config::text::kButtonCancel)));
 
   // Exclusivity is switched off while the checks are reset, or one would stay checked.
   for (QRadioButton* rb : radio_buttons_) {
@@ -122,7 +122,7 @@ void LanguageDialog::FormActivate() {
   if (visible_ == 0) {
     visible_ = 1;
     language_choices_.push_back(0);
-    radio_buttons_[0]->setText(qt::FromCp1250(texts_.Get(0, 0)));
+    radio_buttons_[0]->setText(qt::FromCp1250(texts_.Get(config::text::kLanguageNative)));
     radio_buttons_[0]->show();
     radio_buttons_[0]->setChecked(true);
   }

@@ -22,11 +22,6 @@ constexpr int kClientHeight = 287;
 constexpr int kFieldHeight = 24;
 
 // Text table: group 7 holds the dialog's texts (0 its caption).
-constexpr int kGroup = 7;
-constexpr int kPresets = 1;
-constexpr int kPortBox = 2;
-constexpr int kSpeedBox = 3;
-constexpr int kFormatBox = 4;
 
 QString Q(const std::string& utf8) {
   return QString::fromStdString(utf8);
@@ -78,8 +73,8 @@ QGroupBox* MakeBox(QWidget* form, const char* name, int left, int top, int width
 
 PortDialog::PortDialog(config::Settings& settings, const config::TextTable& texts,
                        QWidget* main_window, std::function<void()> reopen_port, QWidget* parent)
-    : FieldDialog("TWkomunikace", kClientWidth, kClientHeight, settings, texts, kGroup, main_window,
-                  parent),
+    : FieldDialog("TWkomunikace", kClientWidth, kClientHeight, settings, texts,
+                  config::text::kPortCaption, main_window, parent),
       reopen_port_(std::move(reopen_port)) {
   const QFont caption_font = ArialBold(true);
   const QFont field_font = ArialBold(false);
@@ -98,7 +93,7 @@ PortDialog::PortDialog(config::Settings& settings, const config::TextTable& text
   MakeLabel(speed_box_, "Label4", "[Bd]", 133, 17, field_font);
   speed_field_ = MakeEdit(speed_box_, "Ed_Bd", 6, 113, 33, field_font);
   preset_list_ = MakeList(speed_box_, "Ed_rychl", 200, 33, 153, list_font,
-                          SpeedListItems(Texts().Get(kGroup, kPresets)));
+                          SpeedListItems(Texts().Get(config::text::kPortPresets)));
 
   format_box_ = MakeBox(this, "FormatBox", 17, 160, 368, 65, caption_font);
   MakeLabel(format_box_, "Label1", "Databit:", 8, 32, field_font);
@@ -122,10 +117,10 @@ PortDialog::PortDialog(config::Settings& settings, const config::TextTable& text
 }
 
 void PortDialog::ShowWorkingCopy() {
-  preset_list_->setItemText(0, qt::FromCp1250(BoxCaption(Texts().Get(kGroup, kPresets))));
-  port_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(kGroup, kPortBox))));
-  speed_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(kGroup, kSpeedBox))));
-  format_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(kGroup, kFormatBox))));
+  preset_list_->setItemText(0, qt::FromCp1250(BoxCaption(Texts().Get(config::text::kPortPresets))));
+  port_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(config::text::kPortBox))));
+  speed_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(config::text::kPortSpeedBox))));
+  format_box_->setTitle(qt::FromCp1250(BoxCaption(Texts().Get(config::text::kPortFormatBox))));
 
   const PortView view = ShowPortSettings(Working());
   port_field_->setText(Q(view.com));

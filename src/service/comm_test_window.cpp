@@ -17,8 +17,6 @@
 namespace m32::service {
 namespace {
 
-constexpr int kTextGroup = 9;  // caption, send box, receive box
-
 QFont BoldBoxFont() {
   QFont font;
   font.setPixelSize(13);
@@ -47,7 +45,7 @@ CommTestWindow::CommTestWindow(SharedStatus& status, const config::TextTable& te
                                link::PortConnection& port, QWidget* main_window)
     : ServiceTestWindow(status, port, main_window, qt::kToolWindowFlags), texts_(texts) {
   setObjectName(QStringLiteral("TWtstkom"));
-  setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(config::text::kCommTestCaption)));
   setFixedSize(625, 142);
   setAutoFillBackground(true);
   QPalette lime = palette();
@@ -100,9 +98,9 @@ void CommTestWindow::OnActivate() {
   qt::PlaceBeside(this, MainWindow());
   send_field_->setFocus();
   test_.Activate();
-  setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
-  send_box_->setText(qt::FromCp1250(texts_.Get(kTextGroup, 1)));
-  receive_box_->setText(qt::FromCp1250(texts_.Get(kTextGroup, 2)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(config::text::kCommTestCaption)));
+  send_box_->setText(qt::FromCp1250(texts_.Get(config::text::kCommTestSend)));
+  receive_box_->setText(qt::FromCp1250(texts_.Get(config::text::kCommTestReceive)));
   send_box_->setChecked(false);
   receive_box_->setChecked(false);
   receive_line_->clear();

@@ -23,7 +23,6 @@
 namespace m32::service {
 namespace {
 
-constexpr int kTextGroup = 10;  // caption, group caption word
 constexpr int kOuterWidth = 664;
 constexpr int kOuterHeight = 724;
 constexpr int kScrollRangeH = 510;
@@ -67,7 +66,7 @@ LightingTestWindow::LightingTestWindow(config::Settings& settings, config::Modul
       module_(module),
       texts_(texts) {
   setObjectName(QStringLiteral("Wjas"));
-  setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
+  setWindowTitle(qt::FromCp1250(texts_.Get(config::text::kLightingCaption)));
   resize(kOuterWidth, kOuterHeight);
   setAutoFillBackground(true);
   SetColours(this, qt::kLime, Qt::black);
@@ -191,8 +190,8 @@ void LightingTestWindow::OnActivate() {
   // The size is the outer one, frame included.
   if (isVisible()) qt::SetOuterSize(this, {kOuterWidth, kOuterHeight});
   if (MainWindow() != nullptr) qt::PlaceFrame(this, {qt::FrameTopLeft(MainWindow()).x() + 4, 0});
-  setWindowTitle(qt::FromCp1250(texts_.Get(kTextGroup, 0)));
-  const std::string word = texts_.Get(kTextGroup, 1);
+  setWindowTitle(qt::FromCp1250(texts_.Get(config::text::kLightingCaption)));
+  const std::string word = texts_.Get(config::text::kLightingBrightness);
   for (int i = 0; i < kChannels; ++i) {
     const auto k = static_cast<std::size_t>(i);
     group_[k]->setTitle(qt::FromCp1250(GroupCaption(word, static_cast<unsigned>(i + 1))));
@@ -210,7 +209,7 @@ void LightingTestWindow::OnActivate() {
 
 std::unique_ptr<PortStepWorker> LightingTestWindow::MakeWorker() {
   if (Status().flags.LightingDisplayActive.load() != 0) return nullptr;
-  const auto address = static_cast<uint8_t>(settings_.record.Constants[0] & 0xFF);
+  const auto address = static_cast<uint8_t>(settings_.record.ControllerAddress() & 0xFF);
   frame_sent_.store(false);
   return std::make_unique<LightingWorker>(
       Invoker(), Port().Device(), Status(), [this, address] { refresh_.Start(Status(), address); },

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "core/shared_status.h"
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "core/shared_status.h"
 #include "link/port_connection.h"
-#include "support/queue_invoker.h"
 #include "serial/serial_device.h"
+#include "support/queue_invoker.h"
 
 namespace m32::link {
 namespace {
