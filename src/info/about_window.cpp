@@ -9,6 +9,7 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include "core/code_page.h"
 #include "info/about_text.h"
 #include "qt/window_frame.h"
 #include "qt/window_support.h"
@@ -58,7 +59,7 @@ AboutWindow::AboutWindow(const config::TextTable& texts, QWidget* main_window)
 }
 
 void AboutWindow::BuildText() {
-  const std::string banner = config::Cp1250ToUtf8(texts_.TitleText());
+  const std::string banner = core::Cp1250ToUtf8(texts_.TitleText());
   std::string text = info::AboutText(banner);
   // The last line break ends the last line; it opens no eleventh one.
   if (!text.empty() && text.back() == '\n') text.pop_back();

@@ -2,12 +2,12 @@
 
 #include <QKeyEvent>
 
-#include "config/text_table.h"
+#include "core/code_page.h"
 
 namespace m32::qt {
 
 QString FromCp1250(const std::string& cp1250) {
-  return QString::fromStdString(config::Cp1250ToUtf8(cp1250));
+  return QString::fromStdString(core::Cp1250ToUtf8(cp1250));
 }
 
 int KeyCode(const QKeyEvent* event) {
