@@ -83,14 +83,7 @@ void AboutWindow::showEvent(QShowEvent* event) {
 }
 
 bool AboutWindow::HandleKey(const QKeyEvent& event) {
-  switch (qt::KeyCode(&event)) {
-    case kKeyEnter:
-    case kKeyEscape:
-      close();
-      return true;
-    default:
-      return false;
-  }
+  return qt::CloseOnEnterOrEscape(*this, event);
 }
 
 void AboutWindow::keyPressEvent(QKeyEvent* event) {
@@ -98,9 +91,8 @@ void AboutWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == text_view_ && event->type() == QEvent::KeyPress) {
-    if (HandleKey(*static_cast<QKeyEvent*>(event))) return true;
-  }
+  const QKeyEvent* key = qt::KeyPressOn(text_view_, watched, event);
+  if (key != nullptr && HandleKey(*key)) return true;
   return QDialog::eventFilter(watched, event);
 }
 
