@@ -17,7 +17,7 @@ namespace m32::bench {
 // when there is none; returns that display (empty for none). Call before the
 // QApplication is made.
 inline std::string ChooseDisplay(int argc, char** argv) {
-  const std::string display =
+  std::string display =
       StrArg(argc, argv, "--display", qEnvironmentVariable("DISPLAY").toStdString());
   if (display.empty()) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
