@@ -17,15 +17,12 @@
 //
 // Prints its figures against the targets; exits 1 when one is missed.
 #include <pthread.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
-#include <QEventLoop>
 #include <QLineEdit>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -33,19 +30,20 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/main_window.h"
+#include "bench_window_support.h"
 #include "service/comm_test_window.h"
 #include "support/process_support.h"
 #include "support/pty_pair.h"
 
 namespace {
 
+using namespace m32::bench;
 using namespace m32::test_support;
 
 constexpr double kBytesPerSecond = 11520.0;
@@ -65,31 +63,6 @@ int64_t NowNs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// Context switches (wake-ups) of one thread of this process, or of all of them (0).
-long long TaskWakeUps(pid_t tid) {
-  long long total = 0;
-  std::error_code ec;
-  for (const auto& t : fs::directory_iterator("/proc/self/task", ec)) {
-    if (tid != 0 && t.path().filename() != std::to_string(tid)) continue;
-    std::ifstream f(t.path() / "status");
-    std::string line;
-    while (std::getline(f, line)) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
-        total += std::atoll(line.c_str() + line.find(':') + 1);
-      }
-    }
-  }
-  return total;
-}
-
-double ProcessCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 // The stream's far end: writes byte k at k / 11,520 s after the start.
@@ -119,7 +92,10 @@ class Writer {
     }
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
   }
-  long long WakeUps() { return TaskWakeUps(tid_.load()); }
+  long long WakeUps() {
+    const pid_t tid = tid_.load();
+    return m32::bench::WakeUps("self", tid == 0 ? "" : std::to_string(tid)).value_or(0);
+  }
   int64_t SentAtNs(std::size_t k) const { return sent_at_[k].load(std::memory_order_acquire); }
 
  private:
@@ -223,33 +199,13 @@ class PaintCounter final : public QObject {
   }
 };
 
-void PumpFor(std::chrono::milliseconds d) {
-  QEventLoop loop;
-  QTimer::singleShot(d, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-std::string StrArg(int argc, char** argv, const std::string& name, const std::string& fallback) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (name == argv[i]) return argv[i + 1];
-  }
-  return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int seconds = std::max(1, std::atoi(StrArg(argc, argv, "--seconds", "10").c_str()));
   const auto chunk = static_cast<std::size_t>(
       std::clamp(std::atoi(StrArg(argc, argv, "--chunk", "1").c_str()), 1, 4096));
-  const std::string display =
-      StrArg(argc, argv, "--display", qEnvironmentVariable("DISPLAY").toStdString());
-  if (display.empty()) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  } else {
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("DISPLAY", QByteArray::fromStdString(display));
-  }
+  const std::string display = ChooseDisplay(argc, argv);
   QApplication app(argc, argv);
 
   ScratchFolder dir;
@@ -291,7 +247,7 @@ int main(int argc, char** argv) {
 
   const double c0 = ProcessCpuSeconds();
   const double wc0 = writer.CpuSeconds();
-  const long long k0 = TaskWakeUps(0);
+  const long long k0 = WakeUps().value_or(0);
   const long long wk0 = writer.WakeUps();
   const unsigned s0 = device.Steps();
   const int p0 = paints.paints;
@@ -300,7 +256,7 @@ int main(int argc, char** argv) {
   const int64_t t1 = NowNs();
   const double c1 = ProcessCpuSeconds();
   const double wc1 = writer.CpuSeconds();
-  const long long k1 = TaskWakeUps(0);
+  const long long k1 = WakeUps().value_or(0);
   const long long wk1 = writer.WakeUps();
   const unsigned s1 = device.Steps();
   const int p1 = paints.paints;

@@ -12,8 +12,6 @@
 //   io_latency [--changes N] [--cpu-seconds N]
 //
 // Prints median and p99 of each; exits 1 when a figure misses its target.
-#include <sys/resource.h>
-
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -27,10 +25,12 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "bench_window_support.h"
 #include "support/process_support.h"
 
 namespace {
 
+using namespace m32::bench;
 using namespace m32::test_support;
 
 // Runs the event loop, looking at `done` every millisecond, until it holds or
@@ -53,19 +53,6 @@ bool PumpUntil(Pred done, std::chrono::milliseconds limit) {
   poll.start();
   loop.exec();
   return held || done();
-}
-
-void PumpFor(std::chrono::milliseconds d) {
-  QEventLoop loop;
-  QTimer::singleShot(d, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-double ProcessCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 struct Stats {

@@ -11,78 +11,32 @@
 //   lighting_exchange [--seconds N] [--display :N]
 //
 // Prints its figures against the targets; exits 1 when one is missed.
-#include <sys/resource.h>
-
 #include <QApplication>
-#include <QEventLoop>
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "app/main_window.h"
+#include "bench_window_support.h"
 #include "service/lighting_window.h"
 #include "support/process_support.h"
 
 namespace {
 
+using namespace m32::bench;
 using namespace m32::test_support;
 
 constexpr double kMaxCpu = 0.01;
 constexpr double kMinShare = 0.90;  // of the line's frame limit while sending
 
-double ProcessCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-long long WakeUps() {
-  long long total = 0;
-  std::error_code ec;
-  for (const auto& t : fs::directory_iterator("/proc/self/task", ec)) {
-    std::ifstream f(t.path() / "status");
-    std::string line;
-    while (std::getline(f, line)) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
-        total += std::atoll(line.c_str() + line.find(':') + 1);
-      }
-    }
-  }
-  return total;
-}
-
-void PumpFor(std::chrono::milliseconds d) {
-  QEventLoop loop;
-  QTimer::singleShot(d, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-std::string StrArg(int argc, char** argv, const std::string& name, const std::string& fallback) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (name == argv[i]) return argv[i + 1];
-  }
-  return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int seconds = std::max(1, std::atoi(StrArg(argc, argv, "--seconds", "10").c_str()));
-  const std::string display =
-      StrArg(argc, argv, "--display", qEnvironmentVariable("DISPLAY").toStdString());
-  if (display.empty()) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  } else {
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("DISPLAY", QByteArray::fromStdString(display));
-  }
+  const std::string display = ChooseDisplay(argc, argv);
   QApplication app(argc, argv);
 
   ScratchFolder dir;
@@ -117,12 +71,12 @@ int main(int argc, char** argv) {
   (void)log.Poll();
   const int64_t t0 = MonotonicUs();
   const double c0 = ProcessCpuSeconds();
-  const long long k0 = WakeUps();
+  const long long k0 = WakeUps().value_or(0);
   const unsigned s0 = jas->WorkerSteps();
   PumpFor(std::chrono::seconds(seconds));
   const int64_t t1 = MonotonicUs();
   const double c1 = ProcessCpuSeconds();
-  const long long k1 = WakeUps();
+  const long long k1 = WakeUps().value_or(0);
   const unsigned s1 = jas->WorkerSteps();
   changes.stop();
 

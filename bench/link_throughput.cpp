@@ -15,16 +15,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "support/process_support.h"
 
 namespace {
 
+using namespace m32::bench;
 using namespace m32::test_support;
 
 struct Case {
@@ -35,25 +36,6 @@ struct Case {
   double min_share;      // of the line's frame limit
   double max_cpu_share;  // of one core
 };
-
-// Context switches of all the process's threads: each is a wake-up.
-std::optional<long long> WakeUps(pid_t pid) {
-  std::error_code ec;
-  long long total = 0;
-  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
-  for (const auto& t : fs::directory_iterator(tasks, ec)) {
-    std::ifstream f(t.path() / "status");
-    std::string line;
-    while (std::getline(f, line)) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
-        total += std::atoll(line.c_str() + line.find(':') + 1);
-      }
-    }
-  }
-  if (ec) return std::nullopt;
-  return total;
-}
 
 struct Result {
   double frames_per_s = 0;
@@ -115,11 +97,11 @@ Result RunCase(const Case& c, double seconds, double hangup_seconds, const std::
   const int64_t t0 = MonotonicUs();
   const auto cpu0 = CpuSeconds(tool.Pid());
   const auto sim0 = CpuSeconds(sim.Process().Pid());
-  const auto wake0 = WakeUps(tool.Pid());
+  const auto wake0 = WakeUps(std::to_string(tool.Pid()));
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   const int64_t t1 = MonotonicUs();
   const auto cpu1 = CpuSeconds(tool.Pid());
-  const auto wake1 = WakeUps(tool.Pid());
+  const auto wake1 = WakeUps(std::to_string(tool.Pid()));
   const auto sim1 = CpuSeconds(sim.Process().Pid());
   const double dt = static_cast<double>(t1 - t0) / 1e6;
   int frames = 0;

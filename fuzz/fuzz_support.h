@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/code_page.h"
 #include "serial/serial_device.h"
 
 namespace m32::fuzz {
@@ -57,37 +58,15 @@ class ScratchFolder {
   std::filesystem::path path_;
 };
 
+// Well-formed UTF-8: the sequences as the library reads them, and none of
+// them overlong, a surrogate or beyond U+10FFFF.
 inline bool ValidUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<uint8_t>(s[i]);
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len = 0;
-    char32_t cp = 0;
-    if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      cp = b & 0x1FU;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      cp = b & 0x0FU;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      cp = b & 0x07U;
-    } else {
-      return false;
-    }
-    if (i + len > s.size()) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      const auto c = static_cast<uint8_t>(s[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3FU);
-    }
-    const char32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
+  while (!s.empty()) {
+    const core::Utf8Char c = core::ReadUtf8(s);
+    if (c.length == 0) return false;
+    const char32_t min = c.length == 1 ? 0 : c.length == 2 ? 0x80 : c.length == 3 ? 0x800 : 0x10000;
+    if (c.cp < min || c.cp > 0x10FFFF || (c.cp >= 0xD800 && c.cp <= 0xDFFF)) return false;
+    s.remove_prefix(c.length);
   }
   return true;
 }

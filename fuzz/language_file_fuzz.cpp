@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "config/text_table.h"
+#include "core/code_page.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -77,15 +78,15 @@ bool Undefined(uint8_t b) {
 }
 
 void CheckCodePage(std::string_view bytes) {
-  const std::string utf8 = m32::config::Cp1250ToUtf8(bytes);
+  const std::string utf8 = m32::core::Cp1250ToUtf8(bytes);
   Check(m32::fuzz::ValidUtf8(utf8), "Cp1250ToUtf8 gave invalid UTF-8");
-  const std::string back = m32::config::Utf8ToCp1250(utf8);
+  const std::string back = m32::core::Utf8ToCp1250(utf8);
   Check(back.size() == bytes.size(), "Windows-1250 -> UTF-8 -> Windows-1250 changed the length");
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const auto b = static_cast<uint8_t>(bytes[i]);
     Check(back[i] == (Undefined(b) ? '?' : bytes[i]), "a byte did not come back from UTF-8");
   }
-  Check(m32::config::Utf8ToCp1250(bytes).size() <= bytes.size(),
+  Check(m32::core::Utf8ToCp1250(bytes).size() <= bytes.size(),
         "Utf8ToCp1250 gave more bytes than it was given");
 }
 

@@ -6,49 +6,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fuzz_support.h"
 #include "info/rich_text.h"
 
 namespace {
 
-bool ValidUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<uint8_t>(s[i]);
-    std::size_t len = 0;
-    char32_t cp = 0;
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      cp = b & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > s.size()) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      const auto c = static_cast<uint8_t>(s[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    const char32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
-  }
-  return true;
-}
-
 void CheckParagraph(const m32::info::Document& doc, const m32::info::Paragraph& p,
                     std::size_t& bytes) {
   for (const auto& r : p.runs) {
-    if (r.text.empty() || !ValidUtf8(r.text)) __builtin_trap();
+    if (r.text.empty() || !m32::fuzz::ValidUtf8(r.text)) __builtin_trap();
     if (r.style.half_points < 2 || r.style.half_points > 3276) __builtin_trap();
     if (r.picture >= 0 && static_cast<std::size_t>(r.picture) >= doc.pictures.size()) {
       __builtin_trap();

@@ -2,10 +2,13 @@
 
 #include <cstddef>
 #include <new>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "config/file_io.h"
 #include "config/language_list.h"
+#include "core/code_page.h"
 
 namespace m32::config {
 namespace {
@@ -175,26 +178,6 @@ constexpr std::array<const char*, TextTable::kEntries> kDefaults = {
     "O programu",
 };
 
-// Unicode code points of the bytes 0x80..0xFF; U+FFFD where the code page has no character.
-constexpr std::array<char16_t, 128> kCp1250High = {
-    0x20AC, 0xFFFD, 0x201A, 0xFFFD, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
-    0xFFFD, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,  // 0x88
-    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
-    0xFFFD, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,  // 0x98
-    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,  // 0xA0
-    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,  // 0xA8
-    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,  // 0xB0
-    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,  // 0xB8
-    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,  // 0xC0
-    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,  // 0xC8
-    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,  // 0xD0
-    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,  // 0xD8
-    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,  // 0xE0
-    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,  // 0xE8
-    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,  // 0xF0
-    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,  // 0xF8
-};
-
 constexpr int FirstIndexOfGroup(int g) {
   int index = 0;
   for (int i = 0; i < g; ++i) index += TextTable::kGroupSizes[static_cast<std::size_t>(i)];
@@ -242,28 +225,6 @@ class LineParser {
   std::size_t pos_ = 0;
 };
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-char EncodeCp1250(char32_t cp) {
-  if (cp < 0x80) return static_cast<char>(cp);
-  if (cp == 0xFFFD) return '?';
-  for (std::size_t i = 0; i < kCp1250High.size(); ++i) {
-    if (kCp1250High[i] == cp) return static_cast<char>(0x80 + i);
-  }
-  return '?';
-}
-
 }  // namespace
 
 TextTable::TextTable() {
@@ -280,7 +241,7 @@ const std::string& TextTable::Get(int g, int k) const {
 }
 
 std::string TextTable::Utf8(int g, int k) const {
-  return Cp1250ToUtf8(Get(g, k));
+  return core::Cp1250ToUtf8(Get(g, k));
 }
 
 const std::string& TextTable::TitleText() const {
@@ -343,54 +304,6 @@ TextTable::LoadResult TextTable::LoadTexts(ModulePath& module, uint8_t language)
   } catch (const std::bad_alloc&) {
     return LoadResult::kUnchanged;
   }
-}
-
-std::string Cp1250ToUtf8(std::string_view cp1250) {
-  std::string out;
-  out.reserve(cp1250.size());
-  for (const char c : cp1250) {
-    const auto b = static_cast<unsigned char>(c);
-    AppendUtf8(out, b < 0x80 ? char32_t{b} : char32_t{kCp1250High[b - 0x80U]});
-  }
-  return out;
-}
-
-std::string Utf8ToCp1250(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    std::size_t len = 0;
-    char32_t cp = 0;
-    if (b < 0x80) {
-      len = 1;
-      cp = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      cp = b & 0x1FU;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      cp = b & 0x0FU;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      cp = b & 0x07U;
-    }
-    bool valid = len != 0 && i + len <= utf8.size();
-    for (std::size_t j = 1; valid && j < len; ++j) {
-      const auto cont = static_cast<unsigned char>(utf8[i + j]);
-      if ((cont & 0xC0) != 0x80) valid = false;
-      cp = (cp << 6) | (cont & 0x3FU);
-    }
-    if (!valid) {
-      out += '?';  // a malformed sequence: one replacement per bad lead byte
-      ++i;
-      continue;
-    }
-    out += EncodeCp1250(cp);
-    i += len;
-  }
-  return out;
 }
 
 }  // namespace m32::config

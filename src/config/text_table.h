@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "config/settings.h"
@@ -99,10 +98,5 @@ class TextTable {
  private:
   std::vector<std::string> entries_;  // 131, group after group
 };
-
-// Windows-1250 <-> UTF-8. Bytes without a character (0x81, 0x83, 0x88, 0x90,
-// 0x98) decode to U+FFFD; characters outside the code page encode as '?'.
-std::string Cp1250ToUtf8(std::string_view cp1250);
-std::string Utf8ToCp1250(std::string_view utf8);
 
 }  // namespace m32::config

@@ -9,6 +9,7 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include "core/code_page.h"
 #include "info/about_text.h"
 #include "qt/window_frame.h"
 #include "qt/window_support.h"
@@ -58,7 +59,7 @@ AboutWindow::AboutWindow(const config::TextTable& texts, QWidget* main_window)
 }
 
 void AboutWindow::BuildText() {
-  const std::string banner = config::Cp1250ToUtf8(texts_.TitleText());
+  const std::string banner = core::Cp1250ToUtf8(texts_.TitleText());
   std::string text = info::AboutText(banner);
   // The last line break ends the last line; it opens no eleventh one.
   if (!text.empty() && text.back() == '\n') text.pop_back();
@@ -82,14 +83,7 @@ void AboutWindow::showEvent(QShowEvent* event) {
 }
 
 bool AboutWindow::HandleKey(const QKeyEvent& event) {
-  switch (qt::KeyCode(&event)) {
-    case kKeyEnter:
-    case kKeyEscape:
-      close();
-      return true;
-    default:
-      return false;
-  }
+  return qt::CloseOnEnterOrEscape(*this, event);
 }
 
 void AboutWindow::keyPressEvent(QKeyEvent* event) {
@@ -97,9 +91,8 @@ void AboutWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == text_view_ && event->type() == QEvent::KeyPress) {
-    if (HandleKey(*static_cast<QKeyEvent*>(event))) return true;
-  }
+  const QKeyEvent* key = qt::KeyPressOn(text_view_, watched, event);
+  if (key != nullptr && HandleKey(*key)) return true;
   return QDialog::eventFilter(watched, event);
 }
 

@@ -255,14 +255,7 @@ bool HelpViewer::HandleKey(const QKeyEvent& event) {
   if ((event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0) {
     return false;
   }
-  switch (qt::KeyCode(&event)) {
-    case kKeyEnter:
-    case kKeyEscape:
-      close();
-      return true;
-    default:
-      break;
-  }
+  if (qt::CloseOnEnterOrEscape(*this, event)) return true;
   if (event.text() == QLatin1String("w") || event.text() == QLatin1String("W")) {
     ToggleWordWrap();
     return true;
@@ -275,9 +268,8 @@ void HelpViewer::keyPressEvent(QKeyEvent* event) {
 }
 
 bool HelpViewer::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == text_view_ && event->type() == QEvent::KeyPress) {
-    if (HandleKey(*static_cast<QKeyEvent*>(event))) return true;
-  }
+  const QKeyEvent* key = qt::KeyPressOn(text_view_, watched, event);
+  if (key != nullptr && HandleKey(*key)) return true;
   return QWidget::eventFilter(watched, event);
 }
 

@@ -7,9 +7,15 @@
 #include <unordered_map>
 #include <utility>
 
-#include "info/codepage.h"
+#include "core/code_page.h"
 
 namespace m32::info {
+
+using core::AppendUtf8;
+using core::CodePage;
+using core::CodePageFromCharset;
+using core::CodePageFromNumber;
+using core::DecodeByte;
 
 namespace {
 

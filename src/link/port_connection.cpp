@@ -1,5 +1,6 @@
 #include "link/port_connection.h"
 
+#include "core/code_page.h"
 #include "link/emergency_off.h"
 #include "serial/tx_model.h"
 
@@ -76,7 +77,7 @@ void PortConnection::ShowPortError(const char* caption, config::TextId tail, uns
   if (!deps_.show_error) return;
   const std::string cp1250 =
       PortMessage(deps_.texts.Get(config::text::kPortName), com_number, deps_.texts.Get(tail));
-  deps_.show_error(caption, config::Cp1250ToUtf8(cp1250));
+  deps_.show_error(caption, core::Cp1250ToUtf8(cp1250));
 }
 
 namespace {

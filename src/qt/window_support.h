@@ -11,7 +11,10 @@
 
 #include "core/key_codes.h"
 
+class QEvent;
 class QKeyEvent;
+class QObject;
+class QWidget;
 
 namespace m32::qt {
 
@@ -30,6 +33,14 @@ inline constexpr QColor kLime{0, 255, 0};
 
 // kKeyEnter for Return or keypad Enter, kKeyEscape for Escape, else 0.
 int KeyCode(const QKeyEvent* event);
+
+// Closes `window` on Enter or Escape (the reading windows' way out); true
+// when it did.
+bool CloseOnEnterOrEscape(QWidget& window, const QKeyEvent& event);
+
+// For an event filter that takes the keys of a child: `event` as a key press
+// when it is one aimed at `child`, else nullptr.
+const QKeyEvent* KeyPressOn(const QObject* child, const QObject* watched, const QEvent* event);
 
 // Return or keypad Enter.
 constexpr bool IsEnter(int qt_key) {

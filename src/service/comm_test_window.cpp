@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QString>
 
+#include "core/code_page.h"
 #include "qt/window_frame.h"
 #include "qt/window_support.h"
 
@@ -178,7 +179,7 @@ void CommTestWindow::FlushReceiveLine() {
 }
 
 std::string CommTestWindow::SendFieldText() const {
-  return config::Utf8ToCp1250(send_field_->text().toStdString());
+  return core::Utf8ToCp1250(send_field_->text().toStdString());
 }
 
 void CommTestWindow::ShowSendText(const std::string& cp1250) {

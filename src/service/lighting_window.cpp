@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/code_page.h"
 #include "qt/window_frame.h"
 #include "qt/window_support.h"
 
@@ -300,7 +301,7 @@ void LightingTestWindow::OnLevelFieldLeft(QObject* sender) {
   const int channel = ChannelOf(sender);
   const auto* edit = qobject_cast<QLineEdit*>(sender);
   if (channel < 0 || edit == nullptr) return;
-  AcceptChange(channel, ParseLevel(config::Utf8ToCp1250(edit->text().toStdString())));
+  AcceptChange(channel, ParseLevel(core::Utf8ToCp1250(edit->text().toStdString())));
 }
 
 void LightingTestWindow::OnLevelBarMoved(QObject* sender, int position) {

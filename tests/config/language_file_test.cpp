@@ -6,10 +6,14 @@
 #include <string>
 
 #include "config/text_table.h"
+#include "core/code_page.h"
 #include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {
+
+using core::Cp1250ToUtf8;
+using core::Utf8ToCp1250;
 
 TEST(EnglishFile, TranslatesEveryText) {
   const std::string shipped = std::string(M32_SOURCE_DIR) + "/data/merkat32.MN1";

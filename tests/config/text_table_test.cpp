@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "core/code_page.h"
 #include "support/temp_dir.h"
 
 namespace m32::config {
 namespace {
 
+using core::Cp1250ToUtf8;
+using core::Utf8ToCp1250;
 using test_support::ReadBytes;
 using test_support::TempDir;
 using test_support::WriteBytes;

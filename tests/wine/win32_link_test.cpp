@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,26 @@ namespace {
 
 using test_support::QueueInvoker;
 
+// The platform's device and a port connection on it with the default settings
+// on COM<port_index + 1>; this thread plays the UI thread, and each error the
+// connection shows leaves its caption in `errors`.
+struct LinkRig {
+  explicit LinkRig(uint8_t port_index) {
+    config::ApplyDefaults(settings);
+    settings.PortIndex = port_index;
+  }
+  std::unique_ptr<serial::SerialDevice> device = serial::MakePlatformSerialDevice();
+  QueueInvoker ui;
+  SharedStatus status;
+  config::SettingsRecord settings;  // read at every OpenPort
+  const config::TextTable texts;
+  std::vector<std::string> errors;
+  PortConnection port{
+      {*device, ui, status, settings, texts, "",
+       [this](const std::string& caption, const std::string&) { errors.push_back(caption); },
+       [this] { ui.RunPending(); }}};
+};
+
 TEST(Win32Link, FramesGoBothWaysAtTheStoredLineAndStopOnClose) {
   const std::tuple<const char*, uint32_t, char> rows[] = {
       // legend, baud divisor, parity
@@ -26,61 +48,41 @@ TEST(Win32Link, FramesGoBothWaysAtTheStoredLineAndStopOnClose) {
       {"115200 Bd, no parity", 1, 'N'},
   };
   for (const auto& [legend, divisor, parity] : rows) {
-    auto device = serial::MakePlatformSerialDevice();
-    QueueInvoker ui;
-    SharedStatus status;
-    config::SettingsRecord settings;
-    config::ApplyDefaults(settings);
-    settings.PortIndex = 1;  // COM2
-    settings.BaudDivisor = divisor;
-    settings.Parity = parity;
-    const config::TextTable texts;
-    std::vector<std::string> errors;
-    PortConnection port(
-        {*device, ui, status, settings, texts, "",
-         [&](const std::string& caption, const std::string&) { errors.push_back(caption); },
-         [&] { ui.RunPending(); }});
-    port.OpenPort();
-    ASSERT_TRUE(port.IsOpen()) << legend;
-    EXPECT_TRUE(errors.empty()) << legend << ": " << (errors.empty() ? "" : errors.front());
+    LinkRig rig(1);  // COM2
+    rig.settings.BaudDivisor = divisor;
+    rig.settings.Parity = parity;
+    rig.port.OpenPort();
+    ASSERT_TRUE(rig.port.IsOpen()) << legend;
+    EXPECT_TRUE(rig.errors.empty())
+        << legend << ": " << (rig.errors.empty() ? "" : rig.errors.front());
 
-    ASSERT_TRUE(ui.RunUntil([&] { return status.flags.LinkRunning.load() != 0; })) << legend;
+    ASSERT_TRUE(rig.ui.RunUntil([&] { return rig.status.flags.LinkRunning.load() != 0; }))
+        << legend;
 
     // out1 and out32 on: the board mirrors them into the inputs. This thread
     // takes the inputs as the I/O refresh thread does, clearing the flag.
-    status.OutputBytes.Put({0x01, 0x00, 0x00, 0x80});
-    status.flags.OutputsChanged.store(1);
+    rig.status.OutputBytes.Put({0x01, 0x00, 0x00, 0x80});
+    rig.status.flags.OutputsChanged.store(1);
     const std::array<uint8_t, 4> want{0x01, 0x00, 0x00, 0x80};
-    EXPECT_TRUE(ui.RunUntil([&] {
-      if (status.flags.InputsReceived.load() == 0) return false;
-      if (status.InputBytes.Get() == want) return true;
-      status.flags.InputsReceived.store(0);
+    EXPECT_TRUE(rig.ui.RunUntil([&] {
+      if (rig.status.flags.InputsReceived.load() == 0) return false;
+      if (rig.status.InputBytes.Get() == want) return true;
+      rig.status.flags.InputsReceived.store(0);
       return false;
     })) << legend;
-    EXPECT_EQ(status.flags.OutputsChanged.load(), 0) << legend << ": the link took the outputs";
+    EXPECT_EQ(rig.status.flags.OutputsChanged.load(), 0) << legend << ": the link took the outputs";
 
-    port.ClosePort();
-    EXPECT_FALSE(port.IsOpen()) << legend;
-    EXPECT_EQ(status.flags.LinkRunning.load(), 0) << legend;
+    rig.port.ClosePort();
+    EXPECT_FALSE(rig.port.IsOpen()) << legend;
+    EXPECT_EQ(rig.status.flags.LinkRunning.load(), 0) << legend;
   }
 }
 
 TEST(Win32Link, APortThatIsNotThereGivesChyba01) {
-  auto device = serial::MakePlatformSerialDevice();
-  QueueInvoker ui;
-  SharedStatus status;
-  config::SettingsRecord settings;
-  config::ApplyDefaults(settings);
-  settings.PortIndex = 63;  // COM64, not mapped
-  const config::TextTable texts;
-  std::vector<std::string> errors;
-  PortConnection port(
-      {*device, ui, status, settings, texts, "",
-       [&](const std::string& caption, const std::string&) { errors.push_back(caption); },
-       [&] { ui.RunPending(); }});
-  port.OpenPort();
-  EXPECT_FALSE(port.IsOpen());
-  EXPECT_EQ(errors, std::vector<std::string>{"CHYBA 01"});
+  LinkRig rig(63);  // COM64, not mapped
+  rig.port.OpenPort();
+  EXPECT_FALSE(rig.port.IsOpen());
+  EXPECT_EQ(rig.errors, std::vector<std::string>{"CHYBA 01"});
 }
 
 }  // namespace

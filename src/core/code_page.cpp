@@ -1,13 +1,14 @@
-#include "info/codepage.h"
+#include "core/code_page.h"
 
 #include <array>
+#include <cstddef>
 
-namespace m32::info {
+namespace m32::core {
 namespace {
 
-// Bytes 0x80..0xFF; the lower half is ASCII in every Windows page. The tables
-// of 1251 and 1253 come from make_codepages.py beside this file (their
-// regular tails are computed below).
+// Bytes 0x80..0xFF, U+FFFD where the page has no character; the lower half is
+// ASCII in every Windows page. The tables of 1251 and 1253 come from
+// make_codepages.py beside this file (their regular tails are computed below).
 constexpr std::array<char16_t, 128> kHigh1250 = {
     0x20AC, 0xFFFD, 0x201A, 0xFFFD, 0x201E, 0x2026, 0x2020, 0x2021,  //
     0xFFFD, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,  //
@@ -90,6 +91,15 @@ constexpr std::array<char16_t, 224> kSymbolFont = {
     0x23A0, 0x23A4, 0x23A5, 0x23A6, 0x23AB, 0x23AC, 0x23AD, 0xFFFD,  //
 };
 
+char EncodeCp1250(char32_t cp) {
+  if (cp < 0x80) return static_cast<char>(cp);
+  if (cp == 0xFFFD) return '?';
+  for (std::size_t i = 0; i < kHigh1250.size(); ++i) {
+    if (kHigh1250[i] == cp) return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
 }  // namespace
 
 CodePage CodePageFromNumber(long number) {
@@ -164,4 +174,55 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-}  // namespace m32::info
+Utf8Char ReadUtf8(std::string_view text) {
+  if (text.empty()) return {0, 0};
+  const auto b = static_cast<unsigned char>(text[0]);
+  std::size_t len = 0;
+  char32_t cp = 0;
+  if (b < 0x80) {
+    len = 1;
+    cp = b;
+  } else if ((b & 0xE0) == 0xC0) {
+    len = 2;
+    cp = b & 0x1FU;
+  } else if ((b & 0xF0) == 0xE0) {
+    len = 3;
+    cp = b & 0x0FU;
+  } else if ((b & 0xF8) == 0xF0) {
+    len = 4;
+    cp = b & 0x07U;
+  }
+  if (len == 0 || len > text.size()) return {0, 0};
+  for (std::size_t j = 1; j < len; ++j) {
+    const auto cont = static_cast<unsigned char>(text[j]);
+    if ((cont & 0xC0) != 0x80) return {0, 0};
+    cp = (cp << 6) | (cont & 0x3FU);
+  }
+  return {cp, len};
+}
+
+std::string Cp1250ToUtf8(std::string_view cp1250) {
+  std::string out;
+  out.reserve(cp1250.size());
+  for (const char c : cp1250)
+    AppendUtf8(out, DecodeByte(CodePage::kWindows1250, static_cast<uint8_t>(c)));
+  return out;
+}
+
+std::string Utf8ToCp1250(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  while (!utf8.empty()) {
+    const Utf8Char c = ReadUtf8(utf8);
+    if (c.length == 0) {
+      out += '?';  // a malformed sequence: one replacement per bad lead byte
+      utf8.remove_prefix(1);
+      continue;
+    }
+    out += EncodeCp1250(c.cp);
+    utf8.remove_prefix(c.length);
+  }
+  return out;
+}
+
+}  // namespace m32::core

@@ -1,13 +1,13 @@
-// The code page table is checked against the C library's converter.
+// The Windows-1250 table is checked against the C library's converter.
 #include <gtest/gtest.h>
 #include <iconv.h>
 
 #include <cerrno>
 #include <string>
 
-#include "config/text_table.h"
+#include "core/code_page.h"
 
-namespace m32::config {
+namespace m32::core {
 namespace {
 
 // Converts one byte with iconv; false when iconv rejects it.
@@ -66,4 +66,4 @@ TEST(Cp1250, EncodingOddInput) {
 }
 
 }  // namespace
-}  // namespace m32::config
+}  // namespace m32::core

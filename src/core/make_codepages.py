@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Prints the upper halves of Windows code pages as the C++ rows used in
-codepage.cpp (kHigh1251, kHigh1253), from Python's own codecs. Bytes without a
+code_page.cpp (kHigh1251, kHigh1253), from Python's own codecs. Bytes without a
 character come out as U+FFFD.
 
     python3 make_codepages.py cp1251 cp1253
