@@ -3,16 +3,12 @@
 #if !defined(_WIN32)
 
 #include <poll.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 namespace m32::link::emergency {
 namespace {
@@ -75,24 +71,6 @@ extern "C" void OnFatalSignal(int sig) {
   (void)::raise(sig);
 }
 
-// This process's descriptor of the character device `rdev`, or -1.
-int FindDescriptor(dev_t rdev) {
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end;
-       it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    char* stop = nullptr;
-    const long fd = std::strtol(name.c_str(), &stop, 10);
-    if (stop == name.c_str() || *stop != '\0') continue;
-    struct stat st {};
-    if (::fstat(static_cast<int>(fd), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev &&
-        ::isatty(static_cast<int>(fd)) == 1) {
-      return static_cast<int>(fd);
-    }
-  }
-  return -1;
-}
-
 }  // namespace
 
 bool Install() {
@@ -107,12 +85,9 @@ bool Install() {
   return ok;
 }
 
-bool Arm(const std::string& device_path) {
+bool Arm(int fd) {
   Disarm();
-  struct stat st {};
-  if (::stat(device_path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  const int fd = FindDescriptor(st.st_rdev);
-  if (fd < 0) return false;
+  if (fd < 0 || ::isatty(fd) != 1) return false;
   termios line{};
   const bool valid = ::tcgetattr(fd, &line) == 0;
   g_line = line;
@@ -138,7 +113,7 @@ namespace m32::link::emergency {
 bool Install() {
   return false;
 }
-bool Arm(const std::string& /*device_path*/) {
+bool Arm(int /*fd*/) {
   return false;
 }
 void Disarm() {}

@@ -16,7 +16,6 @@
 
 #include <array>
 #include <cstdint>
-#include <string>
 
 namespace m32::link::emergency {
 
@@ -27,10 +26,10 @@ inline constexpr std::array<uint8_t, 8> kAllOffFrame{0xA2, 0x6B, 0x00, 0x00,
 // Installs the handlers of the fatal signals. False where the platform has none.
 bool Install();
 
-// The port at `device_path` has just been opened, its line not yet changed:
-// finds this process's descriptor of it and remembers it with its line state.
-// True when a descriptor was found (an in-memory device has none).
-bool Arm(const std::string& device_path);
+// The port with descriptor `fd` has just been opened, its line not yet
+// changed: remembers it with its line state. False for -1 (a device without a
+// descriptor) or a descriptor that is not a terminal.
+bool Arm(int fd);
 
 // The port is about to be closed: forget the descriptor.
 void Disarm();

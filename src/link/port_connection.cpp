@@ -108,7 +108,7 @@ void PortConnection::OpenPort() {
   }
   open_ = true;
   // Before the line changes: the state to give back should the process die.
-  emergency::Arm(device_path_);
+  emergency::Arm(deps_.device.NativeDescriptor());
   const serial::LineSettings line = LineSettingsFrom(deps_.settings);
   if (!deps_.device.Configure(line)) {
     // The box runs an event loop: the close may be asked for meanwhile.

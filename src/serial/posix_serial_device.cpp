@@ -193,6 +193,7 @@ class PosixSerialDevice final : public SerialDevice {
 
   OpenResult Open(const std::string& path) override;
   bool IsOpen() const override { return fd_ >= 0; }
+  int NativeDescriptor() const override { return fd_; }
   bool Configure(const LineSettings& line) override;
   void Close() override;
   bool Counts(QueueCounts& out) override;

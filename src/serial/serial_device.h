@@ -112,6 +112,9 @@ class SerialDevice {
   }
   // Ends the current or next Wait() at once. Any thread.
   virtual void Wake() = 0;
+  // The open device's file descriptor where it has one (POSIX), else -1:
+  // what a last-resort signal handler writes to.
+  virtual int NativeDescriptor() const { return -1; }
 };
 
 // The platform's implementation (termios on POSIX).
