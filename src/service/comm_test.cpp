@@ -116,7 +116,7 @@ CommView CommTest::Step(serial::SerialDevice& port, bool send_ticked, bool recei
     if (got > want) got = want;
     ring_.Push(std::span<const uint8_t>(buf.data(), got));
     view.receive_line = ring_.Line();
-    view.unread_left = counts.rx > got;
+    view.unread = counts.rx > got ? static_cast<uint32_t>(counts.rx - got) : 0;
   }
   if (send_ticked) {
     view.send_text = SendPart(send_text);

@@ -61,8 +61,9 @@ class ReceiveRing {
 struct CommView {
   std::optional<std::string> receive_line;  // REdit
   std::optional<std::string> send_text;     // WEdit, rewritten in canonical form
-  // More bytes were waiting than a step reads: the rest is still queued.
-  bool unread_left = false;
+  // Received bytes still queued after the step's read (more were waiting
+  // than a step reads).
+  uint32_t unread = 0;
 };
 
 // The state of the test window and its refresh step.

@@ -108,14 +108,13 @@ void CommTestWindow::OnActivate() {
   line_timer_.stop();
   line_shown_.clear();
   line_painted_.invalidate();
-  unread_left_.store(false);
+  unread_.store(0);
 }
 
 std::unique_ptr<PortStepWorker> CommTestWindow::MakeWorker() {
   test_.StartWorker();
   return std::make_unique<CommWorker>(
-      Invoker(), Port().Device(), [this] { RefreshStep(); },
-      [this] { return unread_left_.load(); });
+      Invoker(), Port().Device(), [this] { RefreshStep(); }, [this] { return unread_.load(); });
 }
 
 void CommTestWindow::OnDeactivate() {
@@ -152,7 +151,7 @@ void CommTestWindow::RefreshStep() {
   // The field is read only when the step parses it.
   CommView view = test_.Step(Port().Device(), send, receive_box_->isChecked(),
                              send ? SendFieldText() : std::string());
-  unread_left_.store(view.unread_left);
+  unread_.store(view.unread);
   if (view.receive_line) ShowReceiveLine(std::move(*view.receive_line));
   if (view.send_text) ShowSendText(*view.send_text);
 }

@@ -66,9 +66,9 @@ class CommTestWindow : public ServiceTestWindow {
 
   const config::TextTable& texts_;
   CommTest test_;
-  // The last step left received bytes queued (written on this thread by the
+  // Received bytes the last step left queued (written on this thread by the
   // step, read by the worker once the step is over).
-  std::atomic<bool> unread_left_{false};
+  std::atomic<uint32_t> unread_{0};
   std::string line_pending_;  // the receive line after the last step
   std::string line_shown_;    // the line the receive line shows
   QTimer line_timer_;         // the end of the current display frame

@@ -52,8 +52,9 @@ void PortStepWorker::Execute() {
       PauseUntil(began + pace_);
       if (Terminated()) break;
     }
-    Synchronize(step_);
-    steps_.fetch_add(1);
+    unsigned ran = 0;
+    Synchronize([this, &ran] { ran = RunSteps(); });
+    steps_.fetch_add(ran);
   }
   port_.Purge();
   OnEnd();
@@ -80,12 +81,20 @@ std::chrono::nanoseconds RestAfterWait(unsigned events, std::chrono::nanoseconds
 unsigned CommWorker::WaitForEvent() {
   // Read after the last step has finished; it wrote the mark on the UI thread.
   // Bytes left unread are no news to the port: gather on from them.
-  if (unread_left_ && unread_left_()) {
-    return serial::kRxChar | Port().WaitFor(kGather, kStepBytes);
-  }
+  if (Unread() > 0) return serial::kRxChar | Port().WaitFor(kGather, kGatherBytes);
   unsigned events = Port().Wait(kPace);
   if (events == serial::kRxChar) events |= Port().WaitFor(kGather, kGatherBytes);
   return events;
+}
+
+unsigned CommWorker::RunSteps() {
+  // Read on this thread, where the steps write it.
+  unsigned ran = 0;
+  do {
+    Step();
+    ++ran;
+  } while (ran < kStepsPerTrip && Unread() >= kStepBytes);
+  return ran;
 }
 
 unsigned LightingWorker::WaitForEvent() {

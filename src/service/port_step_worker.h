@@ -1,7 +1,8 @@
 // The worker threads of the communication test (TZobr_kom) and the lighting
 // test (TZobr_jas): each waits for a port event at most `pace` long and then
-// has the user-interface thread run one refresh step, waiting until it has
-// run. The port is purged when the worker starts and when it ends.
+// has the user-interface thread run the refresh step (the communication test's
+// several in a row when bytes have piled up), waiting until they have run. The
+// port is purged when the worker starts and when it ends.
 //
 // Thread-safety contract:
 //  - The port is used by this thread only outside the steps (Purge, Wait);
@@ -45,6 +46,13 @@ class PortStepWorker : public Worker {
   void OnTerminateRequested() override;
   // Waits for the next port event (at most `pace`); returns WaitEvents.
   virtual unsigned WaitForEvent() { return port_.Wait(pace_); }
+  // On the user-interface thread, for one trip there: runs the refresh
+  // steps due, one unless a worker knows better; returns how many ran.
+  virtual unsigned RunSteps() {
+    Step();
+    return 1;
+  }
+  void Step() { step_(); }
   serial::SerialDevice& Port() { return port_; }
   // Run on the worker thread before the first purge and after the last one.
   virtual void OnStart() {}
@@ -77,30 +85,34 @@ void LowerCurrentThreadPriority();
 // runs below normal priority.
 //
 // Bytes streaming in are gathered: once the first has come, the wait goes on
-// until two steps' worth (64) is waiting, the transmit queue runs empty, or a
-// display frame's time has passed, so a byte is read within that time but a
-// step (and a wake-up) is not spent on each. When a step left bytes unread
-// (`unread_left` says so), the next runs as soon as a step's worth (32) is
-// waiting, or the frame's time has passed, so a stream at the line's full
-// rate is read as fast as it arrives and its last bytes are not left waiting
-// for the next event.
+// until four steps' worth (128) is waiting, the transmit queue runs empty, or
+// a display frame's time has passed, so a byte is read within that time but a
+// step (and a wake-up) is not spent on each. One trip to the user-interface
+// thread then runs the steps those bytes need: after a step that left a
+// step's worth (32) or more queued (`unread` says how much), the next runs at
+// once, up to four a trip. Bytes still left are gathered on from (the port
+// holds them as no news), so a stream at the line's full rate is read as fast
+// as it arrives and its last bytes are not left waiting for the next event.
 class CommWorker final : public PortStepWorker {
  public:
   static constexpr std::chrono::milliseconds kPace{500};
   static constexpr std::chrono::milliseconds kGather{16};
-  static constexpr uint32_t kStepBytes = 32;    // what one step reads at most
-  static constexpr uint32_t kGatherBytes = 64;  // two steps' worth, taken one after the other
+  static constexpr uint32_t kStepBytes = 32;  // what one step reads at most
+  static constexpr unsigned kStepsPerTrip = 4;
+  static constexpr uint32_t kGatherBytes = kStepsPerTrip * kStepBytes;
   CommWorker(UiInvoker& ui, serial::SerialDevice& port, std::function<void()> step,
-             std::function<bool()> unread_left = {})
-      : PortStepWorker(ui, port, kPace, std::move(step)), unread_left_(std::move(unread_left)) {}
+             std::function<uint32_t()> unread = {})
+      : PortStepWorker(ui, port, kPace, std::move(step)), unread_(std::move(unread)) {}
   ~CommWorker() override;
 
  protected:
   void OnStart() override { LowerCurrentThreadPriority(); }
   unsigned WaitForEvent() override;
+  unsigned RunSteps() override;
 
  private:
-  std::function<bool()> unread_left_;
+  uint32_t Unread() const { return unread_ ? unread_() : 0; }
+  std::function<uint32_t()> unread_;
 };
 
 // TZobr_jas: a step at every port event, at least every 50 ms. Marks

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/resource.h>
@@ -90,6 +92,49 @@ TEST(PortStepWorker, RestMakesUpThePeriodOnlyForAGonePort) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RestAfterWait(c.events, c.waited, c.pace), c.rest) << c.legend;
+  }
+}
+
+// Bytes that piled up are read in one trip to the user-interface thread:
+// after a step that left a step's worth (32) or more queued the next runs at
+// once, at most four a trip.
+TEST(CommWorker, OneTripRunsTheStepsThePiledUpBytesNeed) {
+  struct Case {
+    std::size_t bytes;  // queued at once
+    unsigned steps;     // in the trip that takes them
+    std::size_t left;   // still queued after that trip
+  } const cases[] = {{1, 1, 0},   {32, 1, 0},  {33, 1, 1},  {64, 2, 0},
+                     {100, 3, 4}, {128, 4, 0}, {200, 4, 72}};
+  for (const auto& c : cases) {
+    FakeSerialDevice port;
+    struct CountingInvoker final : UiInvoker {
+      std::vector<unsigned> trips;  // steps run in each trip
+      void RunOnUi(const std::function<void()>& step) override {
+        trips.push_back(0);
+        step();
+      }
+    } ui;
+    std::atomic<uint32_t> unread{0};
+    std::vector<std::size_t> left_after_trip;
+    CommWorker w(
+        ui, port,
+        [&] {
+          ++ui.trips.back();
+          std::array<uint8_t, CommWorker::kStepBytes> buf{};
+          port.Read(buf);
+          unread.store(static_cast<uint32_t>(port.RxLeft()));
+        },
+        [&] { return unread.load(); });
+    w.Start();
+    while (port.Calls().purge == 0) std::this_thread::yield();
+    port.Feed(std::vector<uint8_t>(c.bytes, 0x55));
+    WaitForSteps(w, 1);
+    const std::size_t left = port.RxLeft();
+    w.Terminate();
+    w.Join();
+    ASSERT_FALSE(ui.trips.empty()) << c.bytes;
+    EXPECT_EQ(ui.trips.front(), c.steps) << c.bytes << " bytes";
+    EXPECT_EQ(left, c.left) << c.bytes << " bytes";
   }
 }
 
