@@ -201,7 +201,13 @@ void IoPanel::PackOutputs() {
 
 void IoPanel::ShowInputs() {
   const std::array<uint8_t, 4> in = status_.InputBytes.Get();
-  for (int i = kOutputs; i < kChannels; ++i) SetBoxState(i, InputBit(in, i));
+  for (int i = kOutputs; i < kChannels; ++i) {
+    // A box already showing its state is left alone: most keep theirs from
+    // one frame to the next, and restyling one costs more than the frame.
+    const uint8_t on = InputBit(in, i);
+    if (states_[static_cast<std::size_t>(i)] == on && Box(i)->isChecked() == (on != 0)) continue;
+    SetBoxState(i, on);
+  }
   const int16_t mode = AdMode();
   if (mode == 1 || mode == 2) {
     // A line edit repaints on every setText, also with the same text.
