@@ -29,8 +29,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "bench_support.h"

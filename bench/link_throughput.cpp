@@ -10,8 +10,12 @@
 // otherwise it runs offscreen.
 //
 //   link_throughput [--seconds N] [--hangup-seconds N] [--display :N]
+//                   [--only mirror|adc] [--baud N] [--repeat N]
 //
-// Prints a table; exits 1 when a figure misses its target.
+// --only and --baud pick cases; --repeat runs each that often (a virtual
+// machine's figures wander from run to run: judge by the median). Prints a
+// table; exits 1 when a figure misses its target.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -148,9 +152,13 @@ double Arg(int argc, char** argv, const std::string& name, double fallback) {
 int main(int argc, char** argv) {
   const double seconds = Arg(argc, argv, "--seconds", 10);
   const double hangup_seconds = Arg(argc, argv, "--hangup-seconds", 5);
+  const int repeat = std::max(1, static_cast<int>(Arg(argc, argv, "--repeat", 1)));
+  const auto only_baud = static_cast<uint32_t>(Arg(argc, argv, "--baud", 0));
   std::string display = EnvOr("DISPLAY");
+  std::string only;
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::string("--display") == argv[i]) display = argv[i + 1];
+    if (std::string("--only") == argv[i]) only = argv[i + 1];
   }
   const std::vector<Case> cases{{"mirror", 9600, 12, false, 0.98, 0.007},
                                 {"mirror", 115200, 1, false, 0.92, 0.025},
@@ -164,7 +172,13 @@ int main(int argc, char** argv) {
               "limit", "share", "target", "tool CPU", "target", "sim CPU", "wakes/fr", "hangup CPU",
               "alive", "exit");
   bool all_met = true;
+  std::vector<Case> runs;
   for (const auto& c : cases) {
+    if (!only.empty() && only != c.name) continue;
+    if (only_baud != 0 && only_baud != c.baud) continue;
+    for (int k = 0; k < repeat; ++k) runs.push_back(c);
+  }
+  for (const auto& c : runs) {
     const Result r = RunCase(c, seconds, hangup_seconds, display);
     if (!r.error.empty()) {
       std::printf("%-6s %7u  failed: %s\n", c.name, c.baud, r.error.c_str());
