@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -24,8 +25,18 @@ namespace m32 {
 // the step in place.
 class UiInvoker {
  public:
+  using Clock = std::chrono::steady_clock;
   virtual ~UiInvoker() = default;
   virtual void RunOnUi(const std::function<void()>& step) = 0;
+  // For a caller with nothing to do before `until` whatever the step does:
+  // runs the step on the UI thread and returns once it has run and `until`
+  // has passed. One wake-up serves both, where the step's end would otherwise
+  // wake the caller only for it to go back to sleep. `until` is kept short
+  // (a frame's time): the caller can be neither paused nor ended before it.
+  virtual void RunOnUiThenRest(const std::function<void()>& step, Clock::time_point until) {
+    RunOnUi(step);
+    std::this_thread::sleep_until(until);
+  }
 };
 
 // Runs steps in place, on the calling thread. For tests and tools without a UI.
@@ -63,6 +74,10 @@ class Worker {
   virtual void OnTerminateRequested() {}
   // Runs the step on the UI thread and waits for it.
   void Synchronize(const std::function<void()>& step) { ui_.RunOnUi(step); }
+  // The same, returning no earlier than `until` (see UiInvoker::RunOnUiThenRest).
+  void SynchronizeThenRest(const std::function<void()>& step, UiInvoker::Clock::time_point until) {
+    ui_.RunOnUiThenRest(step, until);
+  }
   // Parks the thread until Resume() or Terminate().
   void SuspendSelf();
 

@@ -131,6 +131,27 @@ std::chrono::milliseconds LinkThread::RestWhileIdle(std::chrono::microseconds id
   return after < kStepInterval ? kStepInterval - after : std::chrono::milliseconds(0);
 }
 
+void LinkThread::StepThenRestWhileSending(StepOutcome& outcome) {
+  const auto posted = Clock::now();
+  // The frame leaves the line a frame's time after the step writes it; the
+  // step runs after the hand-off's latency, estimated by the shortest of the
+  // last few. Waking a little early costs a second short sleep, waking late
+  // a gap on the line; never past the next step's time.
+  const auto latency = *std::min_element(handoff_latency_.begin(), handoff_latency_.end());
+  const auto rest = std::min<std::chrono::microseconds>(
+      char_time_ * static_cast<int64_t>(kFrameSize) + latency, kStepInterval);
+  Clock::time_point ended;
+  SynchronizeThenRest(
+      [this, &outcome, &ended] {
+        outcome = protocol_.Step(port_, status_);
+        ended = Clock::now();
+      },
+      posted + rest);
+  handoff_latency_[handoff_next_] = std::min<std::chrono::microseconds>(
+      std::chrono::duration_cast<std::chrono::microseconds>(ended - posted), kStepInterval);
+  handoff_next_ = (handoff_next_ + 1) % handoff_latency_.size();
+}
+
 void LinkThread::Execute() {
   status_.flags.LinkRunning.store(1);
 #if defined(__linux__)
@@ -177,7 +198,14 @@ void LinkThread::Execute() {
     }
     quick_noops = 0;
 
-    Synchronize([this, &outcome] { outcome = protocol_.Step(port_, status_); });
+    if ((events & serial::kTxEmpty) != 0 && char_time_.count() > 0) {
+      // The transmit queue has run empty, so this step writes a frame, and
+      // the link has nothing to do until that frame has left the line: rest
+      // until then in the same wait as for the step, one wake-up for both.
+      StepThenRestWhileSending(outcome);
+    } else {
+      Synchronize([this, &outcome] { outcome = protocol_.Step(port_, status_); });
+    }
     last_step = std::chrono::steady_clock::now();
     // A step takes one frame at most. Another whole frame already queued (the
     // replies ran ahead, say after a pause) is taken at once rather than with

@@ -20,6 +20,7 @@
 //    finish, pumping UI events, before it closes the port.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -92,6 +93,9 @@ class LinkThread final : public Worker {
   uint32_t RxGoal(const StepOutcome& last) const;
   // Received bytes a step needs to take a whole frame, by the receive phase.
   uint32_t RxForFrame() const;
+  // Runs a step that writes a frame and returns once that frame has (by the
+  // line's pace) left the line, or the longest step interval has passed.
+  void StepThenRestWhileSending(StepOutcome& outcome);
 
   serial::SerialDevice& port_;
   SharedStatus& status_;
@@ -104,6 +108,9 @@ class LinkThread final : public Worker {
   std::atomic<bool> paused_{false};
   std::atomic<bool> ended_{false};
   bool left_while_paused_ = false;  // link thread only
+  // From handing a step over to its end, for the last few steps (link thread only).
+  std::array<std::chrono::microseconds, 8> handoff_latency_{};
+  std::size_t handoff_next_ = 0;
 };
 
 }  // namespace m32::link

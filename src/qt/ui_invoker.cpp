@@ -31,18 +31,38 @@ QtUiInvoker::QtUiInvoker(QObject* ui_object)
 
 QtUiInvoker::~QtUiInvoker() = default;
 
+void QtUiInvoker::Post(Request& request) {
+  {
+    const std::lock_guard lock(mutex_);
+    pending_.push_back(&request);
+  }
+  QCoreApplication::postEvent(receiver_.get(), new QEvent(QEvent::User));
+}
+
 void QtUiInvoker::RunOnUi(const std::function<void()>& step) {
   if (QThread::currentThread() == receiver_->thread()) {
     step();
     return;
   }
   Request request{&step};
-  {
-    const std::lock_guard lock(mutex_);
-    pending_.push_back(&request);
-  }
-  QCoreApplication::postEvent(receiver_.get(), new QEvent(QEvent::User));
+  Post(request);
   std::unique_lock lock(mutex_);
+  done_.wait(lock, [&request] { return request.done; });
+}
+
+void QtUiInvoker::RunOnUiThenRest(const std::function<void()>& step, Clock::time_point until) {
+  if (QThread::currentThread() == receiver_->thread()) {
+    UiInvoker::RunOnUiThenRest(step, until);
+    return;
+  }
+  Request request{&step};
+  request.quiet_until = until;
+  Post(request);
+  std::unique_lock lock(mutex_);
+  // Other requests' ends may wake this wait: it goes on until its time.
+  done_.wait_until(lock, until, [until] { return Clock::now() >= until; });
+  // From here on the step's end wakes us (read by the UI thread under the lock).
+  request.quiet_until = Clock::time_point::min();
   done_.wait(lock, [&request] { return request.done; });
 }
 
@@ -60,11 +80,14 @@ void QtUiInvoker::RunPending() {
       QtUiInvoker& invoker;
       Request& request;
       ~MarkDone() {
+        bool wake = false;
         {
           const std::lock_guard lock(invoker.mutex_);
           request.done = true;
+          // A worker resting until later finds the step done when it wakes.
+          wake = Clock::now() >= request.quiet_until;
         }
-        invoker.done_.notify_all();
+        if (wake) invoker.done_.notify_all();
       }
     } mark{*this, *request};
     (*request->step)();
