@@ -201,14 +201,16 @@ void IoPanel::PackOutputs() {
 
 void IoPanel::ShowInputs() {
   const std::array<uint8_t, 4> in = status_.InputBytes.Get();
-  for (int i = kOutputs; i < kChannels; ++i) {
+  const int16_t mode = AdMode();
+  // Boxes hidden behind the A/D value are left as they are: the panel's
+  // refresh clears them before it shows them again.
+  for (int i = kOutputs; i < VisibleChannels(mode); ++i) {
     // A box already showing its state is left alone: most keep theirs from
     // one frame to the next, and restyling one costs more than the frame.
     const uint8_t on = InputBit(in, i);
     if (states_[static_cast<std::size_t>(i)] == on && Box(i)->isChecked() == (on != 0)) continue;
     SetBoxState(i, on);
   }
-  const int16_t mode = AdMode();
   if (mode == 1 || mode == 2) {
     // A line edit repaints on every setText, also with the same text.
     const QString text = QString::fromStdString(FormatAdValue(mode, in));
