@@ -140,7 +140,7 @@ void LinkThread::StepThenRestWhileSending(StepOutcome& outcome) {
   const auto latency = *std::min_element(handoff_latency_.begin(), handoff_latency_.end());
   const auto rest = std::min<std::chrono::microseconds>(
       char_time_ * static_cast<int64_t>(kFrameSize) + latency, kStepInterval);
-  Clock::time_point ended;
+  Clock::time_point ended = posted;
   SynchronizeThenRest(
       [this, &outcome, &ended] {
         outcome = protocol_.Step(port_, status_);
