@@ -127,11 +127,6 @@ void MakeRawLine(KernelLine& k, const LineSettings& line) {
   k.cc[VTIME] = 0;
 }
 
-bool RateWithin2Percent(uint32_t got, uint32_t wanted) {
-  const uint64_t diff = got > wanted ? got - wanted : wanted - got;
-  return diff * 100 <= uint64_t{wanted} * 2;
-}
-
 // The control flags that make the line's format and flow control.
 constexpr uint32_t kFormatFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 // Of those, what a pseudo-terminal does not keep (it forces 8 data bits and
@@ -282,10 +277,7 @@ OpenResult PosixSerialDevice::Open(const std::string& path) {
 
 bool PosixSerialDevice::Configure(const LineSettings& line) {
   if (fd_ < 0) return false;
-  if (line.baud == 0 || line.data_bits < 5 || line.data_bits > 8 ||
-      (line.stop_bits != 1 && line.stop_bits != 2)) {
-    return false;  // nothing sensible to ask for; the line stays as it is
-  }
+  if (!IsRequestable(line)) return false;  // the line stays as it is
   KernelLine k;
   if (detail::GetKernelLine(fd_, k) != 0) return false;
   MakeRawLine(k, line);
@@ -599,7 +591,7 @@ std::unique_ptr<SerialDevice> MakePosixSerialDevice(TxClock clock) {
 }
 
 std::unique_ptr<SerialDevice> MakePlatformSerialDevice() {
-  return MakePosixSerialDevice([] { return steady_clock::now(); });
+  return MakePosixSerialDevice({});
 }
 
 }  // namespace m32::serial

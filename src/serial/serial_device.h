@@ -31,6 +31,18 @@ struct LineSettings {
   bool dtr = false;       // DTR raised while open; RTS is always held off
 };
 
+// A line worth asking a device for: a rate, 5 to 8 data bits, 1 or 2 stop bits.
+inline bool IsRequestable(const LineSettings& line) {
+  return line.baud != 0 && line.data_bits >= 5 && line.data_bits <= 8 &&
+         (line.stop_bits == 1 || line.stop_bits == 2);
+}
+
+// Whether a rate read back from a device is the one asked for, give or take 2 %.
+inline bool RateWithin2Percent(uint32_t got, uint32_t wanted) {
+  const uint64_t diff = got > wanted ? got - wanted : wanted - got;
+  return diff * 100 <= uint64_t{wanted} * 2;
+}
+
 enum class OpenResult : uint8_t {
   kOk,
   kNotFound,  // no such device

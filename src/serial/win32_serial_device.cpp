@@ -138,11 +138,6 @@ HANDLE ClaimPort(const std::string& device_name) {
   return claim;
 }
 
-bool RateWithin2Percent(uint32_t got, uint32_t wanted) {
-  const uint64_t diff = got > wanted ? got - wanted : wanted - got;
-  return diff * 100 <= uint64_t{wanted} * 2;
-}
-
 uint32_t BitsPerCharOf(const DCB& dcb) {
   return 1U + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1U : 0U) +
          (dcb.StopBits == ONESTOPBIT ? 1U : 2U);
@@ -256,10 +251,7 @@ OpenResult Win32SerialDevice::Open(const std::string& path) {
 
 bool Win32SerialDevice::Configure(const LineSettings& line) {
   if (!IsOpen()) return false;
-  if (line.baud == 0 || line.data_bits < 5 || line.data_bits > 8 ||
-      (line.stop_bits != 1 && line.stop_bits != 2)) {
-    return false;  // nothing sensible to ask for; the line stays as it is
-  }
+  if (!IsRequestable(line)) return false;  // the line stays as it is
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(port_, &dcb)) return false;
@@ -580,7 +572,7 @@ std::unique_ptr<SerialDevice> MakeWin32SerialDevice(TxClock clock) {
 }
 
 std::unique_ptr<SerialDevice> MakePlatformSerialDevice() {
-  return MakeWin32SerialDevice([] { return steady_clock::now(); });
+  return MakeWin32SerialDevice({});
 }
 
 }  // namespace m32::serial
