@@ -1,16 +1,16 @@
 // The about window: its text, its caption per language and the keys that
 // close it.
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
-#include <fstream>
+#include <string>
 
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "info/about_window.h"
+#include "support/temp_dir.h"
 
 namespace m32 {
 
@@ -18,7 +18,12 @@ class AboutWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void ShowsTenCentredLinesAndTheLogo() {
+  // Ten centred lines and the logo; the caption follows the language, the
+  // text does not; Escape and Enter close the window.
+  void ShowsItsTextAndCaptionAndClosesOnKeys() {
+    test_support::TempDir dir;
+    config::ModulePath module;
+    module.Derive(dir.File("TOOL.EXE"));
     config::TextTable texts;
     QWidget main;
     info::AboutWindow about(texts, &main);
@@ -31,26 +36,17 @@ class AboutWindowTest : public QObject {
       QCOMPARE(b.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
     }
     QVERIFY(!about.Logo()->pixmap().isNull());  // the picture's resource is linked in
-  }
-
-  void CaptionFollowsTheLanguageTextDoesNotAndKeysClose() {
-    QTemporaryDir dir;
-    config::ModulePath module;
-    module.Derive((dir.path() + "/TOOL.EXE").toStdString());
-    config::TextTable texts;
-    QWidget main;
-    info::AboutWindow about(texts, &main);
-    const QString text = about.TextView()->toPlainText();
+    const QString text = doc->toPlainText();
     about.show();
     QCOMPARE(about.windowTitle(), QStringLiteral("O programu"));
     QTest::keyClick(about.TextView(), Qt::Key_Escape);
     QVERIFY(!about.isVisible());
 
-    {  // A language file whose last text (group 12 entry 0) is the caption.
-      std::ofstream mn1(module.SetExtension("MN1"), std::ios::binary);
-      for (int k = 0; k < config::TextTable::kEntries - 1; ++k) mn1 << "t" << k << "\r\n";
-      mn1 << "About\r\n";
-    }
+    // A language file whose last text (group 12 entry 0) is the caption.
+    std::string mn1;
+    for (int k = 0; k < config::TextTable::kEntries - 1; ++k)
+      mn1 += "t" + std::to_string(k) + "\r\n";
+    test_support::WriteBytes(module.SetExtension("MN1"), mn1 + "About\r\n");
     QCOMPARE(texts.LoadTexts(module, 1), config::TextTable::LoadResult::kLoaded);
     about.show();
     QCOMPARE(about.windowTitle(), QStringLiteral("About"));

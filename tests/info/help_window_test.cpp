@@ -1,7 +1,6 @@
 // The help viewer: the language's file or the error boxes, reading the file
 // anew at every showing, line wrapping and the formats of rich text.
 #include <QAction>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -12,14 +11,14 @@
 #include <QTextTable>
 #include <QWidget>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "info/help_window.h"
+#include "support/temp_dir.h"
 
 namespace m32 {
 
@@ -27,10 +26,11 @@ class HelpWindowTest : public QObject {
   Q_OBJECT
 
  private:
-  // One viewer beside a fake executable TOOL.EXE in a fresh folder; the first
-  // message box is answered with `answer`.
+  // One viewer beside a fake executable TOOL.EXE in a fresh folder, with the
+  // default help file `hlp` when given; the first message box is answered
+  // with `answer`.
   struct Rig {
-    QTemporaryDir dir;
+    test_support::TempDir dir;
     config::Settings settings;
     config::ModulePath module;
     config::TextTable texts;
@@ -39,19 +39,18 @@ class HelpWindowTest : public QObject {
     std::vector<MessageRequest> boxes;
     QMessageBox::StandardButton answer = QMessageBox::Yes;
 
-    explicit Rig(int language) {
-      module.Derive((dir.path() + "/TOOL.EXE").toStdString());
+    explicit Rig(const std::optional<std::string>& hlp, int language = 0) {
+      module.Derive(dir.File("TOOL.EXE"));
       settings.record.Language = static_cast<uint8_t>(language);
       help.SetMessageHook([this](const MessageRequest& r) {
         boxes.push_back(r);
         return boxes.size() == 1 ? answer : QMessageBox::Ok;
       });
+      if (hlp) Write("HLP", *hlp);
     }
-    std::string File(const char* ext) const {
-      return (dir.path() + "/TOOL." + QLatin1String(ext)).toStdString();
-    }
-    void Write(const char* ext, const std::string& content) const {
-      std::ofstream(File(ext), std::ios::binary | std::ios::trunc) << content;
+    std::string File(const std::string& ext) const { return dir.File("TOOL." + ext); }
+    void Write(const std::string& ext, const std::string& content) const {
+      test_support::WriteBytes(File(ext), content);
     }
     // Shows the viewer and waits until the file's text is in the view.
     void Show() {
@@ -62,18 +61,7 @@ class HelpWindowTest : public QObject {
   };
 
   static std::string Sample(const QString& name) {
-    std::ifstream in(std::string(M32_SAMPLES_DIR) + "/" + name.toStdString(), std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
-
-  static std::vector<QTextTable*> Tables(QTextDocument& doc) {
-    std::vector<QTextTable*> tables;
-    for (QTextFrame* frame : doc.rootFrame()->childFrames()) {
-      if (auto* table = qobject_cast<QTextTable*>(frame)) tables.push_back(table);
-    }
-    return tables;
+    return test_support::ReadBytes(std::string(M32_SAMPLES_DIR) + "/" + name.toStdString());
   }
 
  private slots:
@@ -92,9 +80,9 @@ class HelpWindowTest : public QObject {
     QFETCH(QStringList, present);
     QFETCH(int, answer);
     QFETCH(int, boxes);
-    Rig rig(3);
+    Rig rig(std::nullopt, 3);
     rig.answer = static_cast<QMessageBox::StandardButton>(answer);
-    for (const QString& ext : present) rig.Write(ext.toLatin1().constData(), ext.toStdString());
+    for (const QString& ext : present) rig.Write(ext.toStdString(), ext.toStdString());
     rig.Show();
     QCOMPARE(rig.help.windowTitle(), QString::fromStdString(rig.texts.Utf8(11, 0)));
     QCOMPARE(rig.Shown(), boxes == 0 ? QStringLiteral("HL3") : QString());
@@ -114,8 +102,7 @@ class HelpWindowTest : public QObject {
   }
 
   void ReadsTheFileAgainAtEveryShowing() {
-    Rig rig(0);
-    rig.Write("HLP", "old text");
+    Rig rig("old text");
     rig.Show();
     QCOMPARE(rig.Shown(), QStringLiteral("old text"));
     // Plain text shows in the view's own bold font.
@@ -138,37 +125,34 @@ class HelpWindowTest : public QObject {
   }
 
   void TogglesWrappingAndOffersTheOppositeState() {
-    Rig rig(0);
-    rig.Write("HLP", "text");
-    const QString offer_on = QString::fromStdString(rig.texts.Utf8(11, 2));
-    const QString offer_off = QString::fromStdString(rig.texts.Utf8(11, 3));
+    Rig rig("text");
+    // Wrapping is `on` and the menu item offers the opposite.
+    auto wraps = [&rig](bool on) {
+      return rig.help.WordWrap() == on &&
+             rig.help.WordWrapAction()->text() ==
+                 QString::fromStdString(rig.texts.Utf8(11, on ? 3 : 2));
+    };
     rig.Show();
-    QVERIFY(rig.help.WordWrap());
-    QCOMPARE(rig.help.WordWrapAction()->text(), offer_off);
+    QVERIFY(wraps(true));
     QTest::keyClick(rig.help.TextView(), Qt::Key_W);  // "w"
-    QVERIFY(!rig.help.WordWrap());
-    QCOMPARE(rig.help.WordWrapAction()->text(), offer_on);
+    QVERIFY(wraps(false));
     QTest::keyClick(rig.help.TextView(), Qt::Key_W, Qt::ShiftModifier);  // "W"
-    QVERIFY(rig.help.WordWrap());
+    QVERIFY(wraps(true));
     rig.help.WordWrapAction()->trigger();  // the menu item does the same
-    QVERIFY(!rig.help.WordWrap());
-    QCOMPARE(rig.help.WordWrapAction()->text(), offer_on);
-
+    QVERIFY(wraps(false));
     // Closed with wrapping off, shown again: wrapped.
     QTest::keyClick(rig.help.TextView(), Qt::Key_Escape);
     QVERIFY(!rig.help.isVisible());
     rig.Show();
-    QVERIFY(rig.help.WordWrap());
-    QCOMPARE(rig.help.WordWrapAction()->text(), offer_off);
+    QVERIFY(wraps(true));
     QTest::keyClick(rig.help.TextView(), Qt::Key_Return);
     QVERIFY(!rig.help.isVisible());
   }
 
   void ShowsTheFormatsOfRichText() {
-    Rig rig(0);
-    rig.Write("HLP",
-              "{\\rtf1{\\colortbl;\\red200\\green0\\blue0;}\\qc{\\b\\fs40 Title}\\par\\pard "
-              "\\i it\\i0  \\cf1 red\\cf0  \\ul u\\ulnone\\line x\\tab y}");
+    Rig rig(
+        "{\\rtf1{\\colortbl;\\red200\\green0\\blue0;}\\qc{\\b\\fs40 Title}\\par\\pard "
+        "\\i it\\i0  \\cf1 red\\cf0  \\ul u\\ulnone\\line x\\tab y}");
     rig.Show();
     QTextDocument* doc = rig.help.TextView()->document();
     QCOMPARE(doc->blockCount(), 2);
@@ -192,30 +176,51 @@ class HelpWindowTest : public QObject {
   }
 
   // Help files as word processors write them (tests/data/help, made by its
-  // script): the view holds a real 2 x 2 table, a raised exponent, the Czech
-  // text, and no paragraph that starts with a tab; copied as HTML the table
-  // and the superscript stay.
+  // script), and a plain UTF-8 file with its byte-order mark. A file with a
+  // table (pandoc, LibreOffice) shows a real 2 x 2 table, a raised exponent
+  // and no paragraph that starts with a tab; copied as HTML the table and the
+  // superscript stay. WordPad's file, 1252 with an East European font, holds
+  // hidden, deleted and framed text.
   void ShowsWordProcessorFiles_data() {
     QTest::addColumn<QString>("file");
-    QTest::newRow("pandoc") << "pandoc.rtf";
-    QTest::newRow("LibreOffice from ODT") << "lo_from_odt.rtf";
-    QTest::newRow("LibreOffice from DOCX") << "lo_from_docx.rtf";
-    QTest::newRow("LibreOffice from HTML") << "lo_from_html.rtf";
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("not_shown");
+    QTest::addColumn<bool>("table");
+    const QStringList czech{"Příliš žluťoučký kůň úpěl"};
+    QTest::newRow("pandoc") << "pandoc.rtf" << czech << QStringList{} << true;
+    QTest::newRow("LibreOffice from ODT") << "lo_from_odt.rtf" << czech << QStringList{} << true;
+    QTest::newRow("LibreOffice from DOCX") << "lo_from_docx.rtf" << czech << QStringList{} << true;
+    QTest::newRow("LibreOffice from HTML") << "lo_from_html.rtf" << czech << QStringList{} << true;
+    QTest::newRow("WordPad, 1252 with \\fcharset238")
+        << "wordpad_1252.rtf"
+        << (czech +
+            QStringList{"Skrytý text: viditelný", "Pozor: napájení!", "Rámeček", "• položka"})
+        << QStringList{"tajné", "smazáno"} << false;
+    QTest::newRow("UTF-8 with a byte-order mark")
+        << "plain_utf8_bom.txt" << czech
+        << QStringList{QString(QChar(0xFEFF)), QStringLiteral("ï»¿")} << false;
   }
   void ShowsWordProcessorFiles() {
     QFETCH(QString, file);
-    Rig rig(0);
-    rig.Write("HLP", Sample(file));
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, not_shown);
+    QFETCH(bool, table);
+    Rig rig(Sample(file));
     rig.Show();
+    for (const QString& text : shown) QVERIFY2(rig.Shown().contains(text), qPrintable(text));
+    for (const QString& text : not_shown) QVERIFY2(!rig.Shown().contains(text), qPrintable(text));
+    if (!table) return;
     QTextDocument& doc = *rig.help.TextView()->document();
-    const std::vector<QTextTable*> tables = Tables(doc);
+    std::vector<QTextTable*> tables;
+    for (QTextFrame* frame : doc.rootFrame()->childFrames()) {
+      if (auto* t = qobject_cast<QTextTable*>(frame)) tables.push_back(t);
+    }
     QCOMPARE(tables.size(), std::size_t{1});
     QCOMPARE(tables[0]->rows(), 2);
     QCOMPARE(tables[0]->columns(), 2);
     QCOMPARE(tables[0]->cellAt(1, 0).firstCursorPosition().block().text(),
              QStringLiteral("Mezerník"));
     QCOMPARE(tables[0]->format().columnWidthConstraints().at(0).type(), QTextLength::FixedLength);
-    QVERIFY(rig.Shown().contains(QStringLiteral("Příliš žluťoučký kůň úpěl")));
     QCOMPARE(doc.find(QStringLiteral("3"), doc.find(QStringLiteral("10")))
                  .charFormat()
                  .verticalAlignment(),
@@ -228,35 +233,8 @@ class HelpWindowTest : public QObject {
     QVERIFY(html.contains(QStringLiteral("vertical-align:super")));
   }
 
-  // A WordPad-style file on a Western Windows (1252 with an East European
-  // font), and a plain UTF-8 file with its byte-order mark.
-  void ShowsCharacterSetsHiddenAndFramedText_data() {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QStringList>("not_shown");
-    QTest::newRow("WordPad, 1252 with \\fcharset238")
-        << "wordpad_1252.rtf"
-        << QStringList{"Příliš žluťoučký kůň úpěl", "Skrytý text: viditelný", "Pozor: napájení!",
-                       "Rámeček", "• položka"}
-        << QStringList{"tajné", "smazáno"};
-    QTest::newRow("UTF-8 with a byte-order mark")
-        << "plain_utf8_bom.txt" << QStringList{"Příliš žluťoučký kůň úpěl"}
-        << QStringList{QString(QChar(0xFEFF)), QStringLiteral("ï»¿")};
-  }
-  void ShowsCharacterSetsHiddenAndFramedText() {
-    QFETCH(QString, file);
-    QFETCH(QStringList, shown);
-    QFETCH(QStringList, not_shown);
-    Rig rig(0);
-    rig.Write("HLP", Sample(file));
-    rig.Show();
-    for (const QString& text : shown) QVERIFY2(rig.Shown().contains(text), qPrintable(text));
-    for (const QString& text : not_shown) QVERIFY2(!rig.Shown().contains(text), qPrintable(text));
-  }
-
   void AppliesTheFilesTabStops() {
-    Rig rig(0);
-    rig.Write("HLP", Sample("wordpad_1252.rtf"));
+    Rig rig(Sample("wordpad_1252.rtf"));
     rig.Show();
     const QTextBlock block =
         rig.help.TextView()->document()->find(QStringLiteral("Mezerník")).block();
@@ -269,8 +247,7 @@ class HelpWindowTest : public QObject {
   // Choosing the help item again while the viewer is open brings it to the
   // front without reading the file again; the wrap item has no check mark.
   void ShowingWhileOpenActivatesIt() {
-    Rig rig(0);
-    rig.Write("HLP", "first");
+    Rig rig("first");
     rig.main.show();
     rig.Show();
     QVERIFY(!rig.help.WordWrapAction()->isCheckable());
@@ -286,10 +263,9 @@ class HelpWindowTest : public QObject {
   // A viewer closed, or shown again, while a large file is still loading
   // neither shows the old file nor hangs.
   void ShowingAgainDuringALoadShowsTheNewFile() {
-    Rig rig(0);
     std::string big = "{\\rtf1 ";
     while (big.size() < 4'000'000) big += "{\\b old} text\\par ";
-    rig.Write("HLP", big + "}");
+    Rig rig(big + "}");
     rig.help.show();
     rig.help.hide();
     rig.Write("HLP", "new");
