@@ -38,8 +38,8 @@ class LanguageDialogTest : public QObject {
     ~Fixture() { delete dialog; }
     Fixture(const Fixture&) = delete;
     Fixture& operator=(const Fixture&) = delete;
-    void Write(const char* ext, const std::string& content) {
-      cfgtest::WriteBytes(dir.File(std::string("merkat32.") + ext), content);
+    void Write(const QByteArray& ext, const std::string& content) {
+      cfgtest::WriteBytes(dir.File("merkat32." + ext.toStdString()), content);
     }
   };
 
@@ -56,64 +56,59 @@ class LanguageDialogTest : public QObject {
 
  private slots:
   // One radio button per named language file, in file order, the language in
-  // use checked; O. K. and Storno below the last one.
+  // use checked, O. K. and Storno below the last one; beside the main window.
+  void OneButtonPerFile_data() {
+    QTest::addColumn<QStringList>("files");  // "extension=content"
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QList<int>>("choices");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<int>("language_after_ok");
+    QTest::addColumn<int>("reloads");
+    QTest::newRow("named files in file order, white space only is no name")
+        << QStringList{"MNU=\r\nDefault\r\n", "MN2=\r\nSecond\r\nLang2\r\n", "MN5= \r\n\t\n",
+                       "MN7=Seventh\n"}
+        << 2 << QList<int>{0, 2, 7} << QStringList{" Default", "* Second", " Seventh"} << 2 << 1;
+    QStringList ten{"MNU=L0"}, ten_shown{"* L0"};
+    for (int n = 1; n <= 9; ++n) {
+      ten << QString("MN%1=L%1").arg(n);
+      ten_shown << QString(" L%1").arg(n);
+    }
+    QTest::newRow("ten files fit the form")
+        << ten << 0 << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9} << ten_shown << 0 << 1;
+    QTest::newRow("no files: the current language offered as 0, its template written on O. K.")
+        << QStringList{} << 4 << QList<int>{0} << QStringList{QString::fromUtf8("*Čeština")} << 0
+        << 0;
+    QTest::newRow("vanished language: nothing checked, O. K. keeps it")
+        << QStringList{"MNU=Default\n"} << 3 << QList<int>{0} << QStringList{" Default"} << 3 << 0;
+  }
   void OneButtonPerFile() {
+    QFETCH(QStringList, files);
+    QFETCH(int, language);
+    QFETCH(QList<int>, choices);
+    QFETCH(QStringList, shown);
     Fixture f;
-    f.Write("MNU", "\r\nDefault\r\n");
-    f.Write("MN2", "\r\nSecond\r\nLang2\r\n");
-    f.Write("MN5", " \r\n\t\n");  // only white space: not listed
-    f.Write("MN7", "Seventh\n");
-    f.settings.record.Language = 2;
+    for (const QString& file : files)
+      f.Write(file.section('=', 0, 0).toLatin1(), file.section('=', 1).toStdString());
+    f.settings.record.Language = static_cast<uint8_t>(language);
     f.dialog->FormActivate();
-    QCOMPARE(f.dialog->LanguageChoices(), (std::vector<uint8_t>{0, 2, 7}));
-    QCOMPARE(Shown(f), QStringList({" Default", "* Second", " Seventh"}));
+    const std::vector<uint8_t> listed = f.dialog->LanguageChoices();
+    QCOMPARE(QList<int>(listed.begin(), listed.end()), choices);
+    QCOMPARE(Shown(f), shown);
     // The window manager places the frame after the dialog is shown.
     QTRY_COMPARE_WITH_TIMEOUT(f.dialog->pos(), QPoint(104, 82), 3000);
     const QStringList captions{f.dialog->windowTitle(), f.dialog->OkButton()->text(),
                                f.dialog->StornoButton()->text()};
     QCOMPARE(captions, QStringList({"Jazyk", "&O. K.", "&Storno"}));
-    QVERIFY(f.dialog->OkButton()->y() > f.dialog->RadioButton(2)->geometry().bottom());
+    const QRect ok = f.dialog->OkButton()->geometry();
+    QVERIFY(ok.top() > f.dialog->RadioButton(int(shown.size()) - 1)->geometry().bottom());
+    QVERIFY(ok.bottom() < f.dialog->height());
 
+    f.dialog->OnOkClicked();
+    QTEST(int(f.settings.record.Language), "language_after_ok");
+    QTEST(f.reloads, "reloads");
+    QVERIFY(std::filesystem::exists(f.dir.File("merkat32.MNU")));
     f.dialog->FormDeactivate();  // collapses: no row shows
     QVERIFY(f.dialog->FormHeight() < f.dialog->RadioButton(0)->y());
-  }
-
-  void TenFilesFitTheForm() {
-    Fixture f;
-    f.Write("MNU", "L0\n");
-    for (int n = 1; n <= 9; ++n)
-      f.Write(("MN" + std::to_string(n)).c_str(), "L" + std::to_string(n));
-    f.dialog->FormActivate();
-    QCOMPARE(Shown(f),
-             QStringList({"* L0", " L1", " L2", " L3", " L4", " L5", " L6", " L7", " L8", " L9"}));
-    const QRect ok = f.dialog->OkButton()->geometry();
-    QVERIFY(ok.top() > f.dialog->RadioButton(9)->geometry().bottom());
-    QVERIFY(ok.bottom() < f.dialog->height());
-  }
-
-  void NoFilesOffersTheCurrentLanguage() {
-    Fixture f;
-    f.settings.record.Language = 4;
-    f.dialog->FormActivate();
-    QCOMPARE(f.dialog->LanguageChoices(), (std::vector<uint8_t>{0}));
-    QCOMPARE(Shown(f), QStringList({QString::fromUtf8("*Čeština")}));
-
-    // O.K. picks language 0, whose texts come from the template written now.
-    f.dialog->OnOkClicked();
-    QCOMPARE(f.settings.record.Language, uint8_t{0});
-    QVERIFY(std::filesystem::exists(f.dir.File("merkat32.MNU")));
-    QCOMPARE(f.reloads, 0);
-  }
-
-  void VanishedCurrentLanguageChecksNothing() {
-    Fixture f;
-    f.Write("MNU", "Default\n");
-    f.settings.record.Language = 3;
-    f.dialog->FormActivate();
-    QCOMPARE(Shown(f), QStringList({" Default"}));
-    f.dialog->OnOkClicked();
-    QCOMPARE(f.settings.record.Language, uint8_t{3});
-    QCOMPARE(f.reloads, 0);
   }
 
   void RebuildClearsAnEarlierChoice() {

@@ -41,33 +41,31 @@ TEST(IoChannels, InputBitsFollowTheFrameLayout) {
   EXPECT_EQ(InputBit(in, 64), 0) << "beyond the row";
 }
 
-TEST(IoChannels, AdTextExactlyAsShown) {
+// The A/D value takes the place of in25..in32 (mode 1) or in17..in32 (mode 2);
+// any other mode shows every channel and no value.
+TEST(IoChannels, AdModeDecidesTheValueShownAndTheChannelsLeft) {
   struct Case {
     const char* legend;
     int16_t mode;
     Bytes in;
-    const char* want;
+    const char* text;
+    int visible;
   };
   const Case cases[] = {
-      {"mode 1, 255", 1, {0, 0, 0, 255}, "   255"},
-      {"mode 1 ignores byte 2", 1, {0, 0, 0x99, 0}, "     0"},
-      {"mode 2, 34 12 = +4660", 2, {0, 0, 0x34, 0x12}, "  +4660"},
-      {"mode 2, FF FF = -1", 2, {0, 0, 0xFF, 0xFF}, "     -1"},
-      {"mode 2, 00 00 = +0", 2, {0, 0, 0x00, 0x00}, "     +0"},
-      {"mode 2, 00 80 = -32768", 2, {0, 0, 0x00, 0x80}, " -32768"},
-      {"mode 0 shows nothing", 0, {1, 2, 3, 4}, ""},
-      {"an unknown mode shows nothing", 7, {1, 2, 3, 4}, ""},
+      {"mode 1, 255", 1, {0, 0, 0, 255}, "   255", 56},
+      {"mode 1 ignores byte 2", 1, {0, 0, 0x99, 0}, "     0", 56},
+      {"mode 2, 34 12 = +4660", 2, {0, 0, 0x34, 0x12}, "  +4660", 48},
+      {"mode 2, FF FF = -1", 2, {0, 0, 0xFF, 0xFF}, "     -1", 48},
+      {"mode 2, 00 00 = +0", 2, {0, 0, 0x00, 0x00}, "     +0", 48},
+      {"mode 2, 00 80 = -32768", 2, {0, 0, 0x00, 0x80}, " -32768", 48},
+      {"mode 0 shows nothing", 0, {1, 2, 3, 4}, "", 64},
+      {"an unknown mode shows nothing", 7, {1, 2, 3, 4}, "", 64},
+      {"a negative mode shows nothing", -1, {1, 2, 3, 4}, "", 64},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatAdValue(c.mode, c.in), c.want) << c.legend;
-}
-
-TEST(IoChannels, AdModesHideTheLastRowsOfInputs) {
-  // Legend: the A/D value takes the place of in25..in32 (mode 1) or
-  // in17..in32 (mode 2); any other mode shows every channel.
-  EXPECT_EQ(VisibleChannels(0), 64);
-  EXPECT_EQ(VisibleChannels(1), 56);
-  EXPECT_EQ(VisibleChannels(2), 48);
-  EXPECT_EQ(VisibleChannels(-1), 64);
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatAdValue(c.mode, c.in), c.text) << c.legend;
+    EXPECT_EQ(VisibleChannels(c.mode), c.visible) << c.legend;
+  }
 }
 
 TEST(IoChannels, CaptionsCutOutputNamesAt20AndNeverOverflow) {

@@ -2,22 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/process_support.h"
 
 namespace m32::iopanel {
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename Pred>
-bool WaitFor(Pred p) {
-  for (int i = 0; i < 3000 && !p(); ++i) std::this_thread::sleep_for(1ms);
-  return p();
-}
+using test_support::WaitFor;
 
 struct Fixture {
   SharedStatus status;
@@ -50,25 +45,25 @@ TEST(IoRefreshThread, OnePassPerTickPacksOnlyWhenTakenShowsOnlyWhenReceived) {
   f.status.flags.OutputsChanged.store(1);  // start-up leaves a change pending
   IoRefreshThread t(f.ui, f.status, f.Steps());
   t.Start();
-  ASSERT_TRUE(WaitFor([&] { return t.Suspended(); }));
+  ASSERT_TRUE(WaitFor([&] { return t.Suspended(); }, 3s));
   EXPECT_EQ(f.status.flags.IoDisplayActive.load(), 1);
   EXPECT_EQ(f.Log(), (std::vector<std::string>{"refresh"}));
 
   t.Resume();  // tick 1: the link has not taken the outputs yet
-  ASSERT_TRUE(WaitFor([&] { return t.Suspended(); }));
+  ASSERT_TRUE(WaitFor([&] { return t.Suspended(); }, 3s));
   EXPECT_EQ(f.Log().size(), 1U) << "no packing while OutputsChanged is set";
 
   f.status.flags.OutputsChanged.store(0);  // the link took them
   f.status.flags.InputsReceived.store(1);  // and brought inputs
   t.Resume();
-  ASSERT_TRUE(WaitFor([&] { return f.Log().size() == 3 && t.Suspended(); }));
+  ASSERT_TRUE(WaitFor([&] { return f.Log().size() == 3 && t.Suspended(); }, 3s));
   EXPECT_EQ(f.Log(), (std::vector<std::string>{"refresh", "pack", "show"}));
 
   f.status.OutputBytes.Put({1, 2, 3, 4});
   f.status.InputBytes.Put({5, 6, 7, 8});
   f.status.flags.OutputsChanged.store(0);
   t.Terminate();
-  ASSERT_TRUE(WaitFor([&] { return t.Finished(); }));
+  ASSERT_TRUE(WaitFor([&] { return t.Finished(); }, 3s));
   t.Join();
   EXPECT_EQ(f.Log().back(), "refresh");
   EXPECT_EQ(f.status.flags.IoDisplayActive.load(), 0);

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPalette>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "app/main_window.h"
@@ -16,6 +17,7 @@ using namespace m32::test_support;
 namespace {
 
 const QColor kYellow(255, 255, 0);
+using Bytes = std::array<uint8_t, 4>;
 
 // The main window on COM1 of a scratch folder, the sim there already.
 struct LivePanel {
@@ -26,10 +28,9 @@ struct LivePanel {
   m32::AppContext ctx;
   std::unique_ptr<m32::app::MainWindow> menu;
 
-  bool Start(const std::vector<std::string>& sim_args) {
+  bool Start(std::vector<std::string> args) {
     if (!WriteSettings(dir.path / "merkat32.CFG", LineFile{})) return false;
-    std::vector<std::string> args{"--format", "8E1"};
-    args.insert(args.end(), sim_args.begin(), sim_args.end());
+    args.insert(args.begin(), {"--format", "8E1"});
     sim = std::make_unique<Sim>(dir.path, args);
     if (!sim->Ready()) return false;
     log = std::make_unique<SimLog>(sim->LogPath());
@@ -43,38 +44,30 @@ struct LivePanel {
     menu.reset();
     if (sim) sim->Send("quit");
   }
-  m32::iopanel::IoPanel& Panel() { return *menu->Panel(); }
-  m32::iopanel::ChannelBox* Box(int i) { return Panel().Box(i); }
+  m32::iopanel::ChannelBox* Box(int i) { return menu->Panel()->Box(i); }
+  bool Yellow(int i) { return Box(i)->palette().color(QPalette::Window) == kYellow; }
 
   // True once the sim has received a frame carrying `outputs` at or after `since`.
-  bool SentSince(int64_t since, std::array<uint8_t, 4> outputs) {
+  bool SentSince(int64_t since, Bytes outputs) {
     for (auto& l : log->Poll()) lines.push_back(std::move(l));
     const auto want = LinkFrameWith(outputs);
-    for (const auto& l : lines) {
-      if (l.tag == "IN" && l.us >= since && l.bytes == want) return true;
-    }
-    return false;
+    return std::any_of(lines.begin(), lines.end(), [&](const LogLine& l) {
+      return l.tag == "IN" && l.us >= since && l.bytes == want;
+    });
   }
   bool Live() {
     return ctx.status.flags.IoDisplayActive.load() != 0 && SentSince(0, {0, 0, 0, 0}) &&
            Box(0)->isEnabled();
   }
   // The 32 input boxes show `in` (check marks and colours).
-  bool Shows(std::array<uint8_t, 4> in) {
+  bool Shows(Bytes in) {
     for (int i = 0; i < 32; ++i) {
       const bool on = ((in[static_cast<std::size_t>(i / 8)] >> (i % 8)) & 1U) != 0;
-      const auto* box = Box(32 + i);
-      const bool yellow = box->palette().color(QPalette::Window) == kYellow;
-      if (box->isChecked() != on || yellow != on) return false;
+      if (Box(32 + i)->isChecked() != on || Yellow(32 + i) != on) return false;
     }
     return true;
   }
 };
-
-// A point on the box's check mark, where a click certainly lands.
-QPoint OnIndicator(QWidget* w) {
-  return {8, w->height() / 2};
-}
 
 }  // namespace
 
@@ -88,14 +81,14 @@ class ProcessPanelTest : public QObject {
     // garbage before them, in pieces or with a spoilt checksum.
     QVERIFY(p.Start({"--garbage", "30", "--split", "30", "--bad-checksum", "10", "--seed", "11"}));
     QTRY_VERIFY_WITH_TIMEOUT(p.Live(), 15000);
-    // Legend: a click switches out6 on, the next one off again; each time the
-    // frames on the line carry it and its answer checks in6 alone. (Which key
-    // does what is the panel window's test.)
-    for (const std::array<uint8_t, 4> out : {std::array<uint8_t, 4>{0x20, 0, 0, 0}, {0, 0, 0, 0}}) {
+    // Legend: a click on the check mark switches out6 on, the next one off
+    // again; each time the frames on the line carry it and its answer checks
+    // in6 alone. (Which key does what is the panel window's test.)
+    for (const Bytes out : {Bytes{0x20, 0, 0, 0}, Bytes{0, 0, 0, 0}}) {
       const int64_t t = MonotonicUs();
-      QTest::mouseClick(p.Box(5), Qt::LeftButton, {}, OnIndicator(p.Box(5)));
+      QTest::mouseClick(p.Box(5), Qt::LeftButton, {}, {8, p.Box(5)->height() / 2});
       QTRY_VERIFY_WITH_TIMEOUT(p.SentSince(t, out), 10000);
-      QCOMPARE(p.Box(5)->palette().color(QPalette::Window) == kYellow, out[0] != 0);
+      QCOMPARE(p.Yellow(5), out[0] != 0);
       QTRY_VERIFY_WITH_TIMEOUT(p.Shows(out), 15000);
     }
     // The noise really was there.
