@@ -118,27 +118,47 @@ class PortConnectionTest : public ::testing::Test {
   std::unique_ptr<PortConnection> conn;
 };
 
-TEST_F(PortConnectionTest, DeviceThatCannotBeOpenedShowsChyba01) {
-  settings.PortIndex = 9;
-  device.SetOpenResult(serial::OpenResult::kNotFound);
-  Port().OpenPort();
-  EXPECT_EQ(errors, std::vector<std::string>{"CHYBA 01: Sériový port COM10 nelze otevřít."});
-  EXPECT_EQ(device.OpenedPaths(), std::vector<std::string>{"/dev/ttyS9"});
-  EXPECT_FALSE(Port().IsOpen());
-  EXPECT_EQ(Port().Link(), nullptr);
-  EXPECT_EQ(device.Calls().configure, 0);
-  Port().ClosePort();  // closed: nothing to do
-  EXPECT_EQ(device.Calls().close, 0);
-}
-
-TEST_F(PortConnectionTest, RejectedLineStateShowsChyba02AndTheLinkStillStarts) {
-  device.SetConfigureOk(false);
-  Port().OpenPort();
-  EXPECT_EQ(errors, std::vector<std::string>{"CHYBA 02: Sériový port COM1 nelze nastavit."});
-  EXPECT_TRUE(Port().IsOpen());
-  ASSERT_NE(Port().Link(), nullptr);
-  EXPECT_GE(device.Calls().purge, 1);
-  EXPECT_TRUE(ui.RunOne(3000ms)) << "the link steps";
+// A port that cannot be opened is left closed; a line state it rejects is
+// reported and the link runs anyway.
+TEST_F(PortConnectionTest, OpenFailuresShowTheirBoxAndLeaveThePortAsItCanBe) {
+  struct Row {
+    const char* legend;
+    uint8_t index;
+    serial::OpenResult open;
+    bool configure_ok;
+    const char* error;
+    const char* path;
+    bool open_after;
+  };
+  const Row rows[] = {
+      {"no device: CHYBA 01, closed", 9, serial::OpenResult::kNotFound, true,
+       "CHYBA 01: Sériový port COM10 nelze otevřít.", "/dev/ttyS9", false},
+      {"held by another: CHYBA 01, closed", 0, serial::OpenResult::kBusy, true,
+       "CHYBA 01: Sériový port COM1 nelze otevřít.", "/dev/ttyS0", false},
+      {"line state rejected: CHYBA 02, the link still starts", 0, serial::OpenResult::kOk, false,
+       "CHYBA 02: Sériový port COM1 nelze nastavit.", "/dev/ttyS0", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    conn.reset();
+    errors.clear();
+    const auto before = device.Calls();
+    settings.PortIndex = row.index;
+    device.SetOpenResult(row.open);
+    device.SetConfigureOk(row.configure_ok);
+    Port().OpenPort();
+    EXPECT_EQ(errors, std::vector<std::string>{row.error});
+    EXPECT_EQ(device.OpenedPaths().back(), row.path);
+    EXPECT_EQ(Port().IsOpen(), row.open_after);
+    EXPECT_EQ(Port().Link() != nullptr, row.open_after);
+    EXPECT_EQ(device.Calls().configure - before.configure, row.open_after ? 1 : 0);
+    if (row.open_after) {
+      EXPECT_GT(device.Calls().purge, before.purge);
+      EXPECT_TRUE(ui.RunOne(3000ms)) << "the link steps";
+    }
+    Port().ClosePort();  // closes only what was opened
+    EXPECT_EQ(device.Calls().close - before.close, row.open_after ? 1 : 0);
+  }
 }
 
 TEST_F(PortConnectionTest, OpensTheComEntryWithTheStoredLineAndIgnoresASecondOpen) {
