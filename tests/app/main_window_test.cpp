@@ -78,7 +78,6 @@ class MainWindowTest : public QObject {
     const m32::config::RecordBytes want = m32::config::Encode(defaults);
     QVERIFY(ReadFile(r.File("MERKAT32.CFG")) == std::vector<uint8_t>(want.begin(), want.end()));
     QVERIFY(QFileInfo::exists(r.File("MERKAT32.MNU")));
-    QCOMPARE(r.menu->windowTitle().left(12), QString(" M e r k a t"));
     QCOMPARE(r.menu->ServiceMenu()->actions().at(1)->text(), QString::fromUtf8("&Osvětlení"));
     // The display runs, and out1 takes the focus for the keyboard at once.
     QVERIFY(r.WaitDisplay(1));

@@ -60,6 +60,16 @@ struct Bench {
     }
     return frames;
   }
+  // Writes the settings and starts the tool; with a port, waits until the
+  // exchange runs and out1 has the focus (the first frames are out).
+  void Start(Child& tool, bool port) {
+    ASSERT_TRUE(WriteSettings(dir.path / "merkat32.CFG", kLine));
+    ASSERT_TRUE(StartTool(tool, dir.path, desk.Env()));
+    if (!port) return;
+    ASSERT_TRUE(desk.WaitWindow("^ M e r k a t - 3 2 ", 15s)) << ReadText(dir.path / "tool.out");
+    const int64_t started = MonotonicUs();
+    ASSERT_TRUE(WaitFor([&] { return FramesSince(started).size() >= 2; }, 15s));
+  }
   // The settings file still holds the record written before the run.
   bool SettingsKept() const {
     const std::string bytes = ReadText(dir.path / "merkat32.CFG");
@@ -119,17 +129,9 @@ TEST_P(Sigterm, EndsWithZeroWithinThreeSecondsAllOffAndTheSettingsKept) {
   std::mt19937 random(std::random_device{}());
   const int runs = RunsPerRow();
   for (int run = 0; run < runs; ++run) {
-    ASSERT_TRUE(WriteSettings(bench.dir.path / "merkat32.CFG", kLine));
     const int64_t run_started = MonotonicUs();
     Child tool;
-    ASSERT_TRUE(StartTool(tool, bench.dir.path, bench.desk.Env()));
-    if (row.port) {
-      ASSERT_TRUE(bench.desk.WaitWindow("^ M e r k a t - 3 2 ", 15s))
-          << ReadText(bench.dir.path / "tool.out");
-      // The exchange runs and out1 has the focus once the first frames are out.
-      const int64_t started = MonotonicUs();
-      ASSERT_TRUE(WaitFor([&] { return bench.FramesSince(started).size() >= 2; }, 10s));
-    }
+    ASSERT_NO_FATAL_FAILURE(bench.Start(tool, row.port));
     for (const auto& k : row.keys) ASSERT_TRUE(bench.desk.Key(k));
     if (row.window != nullptr) {
       ASSERT_TRUE(bench.desk.WaitWindow(std::string("^") + row.window + "$", 15s))
@@ -175,15 +177,12 @@ TEST_P(FatalSignal, PutsAnAllOffFrameOnTheLineAndKeepsItsDefaultCourse) {
   Bench bench;
   if (!bench.desk.Available()) GTEST_SKIP() << "needs Xvfb and xdotool";
   ASSERT_TRUE(bench.StartSim()) << "controller-sim did not put COM1 up";
-  ASSERT_TRUE(WriteSettings(bench.dir.path / "merkat32.CFG", kLine));
   // No core file from the child: only its end matters here.
   const rlimit no_core{0, 0};
   ASSERT_EQ(::setrlimit(RLIMIT_CORE, &no_core), 0);
-  Child tool;
-  ASSERT_TRUE(StartTool(tool, bench.dir.path, bench.desk.Env()));
   const int64_t started = MonotonicUs();
-  ASSERT_TRUE(bench.desk.WaitWindow("^ M e r k a t - 3 2 ", 15s));
-  ASSERT_TRUE(WaitFor([&] { return bench.FramesSince(started).size() >= 2; }, 15s));
+  Child tool;
+  ASSERT_NO_FATAL_FAILURE(bench.Start(tool, true));
   const auto out1 = LinkFrameWith({1, 0, 0, 0});
   ASSERT_TRUE(WaitFor(
       [&] {

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
+#include "support/process_support.h"
 
 namespace m32 {
 namespace {
 
 using namespace std::chrono_literals;
+using test_support::WaitFor;
 
 // A worker that counts its passes and suspends itself after each, like the
 // I/O refresh thread.
@@ -27,25 +27,19 @@ class CountingWorker : public Worker {
   }
 };
 
-template <typename Pred>
-bool WaitFor(Pred p) {
-  for (int i = 0; i < 2000 && !p(); ++i) std::this_thread::sleep_for(1ms);
-  return p();
-}
-
 // Terminate wakes the suspended worker without a further pass.
 TEST(Worker, SelfSuspendedWorkerRunsOnePassPerResumeAndEndsOnTerminate) {
   InlineInvoker ui;
   CountingWorker w(ui);
   w.Start();
-  ASSERT_TRUE(WaitFor([&] { return w.Suspended(); }));
+  ASSERT_TRUE(WaitFor([&] { return w.Suspended(); }, 2s));
   EXPECT_EQ(w.passes.load(), 0);
   for (int i = 1; i <= 3; ++i) {
     w.Resume();
-    ASSERT_TRUE(WaitFor([&] { return w.passes.load() == i && w.Suspended(); })) << i;
+    ASSERT_TRUE(WaitFor([&] { return w.passes.load() == i && w.Suspended(); }, 2s)) << i;
   }
   w.Terminate();
-  ASSERT_TRUE(WaitFor([&] { return w.Finished(); }));
+  ASSERT_TRUE(WaitFor([&] { return w.Finished(); }, 2s));
   w.Join();
   EXPECT_EQ(w.passes.load(), 3);
 }

@@ -84,7 +84,8 @@ TEST(ProcessLink, AllOffFramesGoOnThroughNoiseAndAHangUpLeavesTheToolCalm) {
 
 constexpr tcflag_t kLineFlags = CSTOPB | PARODD | CMSPAR;
 
-TEST(ProcessLink, StoredLineIsOnThePortWhileOpenAndThePreviousOneIsBackAfterSigterm) {
+TEST(ProcessLink,
+     StoredLineIsOnThePortWhileOpenAndAfterSigtermTheOldLineIsBackAndTheSettingsSaved) {
   ScratchFolder dir;
   m32::test_support::PtyPair pty;  // a bare pseudo-terminal as COM1: its line state can be read
   ASSERT_TRUE(pty.ok());
@@ -100,8 +101,18 @@ TEST(ProcessLink, StoredLineIsOnThePortWhileOpenAndThePreviousOneIsBackAfterSigt
   ASSERT_EQ(before.c_ospeed, 4800U);
 
   fs::create_symlink(pty.slave_path(), dir.path / "COM1");
-  // Divisor 7 (16457 Bd), 8 data bits, mark parity, two stop bits.
-  ASSERT_TRUE(WriteSettings(dir.path / "merkat32.CFG", LineFile{7, 0, 8, 'M', 2, 0}));
+  // Divisor 7 (16457 Bd), two stop bits; a file too long, with fields out of
+  // range (9 data bits, parity 'm', language 12) and reserved bytes set.
+  std::vector<uint8_t> cfg(150, 0);
+  cfg[0] = 7;
+  cfg[50] = 0xAB;  // reserved
+  cfg[85] = 9;     // DataBits -> 8
+  cfg[86] = 'm';   // -> 'M'
+  cfg[87] = 2;
+  cfg[88] = 12;    // Language -> 0
+  cfg[98] = 0xCD;  // reserved
+  std::ofstream(dir.path / "merkat32.CFG", std::ios::binary)
+      .write(reinterpret_cast<const char*>(cfg.data()), static_cast<std::streamsize>(cfg.size()));
   Child tool;
   ASSERT_TRUE(StartTool(tool, dir.path));
   termios2 open{};
@@ -124,6 +135,14 @@ TEST(ProcessLink, StoredLineIsOnThePortWhileOpenAndThePreviousOneIsBackAfterSigt
             before.c_cflag & (kLineFlags | CRTSCTS | CLOCAL))
       << std::hex << after.c_cflag << " vs " << before.c_cflag;
   EXPECT_EQ(after.c_iflag, before.c_iflag);
+  // The settings were read clamped and written back, 100 bytes, with the
+  // reserved bytes as they were.
+  std::vector<uint8_t> want(cfg.begin(), cfg.begin() + 100);
+  want[85] = 8;
+  want[86] = 'M';
+  want[88] = 0;
+  const std::string saved = ReadText(dir.path / "merkat32.CFG");
+  EXPECT_EQ(std::vector<uint8_t>(saved.begin(), saved.end()), want);
 }
 
 // A message box cannot be seen offscreen, so the second instance runs on a
