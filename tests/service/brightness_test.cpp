@@ -9,6 +9,7 @@ namespace m32::service {
 namespace {
 
 using Outcome = BrightnessReplyParser::Outcome;
+constexpr Outcome kNone = Outcome::kNone, kValid = Outcome::kValid, kInvalid = Outcome::kInvalid;
 
 TEST(BrightnessFrame, LayoutAndChecksum) {
   const BrightnessFrame f = BuildBrightnessFrame({255, 0, 0, 0, 0, 0, 0, 128}, 1);
@@ -22,74 +23,55 @@ TEST(BrightnessFrame, LayoutAndChecksum) {
   EXPECT_EQ(sum % 256, 0u);
 }
 
-// A valid reply: A2 68 a b c FE with the sum 0.
-std::vector<uint8_t> Reply(uint8_t a, uint8_t b) {
-  const auto c = static_cast<uint8_t>(0x100 * 3 - 0xA2 - 0x68 - 0xFE - a - b);
-  return {0xA2, 0x68, a, b, c, 0xFE};
+// Bytes written as hex pairs, "A2 68 ...".
+std::vector<uint8_t> Hex(const std::string& text) {
+  std::vector<uint8_t> out;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 3) {
+    out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+  }
+  return out;
 }
 
-// Runs one pass per step over what has "arrived" so far, as the refresh step does.
-struct Line {
-  std::vector<uint8_t> arrived;
-  std::size_t read = 0;
-  BrightnessReplyParser parser;
-
-  Outcome Step() {
-    const std::span<const uint8_t> waiting(arrived.data() + read, arrived.size() - read);
-    SpanByteSource src(waiting);
-    const auto outcome = parser.Pass(src, static_cast<uint32_t>(waiting.size()));
-    read += waiting.size() - src.Left();
-    return outcome;
-  }
-};
-
 TEST(BrightnessReplyParser, WholeSplitAndBadReplies) {
+  // One pass per step over what has arrived so far, as the refresh step does.
+  struct Step {
+    const char* arrives;
+    Outcome outcome;
+    int state;
+  };
   struct Case {
     const char* legend;
-    std::vector<std::vector<uint8_t>> arrivals;  // bytes arriving before each step
-    std::vector<Outcome> outcomes;               // outcome of each step
-    std::vector<int> states;                     // state after each step
+    std::vector<Step> steps;
   };
-  const auto r = Reply(7, 9);
-  auto bad_sum = r;
-  bad_sum[2] ^= 1;
-  auto bad_end = r;
-  bad_end[5] = 0xFD;
-  bad_end[4] = static_cast<uint8_t>(bad_end[4] + 1);  // sum still 0
+  // A2 68 07 09 E8 FE is a valid reply (sum 0).
   const Case cases[] = {
-      {"valid reply in one step", {r}, {Outcome::kValid}, {0}},
+      {"valid reply in one step", {{"A2 68 07 09 E8 FE", kValid, 0}}},
       {"wrong sum is dropped, the reply after it found",
-       {bad_sum, r},
-       {Outcome::kInvalid, Outcome::kValid},
-       {0, 0}},
-      {"wrong end mark is dropped", {bad_end}, {Outcome::kInvalid}, {0}},
-      {"sync alone, then the rest",
-       {{r[0]}, {r[1], r[2], r[3], r[4], r[5]}},
-       {Outcome::kNone, Outcome::kValid},
-       {1, 0}},
+       {{"A2 68 06 09 E8 FE", kInvalid, 0}, {"A2 68 07 09 E8 FE", kValid, 0}}},
+      {"wrong end mark is dropped (sum still 0)", {{"A2 68 07 09 E9 FD", kInvalid, 0}}},
+      {"sync alone, then the rest", {{"A2", kNone, 1}, {"68 07 09 E8 FE", kValid, 0}}},
       {"state 2 waits until 4 bytes are there",
-       {{r[0], r[1], r[2]}, {r[3]}, {r[4]}, {r[5]}},
-       {Outcome::kNone, Outcome::kNone, Outcome::kNone, Outcome::kValid},
-       {2, 2, 2, 0}},
+       {{"A2 68 07", kNone, 2}, {"09", kNone, 2}, {"E8", kNone, 2}, {"FE", kValid, 0}}},
       {"one stray byte dropped per step",
-       {{0x11, 0x22, r[0], r[1], r[2], r[3], r[4], r[5]}, {}, {}},
-       {Outcome::kNone, Outcome::kNone, Outcome::kValid},
-       {0, 0, 0}},
+       {{"11 22 A2 68 07 09 E8 FE", kNone, 0}, {"", kNone, 0}, {"", kValid, 0}}},
       {"wrong type restarts the search; the reply after it is found",
-       {{0xA2, 0x00, r[0], r[1], r[2], r[3], r[4], r[5]}, {}},
-       {Outcome::kNone, Outcome::kValid},
-       {0, 0}},
+       {{"A2 00 A2 68 07 09 E8 FE", kNone, 0}, {"", kValid, 0}}},
       {"A2 A2: the second A2 is taken as a wrong type",
-       {{0xA2, 0xA2, 0x68}, {}, {}},
-       {Outcome::kNone, Outcome::kNone, Outcome::kNone},
-       {0, 0, 0}},
+       {{"A2 A2 68", kNone, 0}, {"", kNone, 0}, {"", kNone, 0}}},
   };
   for (const auto& c : cases) {
-    Line l;
-    for (std::size_t i = 0; i < c.arrivals.size(); ++i) {
-      l.arrived.insert(l.arrived.end(), c.arrivals[i].begin(), c.arrivals[i].end());
-      EXPECT_EQ(l.Step(), c.outcomes[i]) << c.legend << ", step " << i;
-      EXPECT_EQ(l.parser.State(), c.states[i]) << c.legend << ", step " << i;
+    std::vector<uint8_t> arrived;
+    std::size_t read = 0;
+    BrightnessReplyParser parser;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      const auto bytes = Hex(c.steps[i].arrives);
+      arrived.insert(arrived.end(), bytes.begin(), bytes.end());
+      const std::span<const uint8_t> waiting(arrived.data() + read, arrived.size() - read);
+      SpanByteSource src(waiting);
+      EXPECT_EQ(parser.Pass(src, static_cast<uint32_t>(waiting.size())), c.steps[i].outcome)
+          << c.legend << ", step " << i;
+      EXPECT_EQ(parser.State(), c.steps[i].state) << c.legend << ", step " << i;
+      read += waiting.size() - src.Left();
     }
   }
 }
@@ -99,10 +81,10 @@ TEST(BrightnessReplyParser, ShortReadDropsTheReply) {
   const std::vector<uint8_t> only_three = {0xA2, 0x68, 0x01};
   SpanByteSource src(only_three);
   BrightnessReplyParser p;
-  EXPECT_EQ(p.Pass(src, 6), Outcome::kInvalid);
+  EXPECT_EQ(p.Pass(src, 6), kInvalid);
   EXPECT_EQ(p.State(), 0);
   SpanByteSource empty({});
-  EXPECT_EQ(p.Pass(empty, 3), Outcome::kNone);
+  EXPECT_EQ(p.Pass(empty, 3), kNone);
   EXPECT_EQ(p.State(), 0);
 }
 

@@ -69,26 +69,21 @@ TEST(PortStepWorker, TakeOverFirstThenAPurgeAtEitherEnd) {
 // counts towards the period, so the period stays the worker's pace whether the
 // wait sleeps (the real device) or returns at once (a failing one).
 TEST(PortStepWorker, RestMakesUpThePeriodOnlyForAGonePort) {
-  using std::chrono::milliseconds;
+  using namespace std::chrono_literals;
+  using serial::kHangup, serial::kNotOpen;
   struct Case {
     const char* legend;
     unsigned events;
-    milliseconds waited, pace, rest;
+    std::chrono::milliseconds waited, pace, rest;
   } const cases[] = {
-      {"closed, wait slept its 500 ms: no more rest", serial::kNotOpen, milliseconds(500),
-       milliseconds(500), milliseconds(0)},
-      {"hung up, wait slept its 50 ms: no more rest", serial::kHangup, milliseconds(50),
-       milliseconds(50), milliseconds(0)},
-      {"closed, wait returned at once: a whole period", serial::kNotOpen, milliseconds(0),
-       milliseconds(500), milliseconds(500)},
-      {"hung up and woken early: the rest of the period", serial::kHangup | serial::kWoken,
-       milliseconds(20), milliseconds(50), milliseconds(30)},
-      {"closed, wait overslept: none", serial::kNotOpen, milliseconds(70), milliseconds(50),
-       milliseconds(0)},
-      {"a byte at once on an open port: none", serial::kRxChar, milliseconds(0), milliseconds(50),
-       milliseconds(0)},
-      {"time-out on an open port: none", serial::kTimeout, milliseconds(0), milliseconds(500),
-       milliseconds(0)},
+      {"closed, wait slept its 500 ms: no more rest", kNotOpen, 500ms, 500ms, 0ms},
+      {"hung up, wait slept its 50 ms: no more rest", kHangup, 50ms, 50ms, 0ms},
+      {"closed, wait returned at once: a whole period", kNotOpen, 0ms, 500ms, 500ms},
+      {"hung up and woken early: the rest of the period", kHangup | serial::kWoken, 20ms, 50ms,
+       30ms},
+      {"closed, wait overslept: none", kNotOpen, 70ms, 50ms, 0ms},
+      {"a byte at once on an open port: none", serial::kRxChar, 0ms, 50ms, 0ms},
+      {"time-out on an open port: none", serial::kTimeout, 0ms, 500ms, 0ms},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RestAfterWait(c.events, c.waited, c.pace), c.rest) << c.legend;
