@@ -1,8 +1,9 @@
-#include "service/port_step_worker.h"
-
+// The workers that step the service windows' port, and the hand-over of the
+// port between the link and them.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -12,11 +13,16 @@
 #include <unistd.h>
 #endif
 
+#include "config/settings.h"
+#include "config/text_table.h"
+#include "service/port_hand_over.h"
+#include "service/port_step_worker.h"
 #include "support/fake_serial_device.h"
 
 namespace m32::service {
 namespace {
 
+using namespace std::chrono_literals;
 using test_support::FakeSerialDevice;
 
 void WaitForSteps(const PortStepWorker& w, unsigned n) {
@@ -69,26 +75,20 @@ TEST(PortStepWorker, TakeOverFirstThenAPurgeAtEitherEnd) {
 // counts towards the period, so the period stays the worker's pace whether the
 // wait sleeps (the real device) or returns at once (a failing one).
 TEST(PortStepWorker, RestMakesUpThePeriodOnlyForAGonePort) {
-  using std::chrono::milliseconds;
+  using serial::kHangup, serial::kNotOpen;
   struct Case {
     const char* legend;
     unsigned events;
-    milliseconds waited, pace, rest;
+    std::chrono::milliseconds waited, pace, rest;
   } const cases[] = {
-      {"closed, wait slept its 500 ms: no more rest", serial::kNotOpen, milliseconds(500),
-       milliseconds(500), milliseconds(0)},
-      {"hung up, wait slept its 50 ms: no more rest", serial::kHangup, milliseconds(50),
-       milliseconds(50), milliseconds(0)},
-      {"closed, wait returned at once: a whole period", serial::kNotOpen, milliseconds(0),
-       milliseconds(500), milliseconds(500)},
-      {"hung up and woken early: the rest of the period", serial::kHangup | serial::kWoken,
-       milliseconds(20), milliseconds(50), milliseconds(30)},
-      {"closed, wait overslept: none", serial::kNotOpen, milliseconds(70), milliseconds(50),
-       milliseconds(0)},
-      {"a byte at once on an open port: none", serial::kRxChar, milliseconds(0), milliseconds(50),
-       milliseconds(0)},
-      {"time-out on an open port: none", serial::kTimeout, milliseconds(0), milliseconds(500),
-       milliseconds(0)},
+      {"closed, wait slept its 500 ms: no more rest", kNotOpen, 500ms, 500ms, 0ms},
+      {"hung up, wait slept its 50 ms: no more rest", kHangup, 50ms, 50ms, 0ms},
+      {"closed, wait returned at once: a whole period", kNotOpen, 0ms, 500ms, 500ms},
+      {"hung up and woken early: the rest of the period", kHangup | serial::kWoken, 20ms, 50ms,
+       30ms},
+      {"closed, wait overslept: none", kNotOpen, 70ms, 50ms, 0ms},
+      {"a byte at once on an open port: none", serial::kRxChar, 0ms, 50ms, 0ms},
+      {"time-out on an open port: none", serial::kTimeout, 0ms, 500ms, 0ms},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RestAfterWait(c.events, c.waited, c.pace), c.rest) << c.legend;
@@ -157,6 +157,64 @@ TEST(CommWorker, RunsBelowThePriorityOfItsStarter) {
   }
 }
 #endif
+
+// A port connection over the fake device whose link runs its steps in place.
+struct Rig {
+  test_support::FakeSerialDevice device{false};
+  InlineInvoker ui;
+  SharedStatus status;
+  config::SettingsRecord settings;
+  config::TextTable texts;
+  link::PortConnection port{{device, ui, status, settings, texts, "/nonexistent/", {}, {}}};
+
+  Rig() { config::ApplyDefaults(settings); }
+};
+
+template <typename F>
+bool Eventually(F done) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+TEST(PortHandOver, TheLinkParksBeforeTheWorkerGoesOnAndOnlyThePortsLinkResumes) {
+  Rig rig;
+  rig.port.OpenPort();
+  ASSERT_TRUE(rig.port.IsOpen());
+  link::LinkThread* link = rig.port.Link();
+  ASSERT_TRUE(Eventually([&] { return rig.device.Writes().size() >= 2; }));
+
+  PortHandOver hand_over(rig.port);
+  hand_over.Take();
+  EXPECT_TRUE(hand_over.Holding());
+  bool parked_when_done = false;
+  std::thread worker([&] {
+    hand_over.WaitForLink();
+    parked_when_done = link->IsPaused();
+  });
+  worker.join();
+  EXPECT_TRUE(parked_when_done);
+  const auto writes = rig.device.Writes().size();
+  hand_over.Give();
+  EXPECT_FALSE(hand_over.Holding());
+  EXPECT_TRUE(Eventually([&] { return rig.device.Writes().size() > writes; }));
+  EXPECT_FALSE(link->IsPaused());
+
+  // Taken again, and meanwhile the port is closed (its link ends while
+  // parked) and opened again: Give must not touch the link that is gone.
+  hand_over.Take();
+  std::thread second([&] { hand_over.WaitForLink(); });
+  second.join();
+  rig.port.ClosePort();
+  rig.port.OpenPort();
+  hand_over.Give();
+  EXPECT_FALSE(hand_over.Holding());
+  EXPECT_FALSE(rig.port.Link()->IsPaused());
+  hand_over.Give();  // a second Give is harmless
+}
 
 }  // namespace
 }  // namespace m32::service

@@ -1,7 +1,6 @@
 // The lighting window against the controller-sim on a pseudo-terminal, with
 // the tool's own serial device, port connection, link and heartbeat in this
 // process.
-#include <QFile>
 #include <QSlider>
 #include <QTimer>
 #include <QtTest>
@@ -33,8 +32,7 @@ void ServiceSimTest::sliderChangeSendsFramesForAboutASecond() {
   m32::test_support::TempDir dir;
   m32::test_support::Sim sim(dir.path(), {"--mode", "mirror", "--format", "8E1"});
   const m32::test_support::SimLog log(sim.LogPath());
-  QFile sim_out(QString::fromStdString(dir.File("sim.out")));
-  QVERIFY2(sim.Ready(), qPrintable(sim_out.open(QIODevice::ReadOnly) ? sim_out.readAll() : ""));
+  QVERIFY2(sim.Ready(), m32::test_support::ReadText(dir.File("sim.out")).c_str());
   // When the sim took in frames starting with `prefix`, from `from_us` on.
   auto frames_in = [&](const std::vector<uint8_t>& prefix, int64_t from_us) {
     std::vector<int64_t> times;
