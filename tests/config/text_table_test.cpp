@@ -137,15 +137,14 @@ TEST_F(TextFiles, OnlyTheFirst32767CharactersCount) {
 TEST_F(TextFiles, ChosenLanguageFallsBackToTheDefaultFile) {
   WriteBytes(Name("MNU"), "Default\n");
   WriteBytes(Name("MN2"), "Second\n");
-  TextTable t;
-  EXPECT_EQ(t.LoadTexts(module_, 2), TextTable::LoadResult::kLoaded);
-  EXPECT_EQ(t.Get(0, 0), "Second");
-  EXPECT_EQ(t.LoadTexts(module_, 3), TextTable::LoadResult::kLoaded);
-  EXPECT_EQ(t.Get(0, 0), "Default") << "MN3 is missing: MNU is used";
-  // A folder where MN4 should be counts as unreadable, too.
   std::filesystem::create_directory(Name("MN4"));
-  EXPECT_EQ(t.LoadTexts(module_, 4), TextTable::LoadResult::kLoaded);
-  EXPECT_EQ(t.Get(0, 0), "Default");
+  const std::pair<uint8_t, const char*> cases[] = {
+      {2, "Second"}, {3, "Default"} /* MN3 is missing */, {4, "Default"} /* MN4 a folder */};
+  TextTable t;
+  for (const auto& [language, first] : cases) {
+    EXPECT_EQ(t.LoadTexts(module_, language), TextTable::LoadResult::kLoaded) << int(language);
+    EXPECT_EQ(t.Get(0, 0), first) << "language " << int(language);
+  }
 }
 
 TEST_F(TextFiles, NoFileReadableKeepsTheTextsLoadedBefore) {
@@ -180,24 +179,27 @@ TEST_F(TextFiles, TemplateKeepsEveryTextInItsEntry) {
   EXPECT_EQ(AllTexts(reread), expected);
 }
 
-TEST_F(TextFiles, UnreadableDefaultFileIsNeverOverwritten) {
+// Neither a language file nor the template can be had: the built-in texts
+// stay and nothing in the folder is replaced or added.
+TEST_F(TextFiles, NoFileAndNoTemplateChangesNothing) {
+  struct Case {
+    const char* legend;
+    std::string exe;
+  } const cases[] = {
+      {"MNU is a folder: unreadable, never overwritten", "merkat32.exe"},
+      {"the tool's folder has vanished", "missing/merkat32.exe"},
+  };
   std::filesystem::create_directory(Name("MNU"));
   WriteBytes(dir_.File("merkat32.MNU/inside"), "keep");
-  TextTable t;
-  EXPECT_EQ(t.LoadTexts(module_, 5), TextTable::LoadResult::kUnchanged);
-  EXPECT_EQ(AllTexts(t), AllTexts(TextTable()));
-  EXPECT_TRUE(std::filesystem::is_directory(Name("MNU")));
-  EXPECT_EQ(ReadBytes(dir_.File("merkat32.MNU/inside")), "keep");
-}
-
-TEST_F(TextFiles, UnwritableFolderChangesNothing) {
-  // The folder has vanished: neither reading nor writing the template is possible.
-  ModulePath gone;
-  gone.Derive(dir_.File("missing/merkat32.exe"));
-  TextTable t;
-  EXPECT_EQ(t.LoadTexts(gone, 0), TextTable::LoadResult::kUnchanged);
-  EXPECT_EQ(AllTexts(t), AllTexts(TextTable()));
-  EXPECT_TRUE(dir_.Entries().empty());
+  for (const Case& c : cases) {
+    ModulePath module;
+    module.Derive(dir_.File(c.exe));
+    TextTable t;
+    EXPECT_EQ(t.LoadTexts(module, 5), TextTable::LoadResult::kUnchanged) << c.legend;
+    EXPECT_EQ(AllTexts(t), AllTexts(TextTable())) << c.legend;
+    EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"merkat32.MNU"}) << c.legend;
+    EXPECT_EQ(ReadBytes(dir_.File("merkat32.MNU/inside")), "keep") << c.legend;
+  }
 }
 
 }  // namespace
