@@ -24,24 +24,20 @@ using m32::test_support::ScratchFolder;
 
 // The unprivileged user the tool runs as: nobody, or one made for the test.
 std::optional<std::pair<uid_t, gid_t>> Unprivileged(const fs::path& scratch) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    for (const char* name : {"nobody", "m32tester"}) {
-      passwd pw{};
-      passwd* found = nullptr;
-      std::vector<char> buf(16384);
-      if (::getpwnam_r(name, &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr) {
-        return std::make_pair(pw.pw_uid, pw.pw_gid);
-      }
-    }
-    if (attempt > 0) break;
-    Child useradd;
-    if (!useradd.Start({"/usr/sbin/useradd", "-r", "-M", "-s", "/usr/sbin/nologin", "m32tester"},
-                       scratch / "useradd.out") ||
-        useradd.WaitEnd(30s) != std::optional<int>(0)) {
-      break;
-    }
+  const auto find = [](const char* name) -> std::optional<std::pair<uid_t, gid_t>> {
+    const passwd* pw = ::getpwnam(name);  // NOLINT(concurrency-mt-unsafe): no threads here
+    if (pw == nullptr) return std::nullopt;
+    return std::make_pair(pw->pw_uid, pw->pw_gid);
+  };
+  if (auto user = find("nobody")) return user;
+  if (auto user = find("m32tester")) return user;
+  Child useradd;
+  if (!useradd.Start({"/usr/sbin/useradd", "-r", "-M", "-s", "/usr/sbin/nologin", "m32tester"},
+                     scratch / "useradd.out") ||
+      useradd.WaitEnd(30s) != std::optional<int>(0)) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  return find("m32tester");
 }
 
 constexpr uid_t kRoot = 0;

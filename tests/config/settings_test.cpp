@@ -214,12 +214,6 @@ TEST(SaveFile, ReplacesFollowsOrLeavesWhatIsThere) {
          return d.File("a.CFG");
        },
        true, "real/x.CFG", fs::perms(0600), true},
-      {"a FIFO at the name: refused at once, left as it is",
-       [](const TempDir& d) {
-         ::mkfifo(d.File("a.CFG").c_str(), 0644);
-         return d.File("a.CFG");
-       },
-       false, "", fs::perms::none, false},
       {"no room for a temporary name: overwritten in place, the tail cut off",
        [&long_name](const TempDir& d) {
          WriteBytes(d.File(long_name), std::string(300, 'x'));

@@ -147,34 +147,26 @@ TEST_F(TextFiles, ChosenLanguageFallsBackToTheDefaultFile) {
   }
 }
 
-TEST_F(TextFiles, NoFileReadableKeepsTheTextsLoadedBefore) {
-  WriteBytes(Name("MN1"), NumberedTexts(kTotal));
+// When the chosen file and MNU are gone, MNU is written from the texts in use:
+// empty and blank texts as the empty marker, so that every later text reads
+// back into its own entry.
+TEST_F(TextFiles, NoFileReadableWritesTheTextsInUseAsTheTemplate) {
+  // Entry 0/1 is empty; 1/0 holds a CR that is no line end, so it is a text,
+  // and cut at its zero byte only a tab is left.
+  WriteBytes(Name("MN1"), "A\n\"\"\n\t\0\r \nB\n"s + NumberedTexts(kTotal));
   TextTable t;
   ASSERT_EQ(t.LoadTexts(module_, 1), TextTable::LoadResult::kLoaded);
+  ASSERT_EQ(t.Get(1, 0), "\t");
   const std::vector<std::string> before = AllTexts(t);
   std::filesystem::remove(Name("MN1"));
 
   EXPECT_EQ(t.LoadTexts(module_, 1), TextTable::LoadResult::kTemplateWritten);
   EXPECT_EQ(AllTexts(t), before);
-  EXPECT_EQ(ReadBytes(Name("MNU")), t.TemplateText()) << "the template holds the texts in use";
-  TextTable reread;
-  ASSERT_EQ(reread.LoadTexts(module_, 0), TextTable::LoadResult::kLoaded);
-  EXPECT_EQ(AllTexts(reread), before);
-}
-
-// Empty and blank texts are written to the template as the empty marker, so
-// that every later text reads back into its own entry.
-TEST_F(TextFiles, TemplateKeepsEveryTextInItsEntry) {
-  // Entry 0/1 is empty; 1/0 holds a CR that is no line end, so it is a text,
-  // and cut at its zero byte only a tab is left.
-  TextTable t = LoadFromMnu("A\n\"\"\n\t\0\r \nB\n"s);
-  ASSERT_EQ(t.Get(1, 0), "\t");
-  std::filesystem::remove(Name("MNU"));
-  ASSERT_EQ(t.LoadTexts(module_, 0), TextTable::LoadResult::kTemplateWritten);
+  EXPECT_EQ(ReadBytes(Name("MNU")), t.TemplateText());
   EXPECT_EQ(ReadBytes(Name("MNU")).rfind("\r\nA\r\n\"\"\r\n", 0), 0U);
   TextTable reread;
   ASSERT_EQ(reread.LoadTexts(module_, 0), TextTable::LoadResult::kLoaded);
-  std::vector<std::string> expected = AllTexts(t);
+  std::vector<std::string> expected = before;
   expected[2] = "";  // the tab
   EXPECT_EQ(AllTexts(reread), expected);
 }
