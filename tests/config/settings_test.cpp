@@ -181,59 +181,35 @@ TEST(SettingsFile, NameTakenByAFolderOrAFifoIsLeftAloneAndTheNextSaveRetries) {
   }
 }
 
-// What a save does to what it finds at the name (the cases that depend on
-// another user's rights are the process test's, run as an unprivileged user).
-// Legend: `scene` prepares the folder and returns the name saved to; `saved`
-// is the result; `bytes_at` the file whose bytes must then be the new ones
-// (empty: `name` must be left as it was); `mode` the mode it must have.
-TEST(SaveFile, ReplacesFollowsOrLeavesWhatIsThere) {
+// What a save does to the 300-byte file it finds (the cases that depend on
+// another user's rights are the process test's, run as an unprivileged user):
+// the new bytes only, the file's mode kept, no temporary file left.
+TEST(SaveFile, ReplacesFollowsOrOverwritesInPlace) {
   namespace fs = std::filesystem;
   const std::string data = ToString(Encode(Rec(7, 1, 7, 'O', 2, 3, 1, 2, 1)));
-  const std::string long_name(250, 'n');  // no room for a temporary name beside it
   struct Case {
     const char* legend;
-    std::function<std::string(const TempDir&)> scene;
-    bool saved;
-    std::string bytes_at;  // relative to the folder
+    std::string file;  // relative to the folder
     fs::perms mode;
-    bool link_stays;
+    bool behind_link;  // saved to as "a.CFG", a link to `file`
   } const cases[] = {
-      {"longer 0640 file: replaced whole, mode kept",
-       [](const TempDir& d) {
-         WriteBytes(d.File("a.CFG"), std::string(300, 'x'));
-         fs::permissions(d.File("a.CFG"), fs::perms(0640));
-         return d.File("a.CFG");
-       },
-       true, "a.CFG", fs::perms(0640), false},
-      {"link to a file in another folder: the target gets the bytes, the link stays",
-       [](const TempDir& d) {
-         fs::create_directory(d.path() / "real");
-         WriteBytes(d.File("real/x.CFG"), "old");
-         fs::permissions(d.File("real/x.CFG"), fs::perms(0600));
-         fs::create_symlink("real/x.CFG", d.path() / "a.CFG");
-         return d.File("a.CFG");
-       },
-       true, "real/x.CFG", fs::perms(0600), true},
-      {"no room for a temporary name: overwritten in place, the tail cut off",
-       [&long_name](const TempDir& d) {
-         WriteBytes(d.File(long_name), std::string(300, 'x'));
-         fs::permissions(d.File(long_name), fs::perms(0604));
-         return d.File(long_name);
-       },
-       true, long_name, fs::perms(0604), false},
+      {"a 0640 file: replaced whole, mode kept", "a.CFG", fs::perms(0640), false},
+      {"link to a file in another folder: the target gets the bytes, the link stays", "real/x.CFG",
+       fs::perms(0600), true},
+      {"no room for a temporary name beside it: overwritten in place, the tail cut off",
+       std::string(250, 'n'), fs::perms(0604), false},
   };
   for (const auto& c : cases) {
     TempDir dir;
-    const std::string name = c.scene(dir);
-    const auto before = fs::symlink_status(name).type();
-    EXPECT_EQ(SaveFile(name, data), c.saved) << c.legend;
-    EXPECT_EQ(fs::is_symlink(name), c.link_stays) << c.legend;
-    if (c.bytes_at.empty()) {
-      EXPECT_EQ(fs::symlink_status(name).type(), before) << c.legend;
-      continue;
-    }
-    EXPECT_EQ(ReadBytes(dir.File(c.bytes_at)), data) << c.legend;
-    EXPECT_EQ(fs::status(dir.File(c.bytes_at)).permissions(), c.mode) << c.legend;
+    fs::create_directory(dir.path() / "real");
+    WriteBytes(dir.File(c.file), std::string(300, 'x'));
+    fs::permissions(dir.File(c.file), c.mode);
+    if (c.behind_link) fs::create_symlink(c.file, dir.path() / "a.CFG");
+    const std::string name = dir.File(c.behind_link ? "a.CFG" : c.file);
+    EXPECT_TRUE(SaveFile(name, data)) << c.legend;
+    EXPECT_EQ(fs::is_symlink(name), c.behind_link) << c.legend;
+    EXPECT_EQ(ReadBytes(dir.File(c.file)), data) << c.legend;
+    EXPECT_EQ(fs::status(dir.File(c.file)).permissions(), c.mode) << c.legend;
     for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
       EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << c.legend;
     }
