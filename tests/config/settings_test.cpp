@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "config/file_io.h"
@@ -77,68 +78,47 @@ TEST(SettingsRecord, EncodeUsesLittleEndianOffsets) {
   EXPECT_EQ(Encode(Decode(bytes)), bytes) << "decoding and encoding keep every byte";
 }
 
-// Loading clamps every field on its own and keeps every other byte, which the
-// next save writes back unchanged.
-TEST(SettingsFile, LoadClampsEveryFieldAndKeepsTheRest) {
+// What a start makes of the file it finds, and what the next save writes in
+// its place, with nothing left beside it. A whole record (the first 100 bytes
+// of a longer file) has every field clamped on its own and every other byte
+// kept, and is no reason to save; no file or a short one gives the defaults,
+// with nothing of the record held before, and asks for a save.
+TEST(SettingsFile, LoadClampsOrDefaultsAndTheNextSaveWritesTheResultWhole) {
+  const SettingsRecord whole = Rec(12, 3, 8, 'E', 1, 2, 7, 1, 1);
   struct Case {
     const char* legend;
-    SettingsRecord in, out;
+    std::optional<std::string> file;
+    SettingsRecord loaded;
+    bool dirty;
   } const cases[] = {
+      {"no file", std::nullopt, Defaults(), true},
+      {"empty file", "", Defaults(), true},
+      {"99 bytes", ToString(Encode(whole)).substr(0, 99), Defaults(), true},
+      {"150 bytes: the first 100 count", ToString(Encode(whole)) + std::string(50, '\x7F'), whole,
+       false},
       // divisor, COM index, data bits, parity, stop bits, language, constants 0, 3, 4
-      {"below every range", Rec(0, 0, 4, 'o', 0, 0, -1, -1, -1), Rec(1, 0, 5, 'O', 1, 0, 0, 0, 0)},
-      {"above every range", Rec(200000, 64, 9, 'm', 3, 10, 256, 3, 2),
-       Rec(115200, 0, 8, 'M', 2, 0, 0, 0, 0)},
-      {"at every upper limit", Rec(115200, 63, 8, 'e', 2, 9, 255, 2, 1),
-       Rec(115200, 63, 8, 'E', 2, 9, 255, 2, 1)},
-      {"at every lower limit", Rec(1, 0, 5, 'M', 1, 0, 0, 0, 0), Rec(1, 0, 5, 'M', 1, 0, 0, 0, 0)},
-      {"a parity the lists do not offer", Rec(12, 3, 8, 'S', 1, 2, 7, 1, 1),
-       Rec(12, 3, 8, 'N', 1, 2, 7, 1, 1)},
+      {"below every range", ToString(Encode(Rec(0, 0, 4, 'o', 0, 0, -1, -1, -1))),
+       Rec(1, 0, 5, 'O', 1, 0, 0, 0, 0), false},
+      {"above every range", ToString(Encode(Rec(200000, 64, 9, 'm', 3, 10, 256, 3, 2))),
+       Rec(115200, 0, 8, 'M', 2, 0, 0, 0, 0), false},
+      {"at every upper limit", ToString(Encode(Rec(115200, 63, 8, 'e', 2, 9, 255, 2, 1))),
+       Rec(115200, 63, 8, 'E', 2, 9, 255, 2, 1), false},
+      {"at every lower limit", ToString(Encode(Rec(1, 0, 5, 'M', 1, 0, 0, 0, 0))),
+       Rec(1, 0, 5, 'M', 1, 0, 0, 0, 0), false},
+      {"a parity the lists do not offer", ToString(Encode(Rec(12, 3, 8, 'S', 1, 2, 7, 1, 1))),
+       Rec(12, 3, 8, 'N', 1, 2, 7, 1, 1), false},
   };
   for (const Case& c : cases) {
     TempDir dir;
     ModulePath m = ModuleIn(dir);
-    WriteBytes(dir.File("merkat32.CFG"), ToString(Encode(c.in)));
+    if (c.file) WriteBytes(dir.File("merkat32.CFG"), *c.file);
     Settings s;
+    s.record = Rec(77, 5, 6, 'O', 2, 3, 9, 9, 9);
     LoadSettings(m, s);
-    EXPECT_EQ(Encode(s.record), Encode(c.out)) << c.legend;
-    EXPECT_FALSE(s.SettingsDirty) << c.legend << ": a whole record is not a reason to save";
+    EXPECT_EQ(Encode(s.record), Encode(c.loaded)) << c.legend;
+    EXPECT_EQ(s.SettingsDirty, c.dirty) << c.legend;
     ASSERT_TRUE(SaveSettings(m, s.record)) << c.legend;
-    EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(c.out))) << c.legend;
-  }
-}
-
-// Too short a file gives the defaults (and a save); a longer one is read by
-// its first 100 bytes and replaced whole by the next save, leaving nothing else.
-TEST(SettingsFile, ShortMissingOrLongFiles) {
-  SettingsRecord odd = Defaults();
-  odd.BaudDivisor = 6;
-  odd.Language = 2;
-  const std::string odd_bytes = ToString(Encode(odd));
-
-  struct Case {
-    const char* legend;
-    bool write;
-    std::string content;
-    bool expect_defaults;
-  } cases[] = {
-      {"no file", false, "", true},
-      {"empty file", true, "", true},
-      {"99 bytes", true, odd_bytes.substr(0, 99), true},
-      {"100 bytes", true, odd_bytes, false},
-      {"150 bytes: the first 100 count", true, odd_bytes + std::string(50, '\x7F'), false},
-  };
-  for (const Case& c : cases) {
-    TempDir dir;
-    ModulePath m = ModuleIn(dir);
-    if (c.write) WriteBytes(dir.File("merkat32.CFG"), c.content);
-    Settings s;
-    s.record = Rec(77, 5, 6, 'O', 2, 3, 9, 9, 9);  // nothing of it may survive a failed load
-    LoadSettings(m, s);
-    EXPECT_EQ(s.record, c.expect_defaults ? Defaults() : odd) << c.legend;
-    EXPECT_EQ(s.SettingsDirty, c.expect_defaults) << c.legend;
-
-    ASSERT_TRUE(SaveSettings(m, s.record)) << c.legend;
-    EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(s.record))) << c.legend;
+    EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(c.loaded))) << c.legend;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"merkat32.CFG"}) << c.legend;
   }
 }
