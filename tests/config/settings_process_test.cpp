@@ -8,8 +8,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,31 +22,22 @@ using namespace std::chrono_literals;
 using m32::test_support::Child;
 using m32::test_support::ScratchFolder;
 
-std::vector<uint8_t> Bytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 // The unprivileged user the tool runs as: nobody, or one made for the test.
 std::optional<std::pair<uid_t, gid_t>> Unprivileged(const fs::path& scratch) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    for (const char* name : {"nobody", "m32tester"}) {
-      passwd pw{};
-      passwd* found = nullptr;
-      std::vector<char> buf(16384);
-      if (::getpwnam_r(name, &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr) {
-        return std::make_pair(pw.pw_uid, pw.pw_gid);
-      }
-    }
-    if (attempt > 0) break;
-    Child useradd;
-    if (!useradd.Start({"/usr/sbin/useradd", "-r", "-M", "-s", "/usr/sbin/nologin", "m32tester"},
-                       scratch / "useradd.out") ||
-        useradd.WaitEnd(30s) != std::optional<int>(0)) {
-      break;
-    }
+  const auto find = [](const char* name) -> std::optional<std::pair<uid_t, gid_t>> {
+    const passwd* pw = ::getpwnam(name);  // NOLINT(concurrency-mt-unsafe): no threads here
+    if (pw == nullptr) return std::nullopt;
+    return std::make_pair(pw->pw_uid, pw->pw_gid);
+  };
+  if (auto user = find("nobody")) return user;
+  if (auto user = find("m32tester")) return user;
+  Child useradd;
+  if (!useradd.Start({"/usr/sbin/useradd", "-r", "-M", "-s", "/usr/sbin/nologin", "m32tester"},
+                     scratch / "useradd.out") ||
+      useradd.WaitEnd(30s) != std::optional<int>(0)) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  return find("m32tester");
 }
 
 constexpr uid_t kRoot = 0;
@@ -73,34 +62,18 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
     fs::perms mode;
     bool clamped;  // false: every byte as it was
   } const cases[] = {
-      {"root's 0600 file in a 0777 folder: unreadable, never written over",
-       fs::perms(0777),
-       {},
-       kRoot,
-       fs::perms(0600),
-       false},
-      {"the user's 0666 file in root's 0555 folder: written in place",
-       fs::perms(0555),
-       {},
-       kUser,
-       fs::perms(0666),
-       true},
-      {"the user's 0444 file: an administrator's lock, never replaced",
-       fs::perms(0777),
-       {},
-       kUser,
-       fs::perms(0444),
-       false},
+      {"root's 0600 file in a 0777 folder: unreadable, never written over", fs::perms(0777),
+       std::nullopt, kRoot, fs::perms(0600), false},
+      {"the user's 0666 file in root's 0555 folder: written in place", fs::perms(0555),
+       std::nullopt, kUser, fs::perms(0666), true},
+      {"the user's 0444 file: an administrator's lock, never replaced", fs::perms(0777),
+       std::nullopt, kUser, fs::perms(0444), false},
       {"root's link to the user's 0600 file: the target gets the record, the link stays",
        fs::perms(0777), kRoot, kUser, fs::perms(0600), true},
       {"a stranger's link in the shared folder to the user's file: not followed", fs::perms(0777),
        kStranger, kUser, fs::perms(0600), false},
-      {"the user's 0640 file in a 0777 folder: replaced with its mode kept",
-       fs::perms(0777),
-       {},
-       kUser,
-       fs::perms(0640),
-       true},
+      {"the user's 0640 file in a 0777 folder: replaced with its mode kept", fs::perms(0777),
+       std::nullopt, kUser, fs::perms(0640), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.legend);
@@ -120,8 +93,7 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
       ASSERT_EQ(::lchown(name.c_str(), *c.link_owner, *c.link_owner), 0);
     }
     ASSERT_TRUE(m32::test_support::WriteSettings(file, {.divisor = 0}));
-    const std::vector<uint8_t> written = Bytes(file);
-    std::vector<uint8_t> want = written;
+    std::string want = m32::test_support::ReadText(file);
     if (c.clamped) want[0] = 1;
     ASSERT_EQ(::chown(file.c_str(), c.owner, c.owner == kRoot ? 0 : user->second), 0);
     fs::permissions(file, c.mode);
@@ -135,7 +107,7 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
     EXPECT_EQ(tool.Stop(SIGTERM, 5s), std::optional<int>(0));
 
     EXPECT_EQ(fs::is_symlink(name), c.link_owner.has_value());
-    EXPECT_EQ(Bytes(file), want);
+    EXPECT_EQ(m32::test_support::ReadText(file), want);
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, c.owner);

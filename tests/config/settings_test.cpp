@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "config/file_io.h"
@@ -77,174 +78,122 @@ TEST(SettingsRecord, EncodeUsesLittleEndianOffsets) {
   EXPECT_EQ(Encode(Decode(bytes)), bytes) << "decoding and encoding keep every byte";
 }
 
-// Loading clamps every field on its own and keeps every other byte, which the
-// next save writes back unchanged.
-TEST(SettingsFile, LoadClampsEveryFieldAndKeepsTheRest) {
+// What a start makes of the file it finds, and what the next save writes in
+// its place, with nothing left beside it. A whole record (the first 100 bytes
+// of a longer file) has every field clamped on its own and every other byte
+// kept, and is no reason to save; no file or a short one gives the defaults,
+// with nothing of the record held before, and asks for a save.
+TEST(SettingsFile, LoadClampsOrDefaultsAndTheNextSaveWritesTheResultWhole) {
+  const SettingsRecord whole = Rec(12, 3, 8, 'E', 1, 2, 7, 1, 1);
   struct Case {
     const char* legend;
-    SettingsRecord in, out;
+    std::optional<std::string> file;
+    SettingsRecord loaded;
+    bool dirty;
   } const cases[] = {
+      {"no file", std::nullopt, Defaults(), true},
+      {"empty file", "", Defaults(), true},
+      {"99 bytes", ToString(Encode(whole)).substr(0, 99), Defaults(), true},
+      {"150 bytes: the first 100 count", ToString(Encode(whole)) + std::string(50, '\x7F'), whole,
+       false},
       // divisor, COM index, data bits, parity, stop bits, language, constants 0, 3, 4
-      {"below every range", Rec(0, 0, 4, 'o', 0, 0, -1, -1, -1), Rec(1, 0, 5, 'O', 1, 0, 0, 0, 0)},
-      {"above every range", Rec(200000, 64, 9, 'm', 3, 10, 256, 3, 2),
-       Rec(115200, 0, 8, 'M', 2, 0, 0, 0, 0)},
-      {"at every upper limit", Rec(115200, 63, 8, 'e', 2, 9, 255, 2, 1),
-       Rec(115200, 63, 8, 'E', 2, 9, 255, 2, 1)},
-      {"at every lower limit", Rec(1, 0, 5, 'M', 1, 0, 0, 0, 0), Rec(1, 0, 5, 'M', 1, 0, 0, 0, 0)},
-      {"a parity the lists do not offer", Rec(12, 3, 8, 'S', 1, 2, 7, 1, 1),
-       Rec(12, 3, 8, 'N', 1, 2, 7, 1, 1)},
+      {"below every range", ToString(Encode(Rec(0, 0, 4, 'o', 0, 0, -1, -1, -1))),
+       Rec(1, 0, 5, 'O', 1, 0, 0, 0, 0), false},
+      {"above every range", ToString(Encode(Rec(200000, 64, 9, 'm', 3, 10, 256, 3, 2))),
+       Rec(115200, 0, 8, 'M', 2, 0, 0, 0, 0), false},
+      {"at every upper limit", ToString(Encode(Rec(115200, 63, 8, 'e', 2, 9, 255, 2, 1))),
+       Rec(115200, 63, 8, 'E', 2, 9, 255, 2, 1), false},
+      {"at every lower limit", ToString(Encode(Rec(1, 0, 5, 'M', 1, 0, 0, 0, 0))),
+       Rec(1, 0, 5, 'M', 1, 0, 0, 0, 0), false},
+      {"a parity the lists do not offer", ToString(Encode(Rec(12, 3, 8, 'S', 1, 2, 7, 1, 1))),
+       Rec(12, 3, 8, 'N', 1, 2, 7, 1, 1), false},
   };
   for (const Case& c : cases) {
     TempDir dir;
     ModulePath m = ModuleIn(dir);
-    WriteBytes(dir.File("merkat32.CFG"), ToString(Encode(c.in)));
+    if (c.file) WriteBytes(dir.File("merkat32.CFG"), *c.file);
     Settings s;
+    s.record = Rec(77, 5, 6, 'O', 2, 3, 9, 9, 9);
     LoadSettings(m, s);
-    EXPECT_EQ(Encode(s.record), Encode(c.out)) << c.legend;
-    EXPECT_FALSE(s.SettingsDirty) << c.legend << ": a whole record is not a reason to save";
+    EXPECT_EQ(Encode(s.record), Encode(c.loaded)) << c.legend;
+    EXPECT_EQ(s.SettingsDirty, c.dirty) << c.legend;
     ASSERT_TRUE(SaveSettings(m, s.record)) << c.legend;
-    EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(c.out))) << c.legend;
+    EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(c.loaded))) << c.legend;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"merkat32.CFG"}) << c.legend;
   }
 }
 
-TEST(SettingsFile, ShortMissingOrLongFiles) {
-  SettingsRecord odd = Defaults();
-  odd.BaudDivisor = 6;
-  odd.Language = 2;
-  const std::string odd_bytes = ToString(Encode(odd));
-
+// A settings name taken by something no save may replace: the start gets the
+// defaults without hanging on it, the save fails quietly and leaves it (and
+// no temporary file) alone, and the next save once the way is clear succeeds.
+TEST(SettingsFile, NameTakenByAFolderOrAFifoIsLeftAloneAndTheNextSaveRetries) {
+  namespace fs = std::filesystem;
   struct Case {
     const char* legend;
-    bool write;
-    std::string content;
-    bool expect_defaults;
-  } cases[] = {
-      {"no file", false, "", true},
-      {"empty file", true, "", true},
-      {"99 bytes", true, odd_bytes.substr(0, 99), true},
-      {"100 bytes", true, odd_bytes, false},
-      {"150 bytes: the first 100 count", true, odd_bytes + std::string(50, '\x7F'), false},
+    std::function<void(const TempDir&)> scene;
+  } const cases[] = {
+      {"a folder (the final rename fails even for root)",
+       [](const TempDir& d) {
+         fs::create_directory(d.File("merkat32.CFG"));
+         WriteBytes(d.File("merkat32.CFG/keep"), "old");
+       }},
+      {"a FIFO", [](const TempDir& d) { ::mkfifo(d.File("merkat32.CFG").c_str(), 0644); }},
   };
   for (const Case& c : cases) {
     TempDir dir;
     ModulePath m = ModuleIn(dir);
-    if (c.write) WriteBytes(dir.File("merkat32.CFG"), c.content);
+    c.scene(dir);
+    const auto type = fs::symlink_status(dir.File("merkat32.CFG")).type();
     Settings s;
-    s.record = Rec(77, 5, 6, 'O', 2, 3, 9, 9, 9);  // nothing of it may survive a failed load
     LoadSettings(m, s);
-    EXPECT_EQ(s.record, c.expect_defaults ? Defaults() : odd) << c.legend;
-    EXPECT_EQ(s.SettingsDirty, c.expect_defaults) << c.legend;
+    EXPECT_EQ(s.record, Defaults()) << c.legend;
+    EXPECT_TRUE(s.SettingsDirty) << c.legend;
+    EXPECT_FALSE(SaveSettings(m, s.record)) << c.legend;
+    EXPECT_EQ(fs::symlink_status(dir.File("merkat32.CFG")).type(), type) << c.legend;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"merkat32.CFG"}) << c.legend;
+    if (fs::is_directory(dir.File("merkat32.CFG"))) {
+      EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG/keep")), "old") << c.legend;
+    }
 
-    ASSERT_TRUE(SaveSettings(m, s.record)) << c.legend;
-    EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(s.record))) << c.legend;
+    fs::remove_all(dir.File("merkat32.CFG"));
+    EXPECT_TRUE(SaveSettings(m, Defaults())) << c.legend;
+    EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(Defaults()))) << c.legend;
   }
 }
 
-TEST(SettingsFile, SaveReplacesTheFileAndLeavesNothingElse) {
-  TempDir dir;
-  ModulePath m = ModuleIn(dir);
-  WriteBytes(dir.File("merkat32.CFG"), std::string(300, 'x'));
-  SettingsRecord r = Defaults();
-  r.Brightness[3] = 200;
-  ASSERT_TRUE(SaveSettings(m, r));
-  EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(r)));
-  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"merkat32.CFG"});
-}
-
-TEST(SettingsFile, FailedSaveIsSilentAndLeavesNoTemporaryFile) {
-  // The settings name taken by a folder: the final rename fails even for root.
-  TempDir dir;
-  ModulePath m = ModuleIn(dir);
-  std::filesystem::create_directory(dir.File("merkat32.CFG"));
-  WriteBytes(dir.File("merkat32.CFG/keep"), "old");
-
-  EXPECT_FALSE(SaveSettings(m, Defaults()));
-  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"merkat32.CFG"});
-  EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG/keep")), "old");
-
-  // The next save tries again and succeeds once the way is clear.
-  std::filesystem::remove_all(dir.File("merkat32.CFG"));
-  EXPECT_TRUE(SaveSettings(m, Defaults()));
-  EXPECT_EQ(ReadBytes(dir.File("merkat32.CFG")), ToString(Encode(Defaults())));
-}
-
-// What a save does to what it finds at the name (the cases that depend on
-// another user's rights are the process test's, run as an unprivileged user).
-// Legend: `scene` prepares the folder and returns the name saved to; `saved`
-// is the result; `bytes_at` the file whose bytes must then be the new ones
-// (empty: `name` must be left as it was); `mode` the mode it must have.
-TEST(SaveFile, ReplacesFollowsOrLeavesWhatIsThere) {
+// What a save does to the 300-byte file it finds (the cases that depend on
+// another user's rights are the process test's, run as an unprivileged user):
+// the new bytes only, the file's mode kept, no temporary file left.
+TEST(SaveFile, ReplacesFollowsOrOverwritesInPlace) {
   namespace fs = std::filesystem;
   const std::string data = ToString(Encode(Rec(7, 1, 7, 'O', 2, 3, 1, 2, 1)));
-  const std::string long_name(250, 'n');  // no room for a temporary name beside it
   struct Case {
     const char* legend;
-    std::function<std::string(const TempDir&)> scene;
-    bool saved;
-    std::string bytes_at;  // relative to the folder
+    std::string file;  // relative to the folder
     fs::perms mode;
-    bool link_stays;
+    bool behind_link;  // saved to as "a.CFG", a link to `file`
   } const cases[] = {
-      {"longer 0640 file: replaced whole, mode kept",
-       [](const TempDir& d) {
-         WriteBytes(d.File("a.CFG"), std::string(300, 'x'));
-         fs::permissions(d.File("a.CFG"), fs::perms(0640));
-         return d.File("a.CFG");
-       },
-       true, "a.CFG", fs::perms(0640), false},
-      {"link to a file in another folder: the target gets the bytes, the link stays",
-       [](const TempDir& d) {
-         fs::create_directory(d.path() / "real");
-         WriteBytes(d.File("real/x.CFG"), "old");
-         fs::permissions(d.File("real/x.CFG"), fs::perms(0600));
-         fs::create_symlink("real/x.CFG", d.path() / "a.CFG");
-         return d.File("a.CFG");
-       },
-       true, "real/x.CFG", fs::perms(0600), true},
-      {"a FIFO at the name: refused at once, left as it is",
-       [](const TempDir& d) {
-         ::mkfifo(d.File("a.CFG").c_str(), 0644);
-         return d.File("a.CFG");
-       },
-       false, "", fs::perms::none, false},
-      {"no room for a temporary name: overwritten in place, the tail cut off",
-       [&long_name](const TempDir& d) {
-         WriteBytes(d.File(long_name), std::string(300, 'x'));
-         fs::permissions(d.File(long_name), fs::perms(0604));
-         return d.File(long_name);
-       },
-       true, long_name, fs::perms(0604), false},
+      {"a 0640 file: replaced whole, mode kept", "a.CFG", fs::perms(0640), false},
+      {"link to a file in another folder: the target gets the bytes, the link stays", "real/x.CFG",
+       fs::perms(0600), true},
+      {"no room for a temporary name beside it: overwritten in place, the tail cut off",
+       std::string(250, 'n'), fs::perms(0604), false},
   };
   for (const auto& c : cases) {
     TempDir dir;
-    const std::string name = c.scene(dir);
-    const auto before = fs::symlink_status(name).type();
-    EXPECT_EQ(SaveFile(name, data), c.saved) << c.legend;
-    EXPECT_EQ(fs::is_symlink(name), c.link_stays) << c.legend;
-    if (c.bytes_at.empty()) {
-      EXPECT_EQ(fs::symlink_status(name).type(), before) << c.legend;
-      continue;
-    }
-    EXPECT_EQ(ReadBytes(dir.File(c.bytes_at)), data) << c.legend;
-    EXPECT_EQ(fs::status(dir.File(c.bytes_at)).permissions(), c.mode) << c.legend;
+    fs::create_directory(dir.path() / "real");
+    WriteBytes(dir.File(c.file), std::string(300, 'x'));
+    fs::permissions(dir.File(c.file), c.mode);
+    if (c.behind_link) fs::create_symlink(c.file, dir.path() / "a.CFG");
+    const std::string name = dir.File(c.behind_link ? "a.CFG" : c.file);
+    EXPECT_TRUE(SaveFile(name, data)) << c.legend;
+    EXPECT_EQ(fs::is_symlink(name), c.behind_link) << c.legend;
+    EXPECT_EQ(ReadBytes(dir.File(c.file)), data) << c.legend;
+    EXPECT_EQ(fs::status(dir.File(c.file)).permissions(), c.mode) << c.legend;
     for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
       EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << c.legend;
     }
   }
-}
-
-// A file that is not a settings file to read (here a FIFO) gives the defaults
-// without hanging the start, and the save that follows leaves it alone.
-TEST(SettingsFile, NameTakenByAFifoGivesDefaultsAndIsNotReplaced) {
-  TempDir dir;
-  ModulePath m = ModuleIn(dir);
-  ASSERT_EQ(::mkfifo(dir.File("merkat32.CFG").c_str(), 0644), 0);
-  Settings s;
-  LoadSettings(m, s);
-  EXPECT_EQ(s.record, Defaults());
-  EXPECT_TRUE(s.SettingsDirty);
-  EXPECT_FALSE(SaveSettings(m, s.record));
-  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("merkat32.CFG")));
 }
 
 TEST(ModulePath, NamesDataFilesBesideTheExecutable) {
@@ -267,7 +216,6 @@ TEST(ModulePath, NamesDataFilesBesideTheExecutable) {
     ModulePath m;
     m.Derive(c.exe);
     EXPECT_EQ(m.SetExtension("CFG"), c.cfg) << c.legend;
-    EXPECT_EQ(m.Path(), c.cfg) << c.legend;
     EXPECT_EQ(m.Folder(), c.folder) << c.legend;
   }
 }

@@ -137,67 +137,61 @@ TEST_F(TextFiles, OnlyTheFirst32767CharactersCount) {
 TEST_F(TextFiles, ChosenLanguageFallsBackToTheDefaultFile) {
   WriteBytes(Name("MNU"), "Default\n");
   WriteBytes(Name("MN2"), "Second\n");
-  TextTable t;
-  EXPECT_EQ(t.LoadTexts(module_, 2), TextTable::LoadResult::kLoaded);
-  EXPECT_EQ(t.Get(0, 0), "Second");
-  EXPECT_EQ(t.LoadTexts(module_, 3), TextTable::LoadResult::kLoaded);
-  EXPECT_EQ(t.Get(0, 0), "Default") << "MN3 is missing: MNU is used";
-  // A folder where MN4 should be counts as unreadable, too.
   std::filesystem::create_directory(Name("MN4"));
-  EXPECT_EQ(t.LoadTexts(module_, 4), TextTable::LoadResult::kLoaded);
-  EXPECT_EQ(t.Get(0, 0), "Default");
+  const std::pair<uint8_t, const char*> cases[] = {
+      {2, "Second"}, {3, "Default"} /* MN3 is missing */, {4, "Default"} /* MN4 a folder */};
+  TextTable t;
+  for (const auto& [language, first] : cases) {
+    EXPECT_EQ(t.LoadTexts(module_, language), TextTable::LoadResult::kLoaded) << int(language);
+    EXPECT_EQ(t.Get(0, 0), first) << "language " << int(language);
+  }
 }
 
-TEST_F(TextFiles, NoFileReadableKeepsTheTextsLoadedBefore) {
-  WriteBytes(Name("MN1"), NumberedTexts(kTotal));
+// When the chosen file and MNU are gone, MNU is written from the texts in use:
+// empty and blank texts as the empty marker, so that every later text reads
+// back into its own entry.
+TEST_F(TextFiles, NoFileReadableWritesTheTextsInUseAsTheTemplate) {
+  // Entry 0/1 is empty; 1/0 holds a CR that is no line end, so it is a text,
+  // and cut at its zero byte only a tab is left.
+  WriteBytes(Name("MN1"), "A\n\"\"\n\t\0\r \nB\n"s + NumberedTexts(kTotal));
   TextTable t;
   ASSERT_EQ(t.LoadTexts(module_, 1), TextTable::LoadResult::kLoaded);
+  ASSERT_EQ(t.Get(1, 0), "\t");
   const std::vector<std::string> before = AllTexts(t);
   std::filesystem::remove(Name("MN1"));
 
   EXPECT_EQ(t.LoadTexts(module_, 1), TextTable::LoadResult::kTemplateWritten);
   EXPECT_EQ(AllTexts(t), before);
-  EXPECT_EQ(ReadBytes(Name("MNU")), t.TemplateText()) << "the template holds the texts in use";
-  TextTable reread;
-  ASSERT_EQ(reread.LoadTexts(module_, 0), TextTable::LoadResult::kLoaded);
-  EXPECT_EQ(AllTexts(reread), before);
-}
-
-// Empty and blank texts are written to the template as the empty marker, so
-// that every later text reads back into its own entry.
-TEST_F(TextFiles, TemplateKeepsEveryTextInItsEntry) {
-  // Entry 0/1 is empty; 1/0 holds a CR that is no line end, so it is a text,
-  // and cut at its zero byte only a tab is left.
-  TextTable t = LoadFromMnu("A\n\"\"\n\t\0\r \nB\n"s);
-  ASSERT_EQ(t.Get(1, 0), "\t");
-  std::filesystem::remove(Name("MNU"));
-  ASSERT_EQ(t.LoadTexts(module_, 0), TextTable::LoadResult::kTemplateWritten);
+  EXPECT_EQ(ReadBytes(Name("MNU")), t.TemplateText());
   EXPECT_EQ(ReadBytes(Name("MNU")).rfind("\r\nA\r\n\"\"\r\n", 0), 0U);
   TextTable reread;
   ASSERT_EQ(reread.LoadTexts(module_, 0), TextTable::LoadResult::kLoaded);
-  std::vector<std::string> expected = AllTexts(t);
+  std::vector<std::string> expected = before;
   expected[2] = "";  // the tab
   EXPECT_EQ(AllTexts(reread), expected);
 }
 
-TEST_F(TextFiles, UnreadableDefaultFileIsNeverOverwritten) {
+// Neither a language file nor the template can be had: the built-in texts
+// stay and nothing in the folder is replaced or added.
+TEST_F(TextFiles, NoFileAndNoTemplateChangesNothing) {
+  struct Case {
+    const char* legend;
+    std::string exe;
+  } const cases[] = {
+      {"MNU is a folder: unreadable, never overwritten", "merkat32.exe"},
+      {"the tool's folder has vanished", "missing/merkat32.exe"},
+  };
   std::filesystem::create_directory(Name("MNU"));
   WriteBytes(dir_.File("merkat32.MNU/inside"), "keep");
-  TextTable t;
-  EXPECT_EQ(t.LoadTexts(module_, 5), TextTable::LoadResult::kUnchanged);
-  EXPECT_EQ(AllTexts(t), AllTexts(TextTable()));
-  EXPECT_TRUE(std::filesystem::is_directory(Name("MNU")));
-  EXPECT_EQ(ReadBytes(dir_.File("merkat32.MNU/inside")), "keep");
-}
-
-TEST_F(TextFiles, UnwritableFolderChangesNothing) {
-  // The folder has vanished: neither reading nor writing the template is possible.
-  ModulePath gone;
-  gone.Derive(dir_.File("missing/merkat32.exe"));
-  TextTable t;
-  EXPECT_EQ(t.LoadTexts(gone, 0), TextTable::LoadResult::kUnchanged);
-  EXPECT_EQ(AllTexts(t), AllTexts(TextTable()));
-  EXPECT_TRUE(dir_.Entries().empty());
+  for (const Case& c : cases) {
+    ModulePath module;
+    module.Derive(dir_.File(c.exe));
+    TextTable t;
+    EXPECT_EQ(t.LoadTexts(module, 5), TextTable::LoadResult::kUnchanged) << c.legend;
+    EXPECT_EQ(AllTexts(t), AllTexts(TextTable())) << c.legend;
+    EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"merkat32.MNU"}) << c.legend;
+    EXPECT_EQ(ReadBytes(dir_.File("merkat32.MNU/inside")), "keep") << c.legend;
+  }
 }
 
 }  // namespace

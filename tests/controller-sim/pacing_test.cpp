@@ -7,29 +7,29 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-TEST(PacingTest, CharacterFormats) {
+// A character's length on the line in bits and, at 9600 Bd, in nanoseconds
+// rounded to the nearest (8N1: 1041666.7 ns), not cut.
+TEST(PacingTest, CharacterFormatsAndTimes) {
   struct Row {
     const char* text;
     unsigned bits;  // start bit + data bits + parity bit (if any) + stop bits
     const char* shown;
+    int64_t ns_at_9600;
   };
-  for (const Row& r : {Row{"8E1", 11, "8E1"}, Row{"8n1", 10, "8N1"}, Row{"7o2", 11, "7O2"},
-                       Row{"5M1", 8, "5M1"}, Row{"8s2", 12, "8S2"}}) {
+  for (const Row& r : {Row{"8E1", 11, "8E1", 1145833}, Row{"8n1", 10, "8N1", 1041667},
+                       Row{"7o2", 11, "7O2", 1145833}, Row{"5M1", 8, "5M1", 833333},
+                       Row{"8s2", 12, "8S2", 1250000}}) {
     SCOPED_TRACE(r.text);
     const auto f = ParseCharFormat(r.text);
     ASSERT_TRUE(f.has_value());
     EXPECT_EQ(BitsPerChar(*f), r.bits);
     EXPECT_EQ(FormatCharFormat(*f), r.shown);
+    EXPECT_EQ(CharTimeNs(9600, *f), r.ns_at_9600);
+    EXPECT_EQ(CharTimeNs(0, *f), 0) << "rate 0 means no pacing";
   }
   for (const char* bad : {"", "9N1", "4N1", "8X1", "8N3"}) {
     EXPECT_FALSE(ParseCharFormat(bad).has_value()) << bad;
   }
-}
-
-TEST(PacingTest, CharacterTime) {
-  EXPECT_EQ(CharTimeNs(9600, *ParseCharFormat("8E1")), 1145833);
-  EXPECT_EQ(CharTimeNs(115200, *ParseCharFormat("8N1")), 86806) << "rounded, not cut";
-  EXPECT_EQ(CharTimeNs(0, {}), 0) << "rate 0 means no pacing";
 }
 
 TEST(PacedOutputTest, EachByteLeavesWhenItsLastBitIsOut) {

@@ -18,9 +18,6 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 Bytes Good() {
   return {0xA2, 0x6B, 0x01, 0x02, 0x00, 0x80, 0x72, 0xFE};
 }
-Bytes Bright() {
-  return {0xA2, 0x68, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x01, 0x78, 0xFE};
-}
 
 TEST(SimFramesTest, MakersSealTheWorkedExamples) {
   const LinkFrame f = MakeLinkFrame({0x01, 0x02, 0x00, 0x80});
@@ -36,6 +33,7 @@ TEST(FrameReceiverTest, Table) {
   bad_end[7] = 0xFD;
   Bytes bad_sum = g;
   bad_sum[6] ^= 1U;
+  const Bytes bright = {0xA2, 0x68, 0xFF, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x78, 0xFE};
   constexpr RxKind kL = RxKind::kLinkFrame;
   constexpr RxKind kB = RxKind::kBrightnessFrame;
   constexpr RxKind kBad = RxKind::kBadFrame;
@@ -51,7 +49,7 @@ TEST(FrameReceiverTest, Table) {
       {"sync, an unknown type, then a frame", Cat({{0xA2, 0x10}, g}), {kL}, 2},
       {"a bad end mark drops the frame whole", bad_end, {kBad}, 0},
       {"a bad checksum does not spoil the next frame", Cat({bad_sum, g}), {kBad, kL}, 0},
-      {"BrightnessFrame, then a LinkFrame", Cat({Bright(), g}), {kB, kL}, 0},
+      {"BrightnessFrame, then a LinkFrame", Cat({bright, g}), {kB, kL}, 0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.legend);

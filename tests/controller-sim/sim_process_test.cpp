@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,11 +18,6 @@ namespace {
 
 using namespace m32::test_support;
 using Bytes = std::vector<uint8_t>;
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream f(path);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
 
 template <typename... Parts>
 Bytes Cat(const Parts&... parts) {
@@ -57,18 +51,11 @@ Bytes Exchange(const fs::path& com, const Bytes& send, std::size_t n, std::size_
 }
 
 TEST(SimProcessTest, AnswersAcrossReopensAndHangUpsAndCleansUpOnSigterm) {
-  const char* exe = std::getenv("M32_CONTROLLER_SIM");  // NOLINT(concurrency-mt-unsafe)
-  ASSERT_NE(exe, nullptr) << "M32_CONTROLLER_SIM names the controller-sim binary";
   ScratchFolder dir;
   const fs::path com1 = dir.path / "COM1";
-  const fs::path log = dir.path / "log.txt";
-  const fs::path control = dir.path / "control";
-  Child sim;
-  ASSERT_TRUE(sim.Start({exe, "--dir", dir.path.string(), "--no-stdin", "--log", log.string(),
-                         "--control", control.string(), "--mode", "fixed", "--inputs", "05003412",
-                         "--format", "8E1", "--reopen", "--reopen-delay-ms", "100"},
-                        dir.path / "out.txt"));
-  ASSERT_TRUE(WaitFor([&] { return fs::is_symlink(com1); }, 10s)) << ReadText(dir.path / "out.txt");
+  Sim sim(dir.path, {"--mode", "fixed", "--inputs", "05003412", "--format", "8E1", "--reopen",
+                     "--reopen-delay-ms", "100"});
+  ASSERT_TRUE(sim.Ready()) << ReadText(dir.path / "sim.out");
   const Bytes out = LinkFrameWith({0x01, 0x02, 0x00, 0x80});
   const Bytes in = LinkFrameWith({0x05, 0x00, 0x34, 0x12});
 
@@ -79,23 +66,20 @@ TEST(SimProcessTest, AnswersAcrossReopensAndHangUpsAndCleansUpOnSigterm) {
   EXPECT_EQ(Exchange(com1, Cat(noise, bright, out), 14), Cat(MakeBrightnessReply(0x01, 1), in));
 
   // A hang-up with --reopen: COM1 comes back on a fresh pseudo-terminal.
-  const int fifo = open(control.c_str(), O_WRONLY | O_NONBLOCK);
-  ASSERT_GE(fifo, 0) << "no one reads the control FIFO";
-  ASSERT_EQ(write(fifo, "hangup\n", 7), 7);
-  close(fifo);
-  ASSERT_TRUE(
-      WaitFor([&] { return ReadText(log).find(" EVENT reopen ") != std::string::npos; }, 10s))
-      << ReadText(log);
+  ASSERT_TRUE(sim.Send("hangup"));
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadText(sim.LogPath()).find(" EVENT reopen ") != std::string::npos; }, 10s))
+      << ReadText(sim.LogPath());
   EXPECT_EQ(Exchange(com1, out, 8), in);
 
-  EXPECT_EQ(sim.Stop(SIGTERM, 10s), std::optional<int>(0));
+  EXPECT_EQ(sim.Process().Stop(SIGTERM, 10s), std::optional<int>(0));
   EXPECT_FALSE(fs::is_symlink(com1)) << "the COM1 symlink is removed";
-  const std::string summary = ReadText(dir.path / "out.txt");
+  const std::string summary = ReadText(dir.path / "sim.out");
   EXPECT_NE(summary.find("frames in 4, frames out 4, bad frames 0, brightness frames 1"),
             std::string::npos)
       << summary;
   // The log as the process tests and benchmarks read it.
-  const auto lines = SimLog(log).All();
+  const auto lines = SimLog(sim.LogPath()).All();
   EXPECT_EQ(CountTagged(lines, "IN", &out), 3);
   EXPECT_EQ(CountTagged(lines, "OUT", &in), 3);
   EXPECT_EQ(CountTagged(lines, "SKIP", &noise), 1);
