@@ -132,17 +132,10 @@ TempResult WriteThroughTemp(const std::string& target, std::string_view data,
 
 // The last resort for a file in a folder we may not write: nothing is cut off
 // before the new bytes are in place, so a failure leaves the old length.
+// `fd` is freshly opened, so its writes start at offset 0.
 bool OverwriteInPlace(int fd, std::string_view data) {
-  off_t at = 0;
-  while (!data.empty()) {
-    const ssize_t n = ::pwrite(fd, data.data(), data.size(), at);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-    at += n;
-  }
+  if (!WriteAll(fd, data)) return false;
+  const auto at = static_cast<off_t>(data.size());
   struct stat st {};
   if (::fstat(fd, &st) != 0) return false;
   if (st.st_size > at && ::ftruncate(fd, at) != 0) return false;

@@ -76,35 +76,17 @@ Document ReadHelpText(std::string_view bytes, const ReadCancelled& cancelled) {
 
 namespace {
 
-// The next character of UTF-8 text; a malformed sequence gives U+FFFD for its
-// first byte.
+// The next character of UTF-8 text; a malformed sequence, an overlong form,
+// a surrogate or a value beyond U+10FFFF gives U+FFFD for its first byte.
 char32_t NextUtf8(std::string_view s, std::size_t& i) {
-  const auto b = static_cast<uint8_t>(s[i++]);
-  if (b < 0x80) return b;
-  std::size_t len = 0;
-  char32_t cp = 0;
-  if ((b & 0xE0) == 0xC0) {
-    len = 1;
-    cp = b & 0x1FU;
-  } else if ((b & 0xF0) == 0xE0) {
-    len = 2;
-    cp = b & 0x0FU;
-  } else if ((b & 0xF8) == 0xF0) {
-    len = 3;
-    cp = b & 0x07U;
-  } else {
+  const core::Utf8Char c = core::ReadUtf8(s.substr(i));
+  const char32_t min = c.length <= 1 ? 0 : c.length == 2 ? 0x80 : c.length == 3 ? 0x800 : 0x10000;
+  if (c.length == 0 || c.cp < min || c.cp > 0x10FFFF || (c.cp >= 0xD800 && c.cp <= 0xDFFF)) {
+    ++i;
     return 0xFFFD;
   }
-  if (i + len > s.size()) return 0xFFFD;
-  for (std::size_t k = 0; k < len; ++k) {
-    const auto c = static_cast<uint8_t>(s[i + k]);
-    if ((c & 0xC0) != 0x80) return 0xFFFD;
-    cp = (cp << 6) | (c & 0x3FU);
-  }
-  const char32_t min = len == 1 ? 0x80 : len == 2 ? 0x800 : 0x10000;
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
-  i += len;
-  return cp;
+  i += c.length;
+  return c.cp;
 }
 
 }  // namespace

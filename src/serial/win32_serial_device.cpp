@@ -190,6 +190,9 @@ class Win32SerialDevice final : public SerialDevice {
   HANDLE port_ = INVALID_HANDLE_VALUE;
   HANDLE claim_ = nullptr;  // see ClaimPort
   HANDLE wait_event_ = nullptr;
+  // The event of Read(), made once per opening: a read runs at every link
+  // step and always completes (or is cancelled and settled) before it returns.
+  HANDLE read_event_ = nullptr;
   OVERLAPPED wait_ov_{};
   DWORD wait_mask_ = 0;
   bool wait_pending_ = false;
@@ -222,8 +225,11 @@ OpenResult Win32SerialDevice::Open(const std::string& path) {
   dcb.DCBlength = sizeof dcb;
   COMMTIMEOUTS timeouts{};
   const HANDLE ev = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (ev == nullptr || !::GetCommState(h, &dcb) || !::GetCommTimeouts(h, &timeouts)) {
+  const HANDLE read_ev = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (ev == nullptr || read_ev == nullptr || !::GetCommState(h, &dcb) ||
+      !::GetCommTimeouts(h, &timeouts)) {
     if (ev != nullptr) ::CloseHandle(ev);
+    if (read_ev != nullptr) ::CloseHandle(read_ev);
     ::CloseHandle(h);
     ::CloseHandle(claim);
     return OpenResult::kFailed;  // not a serial device
@@ -237,6 +243,7 @@ OpenResult Win32SerialDevice::Open(const std::string& path) {
   port_ = h;
   claim_ = claim;
   wait_event_ = ev;
+  read_event_ = read_ev;
   wait_pending_ = false;
   saved_dcb_ = dcb;
   saved_timeouts_ = timeouts;
@@ -311,6 +318,8 @@ void Win32SerialDevice::Close() {
   // released with the process): the system may still write to them.
   wait_event_ = nullptr;
   wait_pending_ = false;
+  ::CloseHandle(read_event_);
+  read_event_ = nullptr;
   spare_.clear();
   saved_valid_ = false;
   tx_.Reset();
@@ -346,15 +355,14 @@ std::size_t Win32SerialDevice::Read(std::span<uint8_t> buf) {
   if (!Status(stat, errors) || stat.cbInQue == 0) return 0;
   const auto want = static_cast<DWORD>(std::min<std::size_t>(buf.size(), stat.cbInQue));
   OVERLAPPED ov{};
-  ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (ov.hEvent == nullptr) return 0;
+  ov.hEvent = read_event_;
+  ::ResetEvent(read_event_);
   DWORD got = 0;
   BOOL ok = ::ReadFile(port_, buf.data(), want, &got, &ov);
   if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
     if (::WaitForSingleObject(ov.hEvent, kReadGraceMs) != WAIT_OBJECT_0) ::CancelIoEx(port_, &ov);
     ok = ::GetOverlappedResult(port_, &ov, &got, TRUE);
   }
-  ::CloseHandle(ov.hEvent);
   if (!ok) return 0;
   rx_seen_ = rx_seen_ > got ? rx_seen_ - got : 0;
   return got;

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QString>
+#include <string_view>
 
 #include "core/code_page.h"
 #include "qt/window_frame.h"
@@ -85,6 +86,7 @@ CommTestWindow::CommTestWindow(SharedStatus& status, const config::TextTable& te
   // Ticking the receive box and editing the send field have no effect of
   // their own: the refresh step reads the box and the field each time.
   connect(send_box_, &QCheckBox::clicked, this, [this] { OnSendBoxClicked(); });
+  connect(send_field_, &QLineEdit::textChanged, this, [this] { send_text_stale_ = true; });
 
   line_timer_.setSingleShot(true);
   connect(&line_timer_, &QTimer::timeout, this, [this] { FlushReceiveLine(); });
@@ -150,7 +152,7 @@ void CommTestWindow::RefreshStep() {
   const bool send = send_box_->isChecked();
   // The field is read only when the step parses it.
   CommView view = test_.Step(Port().Device(), send, receive_box_->isChecked(),
-                             send ? SendFieldText() : std::string());
+                             send ? std::string_view(SendFieldText()) : std::string_view());
   unread_.store(view.unread);
   if (view.receive_line) ShowReceiveLine(std::move(*view.receive_line));
   if (view.send_text) ShowSendText(*view.send_text);
@@ -177,8 +179,12 @@ void CommTestWindow::FlushReceiveLine() {
   receive_line_->setCursorPosition(0);  // shown from slot 0, the marker in view
 }
 
-std::string CommTestWindow::SendFieldText() const {
-  return core::Utf8ToCp1250(send_field_->text().toStdString());
+const std::string& CommTestWindow::SendFieldText() {
+  if (send_text_stale_) {
+    send_text_ = core::Utf8ToCp1250(send_field_->text().toStdString());
+    send_text_stale_ = false;
+  }
+  return send_text_;
 }
 
 void CommTestWindow::ShowSendText(const std::string& cp1250) {

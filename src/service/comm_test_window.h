@@ -58,7 +58,9 @@ class CommTestWindow : public ServiceTestWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  std::string SendFieldText() const;
+  // The send field's text in Windows-1250, converted again only after the
+  // field has changed (the refresh step reads it at every step).
+  const std::string& SendFieldText();
   void ShowSendText(const std::string& cp1250);
   // Shows the receive line now, or when the current display frame is over.
   void ShowReceiveLine(std::string line);
@@ -71,7 +73,9 @@ class CommTestWindow : public ServiceTestWindow {
   std::atomic<uint32_t> unread_{0};
   std::string line_pending_;  // the receive line after the last step
   std::string line_shown_;    // the line the receive line shows
-  QTimer line_timer_;         // the end of the current display frame
+  std::string send_text_;     // SendFieldText()
+  bool send_text_stale_ = true;
+  QTimer line_timer_;  // the end of the current display frame
   QElapsedTimer line_painted_;
 
   QCheckBox* send_box_ = nullptr;      // WBox
