@@ -12,6 +12,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -129,18 +130,12 @@ TEST(ApplyLine, SettingsToDcbKeepingWhatTheyDoNotName) {
       {"6M2", {1, 6, Parity::kMark, 2, true}, MARKPARITY, 1, TWOSTOPBITS, 1},
   };
   for (const Row& r : rows) {
-    DCB dcb{};
+    // A driver's state with every flag on (every kind of flow control too)
+    // but binary mode, and its own characters.
+    DCB dcb;
+    std::memset(&dcb, 0xFF, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
-    // A driver's state with every kind of flow control on and its own characters.
-    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = dcb.fOutX = dcb.fInX = 1;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    dcb.fAbortOnError = dcb.fNull = dcb.fErrorChar = 1;
-    dcb.fTXContinueOnXoff = 1;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    dcb.XonLim = 123;
-    dcb.EvtChar = 0x7E;
+    dcb.fBinary = 0;
     detail::ApplyLine(dcb, r.line);
     const auto u = [](unsigned bits) { return bits; };  // a bit-field's value
     EXPECT_EQ(
@@ -155,7 +150,7 @@ TEST(ApplyLine, SettingsToDcbKeepingWhatTheyDoNotName) {
         << r.legend << ": no flow control, RTS held off";
     EXPECT_EQ(
         std::tuple(u(dcb.fTXContinueOnXoff), dcb.XonChar, dcb.XoffChar, dcb.XonLim, dcb.EvtChar),
-        std::tuple(1U, char{0x11}, char{0x13}, WORD{123}, char{0x7E}))
+        std::tuple(1U, '\xFF', '\xFF', WORD{0xFFFF}, '\xFF'))
         << r.legend << ": the driver's own values stay";
   }
 }
