@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
+#include <map>
 #include <memory>
 
 #include "app/main_window.h"
@@ -48,12 +50,12 @@ QRect XFrame(const QWidget* w) {
           number("Height")};
 }
 
-bool Near(QPoint a, QPoint b) {
-  return std::abs(a.x() - b.x()) <= 1 && std::abs(a.y() - b.y()) <= 1;
-}
-
-QString Describe(const QRect& r) {
-  return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+// Waits until the X server shows `w`'s frame such that `ok` holds; returns
+// nothing, or the last frame seen.
+QString FrameWaitFails(const QWidget* w, const std::function<bool(const QRect&)>& ok) {
+  QRect f;
+  if (QTest::qWaitFor([&] { return ok(f = XFrame(w)); }, 3000)) return {};
+  return QString("frame %1,%2 %3x%4").arg(f.x()).arg(f.y()).arg(f.width()).arg(f.height());
 }
 
 // Notes that a wheel event reached `target`, whatever became of it there.
@@ -91,13 +93,11 @@ struct Desk {
   }
   QWidget* Window(const QString& name) const {
     const m32::app::ChildWindows& w = menu->Windows();
-    if (name == "jazyk") return w.language;
-    if (name == "konst") return w.constants;
-    if (name == "komunikace") return w.port;
-    if (name == "tstkom") return w.comm_test;
-    if (name == "help") return w.help;
-    if (name == "oprog") return w.about;
-    return w.lighting;
+    return std::map<QString, QWidget*>{{"jazyk", w.language},  {"konst", w.constants},
+                                       {"komunikace", w.port}, {"tstkom", w.comm_test},
+                                       {"help", w.help},       {"oprog", w.about},
+                                       {"jas", w.lighting}}
+        .at(name);
   }
   bool DisplayRunning() const {
     return menu->Panel()->Box(0)->isEnabled() && ctx.status.flags.IoDisplayActive.load() != 0;
@@ -134,14 +134,9 @@ class DesktopWindowsTest : public QObject {
     QFETCH(QSize, client);
     QFETCH(QSize, outer);
     if (client.isValid()) desk_->menu->resize(client);
-    QRect f;
-    const bool sized = QTest::qWaitFor(
-        [&] {
-          f = XFrame(desk_->menu.get());
-          return f.size() == outer;
-        },
-        3000);
-    QVERIFY2(sized, qPrintable("frame " + Describe(f)));
+    const QString fails =
+        FrameWaitFails(desk_->menu.get(), [&](const QRect& f) { return f.size() == outer; });
+    QVERIFY2(fails.isEmpty(), qPrintable(fails));
   }
 
   // Every window's frame at its first and second opening: 4 px right of and
@@ -164,29 +159,26 @@ class DesktopWindowsTest : public QObject {
     QFETCH(bool, at_top);
     QFETCH(QSize, outer);
     QRect main;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-          main = XFrame(desk_->menu.get());
-          return main.height() == 548;
-        },
-        3000));
+    const QString main_fails = FrameWaitFails(desk_->menu.get(), [&](const QRect& f) {
+      main = f;
+      return f.height() == 548;
+    });
+    QVERIFY2(main_fails.isEmpty(), qPrintable("main window: " + main_fails));
     const QPoint want = at_top ? QPoint(main.x() + 4, 0) : main.topLeft() + QPoint(4, 32);
     QWidget* w = desk_->Window(window);
     for (int opening = 1; opening <= 2; ++opening) {
       w->show();
-      QRect f;
-      const bool placed = QTest::qWaitFor(
-          [&] {
-            f = XFrame(w);
-            return Near(f.topLeft(), want) && (!outer.isValid() || f.size() == outer);
-          },
-          3000);
+      const QString fails = FrameWaitFails(w, [&](const QRect& f) {
+        const QPoint off = f.topLeft() - want;
+        return std::abs(off.x()) <= 1 && std::abs(off.y()) <= 1 &&
+               (!outer.isValid() || f.size() == outer);
+      });
       w->close();
-      QVERIFY2(placed, qPrintable(QString("opening %1: frame %2, want %3,%4")
-                                      .arg(opening)
-                                      .arg(Describe(f))
-                                      .arg(want.x())
-                                      .arg(want.y())));
+      QVERIFY2(fails.isEmpty(), qPrintable(QString("opening %1: %2, want %3,%4")
+                                               .arg(opening)
+                                               .arg(fails)
+                                               .arg(want.x())
+                                               .arg(want.y())));
       QTRY_VERIFY(!w->isVisible());
     }
   }

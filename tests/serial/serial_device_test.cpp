@@ -11,7 +11,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "serial/posix_serial_device.h"
@@ -25,24 +27,11 @@ namespace {
 using detail::KernelLine;
 using m32::test_support::PtyPair;
 using namespace std::chrono_literals;
-using std::chrono::milliseconds;
 
 constexpr LineSettings kLine8N1_9600{9600, 8, Parity::kNone, 1, false};
 
-// A clock that moves only when the test says so.
-struct FakeClock {
-  std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point{} + 1h;
-  TxClock Fn() {
-    return [this] { return now; };
-  }
-};
-
-int OpenDescriptorCount() {
-  int n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    ++n;
-  }
-  return n;
+long OpenDescriptorCount() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 KernelLine LineOf(int fd) {
@@ -67,6 +56,8 @@ void ExpectWaitsSleepAnswering(SerialDevice& dev, unsigned events) {
   EXPECT_LT(cpu() - cpu_before, 100ms);
 }
 
+// The device on a pseudo-terminal at 9600 Bd 8N1, its transmit clock moving
+// only when the test says so.
 class SerialDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,41 +77,34 @@ class SerialDeviceTest : public ::testing::Test {
   }
 
   PtyPair pty;
-  FakeClock clock;
-  std::unique_ptr<SerialDevice> dev = MakePosixSerialDevice(clock.Fn());
+  std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point{} + 1h;
+  std::unique_ptr<SerialDevice> dev = MakePosixSerialDevice([this] { return now; });
 };
 
 // ---- Open ----------------------------------------------------------------
 
 TEST(SerialOpen, FailuresAreMappedAndLeaveNoDescriptorBehind) {
-  struct Row {
-    const char* legend;
-    const char* path;
-    OpenResult result;
-  };
-  const Row rows[] = {
+  const std::tuple<const char*, const char*, OpenResult> rows[] = {
       {"no such device", "/dev/m32-no-such-port", OpenResult::kNotFound},
       {"a device that is not a terminal", "/dev/null", OpenResult::kFailed},
       {"a directory", "/tmp", OpenResult::kFailed},
   };
   auto dev = MakePlatformSerialDevice();
-  for (const Row& r : rows) {
-    const int before = OpenDescriptorCount();
-    EXPECT_EQ(dev->Open(r.path), r.result) << r.legend;
-    EXPECT_FALSE(dev->IsOpen()) << r.legend;
-    EXPECT_EQ(OpenDescriptorCount(), before) << r.legend;
+  for (const auto& [legend, path, result] : rows) {
+    const long before = OpenDescriptorCount();
+    EXPECT_EQ(dev->Open(path), result) << legend;
+    EXPECT_FALSE(dev->IsOpen()) << legend;
+    EXPECT_EQ(OpenDescriptorCount(), before) << legend;
   }
 }
 
 TEST(SerialOpen, OneOpenerPerPortOnePortPerDeviceAndNothingLeaks) {
-  PtyPair pty;
-  PtyPair other;
+  PtyPair pty, other;
   ASSERT_TRUE(pty.ok() && other.ok());
-  auto first = MakePlatformSerialDevice();
-  auto second = MakePlatformSerialDevice();
+  auto first = MakePlatformSerialDevice(), second = MakePlatformSerialDevice();
   ASSERT_EQ(first->Open(pty.slave_path()), OpenResult::kOk);
   first->Close();
-  const int closed = OpenDescriptorCount();
+  const long closed = OpenDescriptorCount();
   for (int i = 0; i < 20; ++i) {
     ASSERT_EQ(first->Open(pty.slave_path()), OpenResult::kOk);
     first->Close();
@@ -128,12 +112,11 @@ TEST(SerialOpen, OneOpenerPerPortOnePortPerDeviceAndNothingLeaks) {
   EXPECT_EQ(OpenDescriptorCount(), closed);
 
   ASSERT_EQ(first->Open(pty.slave_path()), OpenResult::kOk);
-  const int open = OpenDescriptorCount();
+  const long open = OpenDescriptorCount();
   // Also in the same process, also as root (which TIOCEXCL alone would let in).
   EXPECT_EQ(second->Open(pty.slave_path()), OpenResult::kBusy);
   EXPECT_FALSE(second->IsOpen());
-  // An open device keeps the port it has.
-  EXPECT_EQ(first->Open(other.slave_path()), OpenResult::kFailed);
+  EXPECT_EQ(first->Open(other.slave_path()), OpenResult::kFailed) << "it keeps the port it has";
   EXPECT_EQ(OpenDescriptorCount(), open);
   const std::array<uint8_t, 3> bytes{1, 2, 3};
   EXPECT_EQ(first->Write(bytes), bytes.size());
@@ -145,20 +128,16 @@ TEST(SerialOpen, OneOpenerPerPortOnePortPerDeviceAndNothingLeaks) {
 // ---- Configure and Close -------------------------------------------------
 
 TEST_F(SerialDeviceTest, ConfigureSetsARawLineAsSeenFromOutside) {
-  struct Row {
-    const char* legend;
-    LineSettings line;
-    uint32_t flags;  // what the pseudo-terminal keeps of CSTOPB | PARODD | CMSPAR
-  };
-  const Row rows[] = {
+  // Legend, line, what the pseudo-terminal keeps of CSTOPB | PARODD | CMSPAR.
+  const std::tuple<const char*, LineSettings, uint32_t> rows[] = {
       {"16457 Bd 8E1: a rate outside the table", {16457, 8, Parity::kEven, 1, false}, 0},
-      {"mark parity is CMSPAR|PARODD; 2 stop bits, DTR",
+      {"mark parity, 2 stop bits, DTR",
        {9600, 8, Parity::kMark, 2, true},
        CMSPAR | PARODD | CSTOPB},
       {"odd parity: PARODD without CMSPAR", {115200, 7, Parity::kOdd, 1, false}, PARODD},
       {"no parity, 2 stop bits", {300, 5, Parity::kNone, 2, false}, CSTOPB},
   };
-  for (const Row& r : rows) {
+  for (const auto& [legend, line, flags] : rows) {
     // Start from a cooked line with flow control, as a terminal would be.
     KernelLine cooked = LineOf(pty.slave());
     cooked.lflag |= ICANON | ECHO | ISIG;
@@ -167,21 +146,26 @@ TEST_F(SerialDeviceTest, ConfigureSetsARawLineAsSeenFromOutside) {
     cooked.cflag |= CRTSCTS;
     ASSERT_EQ(detail::SetKernelLine(pty.slave(), cooked), 0);
 
-    EXPECT_TRUE(dev->Configure(r.line)) << r.legend;
+    EXPECT_TRUE(dev->Configure(line)) << legend;
     const KernelLine k = LineOf(pty.slave());
-    EXPECT_EQ(k.ospeed, r.line.baud) << r.legend;
-    EXPECT_EQ(k.ispeed, r.line.baud) << r.legend;
-    EXPECT_EQ(k.cflag & (CSTOPB | PARODD | CMSPAR), r.flags) << r.legend;
-    EXPECT_EQ(k.cflag & (CLOCAL | CREAD | CRTSCTS), uint32_t{CLOCAL | CREAD}) << r.legend;
-    EXPECT_EQ(k.iflag & (IXON | IXOFF | ICRNL), 0u) << r.legend;
-    EXPECT_EQ(k.lflag & (ICANON | ECHO | ISIG), 0u) << r.legend;
-    EXPECT_EQ(k.oflag & OPOST, 0u) << r.legend;
-    EXPECT_EQ(k.cc[VMIN] | k.cc[VTIME], 0) << r.legend;
+    EXPECT_EQ(k.ospeed, line.baud) << legend;
+    EXPECT_EQ(k.ispeed, line.baud) << legend;
+    EXPECT_EQ(k.cflag & (CSTOPB | PARODD | CMSPAR), flags) << legend;
+    EXPECT_EQ(k.cflag & (CLOCAL | CREAD | CRTSCTS), uint32_t{CLOCAL | CREAD}) << legend;
+    EXPECT_EQ(k.iflag & (IXON | IXOFF | ICRNL), 0u) << legend;
+    EXPECT_EQ(k.lflag & (ICANON | ECHO | ISIG), 0u) << legend;
+    EXPECT_EQ(k.oflag & OPOST, 0u) << legend;
+    EXPECT_EQ(k.cc[VMIN] | k.cc[VTIME], 0) << legend;
   }
   // No modem lines on a pseudo-terminal (asking for DTR above was no failure).
   ModemLines m{true, true, true, true};
   EXPECT_FALSE(dev->Modem(m));
   EXPECT_FALSE(m.ri || m.dcd || m.cts || m.dsr);
+  // Which is how the device knows to excuse it the lost data bits and parity.
+  EXPECT_TRUE(detail::IsPseudoTerminal(pty.slave()));
+  const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  EXPECT_FALSE(detail::IsPseudoTerminal(null_fd));
+  ::close(null_fd);
 }
 
 // What a driver reads back after Configure decides "rejected". A real adapter
@@ -198,53 +182,33 @@ TEST(SerialConfigure, ReadBackDecidesWhetherTheLineRunsAsAsked) {
     bool adapter_ok, pty_ok;
   };
   const LineSettings k7M2{9600, 7, Parity::kMark, 2, false};
+  const LineSettings k5N1{300, 5, Parity::kNone, 1, false};
+  const LineSettings k8N1{115200, 8, Parity::kNone, 1, false};
   const Row rows[] = {
       {"8E1 kept whole", {9600, 8, Parity::kEven, 1, false}, CS8 | PARENB, 9600, true, true},
       {"7M2 kept whole", k7M2, CS7 | PARENB | PARODD | CMSPAR | CSTOPB, 9600, true, true},
-      {"7M2 as a pseudo-terminal keeps it: 8 bits, no parity enable", k7M2,
-       CS8 | PARODD | CMSPAR | CSTOPB, 9600, false, true},
+      {"7M2 as a pseudo-terminal keeps it", k7M2, CS8 | PARODD | CMSPAR | CSTOPB, 9600, false,
+       true},
       {"mark dropped to odd", k7M2, CS7 | PARENB | PARODD | CSTOPB, 9600, false, false},
       {"mark turned to space", k7M2, CS7 | PARENB | CMSPAR | CSTOPB, 9600, false, false},
       {"7 data bits made 8", k7M2, CS8 | PARENB | PARODD | CMSPAR | CSTOPB, 9600, false, true},
       {"2 stop bits made 1", k7M2, CS7 | PARENB | PARODD | CMSPAR, 9600, false, false},
-      {"5N1 kept", {300, 5, Parity::kNone, 1, false}, CS5, 300, true, true},
-      {"hardware flow control left on",
-       {300, 5, Parity::kNone, 1, false},
-       CS5 | CRTSCTS,
-       300,
-       false,
-       false},
-      {"rate 1.4 % off", {115200, 8, Parity::kNone, 1, false}, CS8, 113600, true, true},
-      {"rate 2.5 % off", {115200, 8, Parity::kNone, 1, false}, CS8, 112300, false, false},
+      {"5N1 kept", k5N1, CS5, 300, true, true},
+      {"hardware flow control left on", k5N1, CS5 | CRTSCTS, 300, false, false},
+      {"rate 1.4 % off", k8N1, CS8, 113600, true, true},
+      {"rate 2.5 % off", k8N1, CS8, 112300, false, false},
   };
   for (const Row& r : rows) {
     KernelLine back;
     back.cflag = r.back_flags | CLOCAL | CREAD;
-    back.ospeed = r.back_rate;
-    back.ispeed = r.back_rate;
+    back.ospeed = back.ispeed = r.back_rate;
     EXPECT_EQ(detail::LineRunsAsAsked(r.want, back, false), r.adapter_ok) << r.legend;
     EXPECT_EQ(detail::LineRunsAsAsked(r.want, back, true), r.pty_ok) << r.legend;
   }
 }
 
-TEST(SerialConfigure, APseudoTerminalIsKnownByItsDevice) {
-  PtyPair pty;
-  ASSERT_TRUE(pty.ok());
-  ASSERT_GE(pty.slave(), 0);
-  EXPECT_TRUE(detail::IsPseudoTerminal(pty.slave()));
-  EXPECT_TRUE(detail::IsPseudoTerminal(pty.master()));
-  const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  ASSERT_GE(null_fd, 0);
-  EXPECT_FALSE(detail::IsPseudoTerminal(null_fd));
-  ::close(null_fd);
-}
-
 TEST_F(SerialDeviceTest, ImpossibleLinesAreRejectedAndChangeNothing) {
-  struct Row {
-    const char* legend;
-    LineSettings line;
-  };
-  const Row rows[] = {
+  const std::pair<const char*, LineSettings> rows[] = {
       {"rate 0 would hang the line up", {0, 8, Parity::kNone, 1, false}},
       {"4 data bits", {9600, 4, Parity::kNone, 1, false}},
       {"9 data bits", {9600, 9, Parity::kNone, 1, false}},
@@ -252,9 +216,9 @@ TEST_F(SerialDeviceTest, ImpossibleLinesAreRejectedAndChangeNothing) {
       {"3 stop bits", {9600, 8, Parity::kNone, 3, false}},
   };
   const KernelLine before = LineOf(pty.slave());
-  for (const Row& r : rows) {
-    EXPECT_FALSE(dev->Configure(r.line)) << r.legend;
-    EXPECT_EQ(LineOf(pty.slave()), before) << r.legend;
+  for (const auto& [legend, line] : rows) {
+    EXPECT_FALSE(dev->Configure(line)) << legend;
+    EXPECT_EQ(LineOf(pty.slave()), before) << legend;
   }
 }
 
@@ -325,13 +289,8 @@ TEST_F(SerialDeviceTest, TransmitCountAndDrainAreModelledFromRateAndFormat) {
   // 9600 Bd 8N1 (as set up): a character takes 1.04 ms; a pseudo-terminal
   // reports 0 at once.
   const std::array<uint8_t, 8> frame{0xA2, 0x6B, 0, 0, 0, 0, 0xF5, 0xFE};
-  struct Row {
-    const char* legend;
-    std::chrono::microseconds advance;  // since the previous row
-    uint32_t tx;
-    unsigned wait;
-  };
-  const Row rows[] = {
+  // Legend, time since the previous row, transmit count, what a wait answers.
+  const std::tuple<const char*, std::chrono::microseconds, uint32_t, unsigned> rows[] = {
       {"right after the write", 0us, 8, kTimeout},
       {"four character times later", 4167us, 4, kTimeout},
       {"after the eighth character has left", 4200us, 0, kTxEmpty},
@@ -339,37 +298,33 @@ TEST_F(SerialDeviceTest, TransmitCountAndDrainAreModelledFromRateAndFormat) {
   };
   for (int write = 1; write <= 2; ++write) {
     ASSERT_EQ(dev->Write(frame), 8u);
-    for (const Row& r : rows) {
-      clock.now += r.advance;
+    for (const auto& [legend, advance, tx, wait] : rows) {
+      now += advance;
       QueueCounts c;
-      ASSERT_TRUE(dev->Counts(c)) << r.legend;
-      EXPECT_EQ(c.tx, r.tx) << r.legend << ", write " << write;
-      EXPECT_EQ(dev->Wait(20ms), r.wait) << r.legend << ", write " << write;
+      ASSERT_TRUE(dev->Counts(c)) << legend;
+      EXPECT_EQ(c.tx, tx) << legend << ", write " << write;
+      EXPECT_EQ(dev->Wait(20ms), wait) << legend << ", write " << write;
     }
   }
   EXPECT_EQ(pty.Receive(16).size(), 16u);
 }
 
-TEST_F(SerialDeviceTest, PurgeDiscardsBothDirections) {
+TEST_F(SerialDeviceTest, WriteNeverBlocksAndPurgeDiscardsBothDirections) {
   const std::array<uint8_t, 4> bytes{1, 2, 3, 4};
   ASSERT_TRUE(pty.Send(bytes));
   ASSERT_NE(WaitFor(kRxChar) & kRxChar, 0u);
-  ASSERT_EQ(dev->Write(bytes), 4u);
+  // The other end does not read: the queue fills up and a write takes nothing.
+  std::vector<uint8_t> block(4096, 0x55);
+  std::size_t total = 0;
+  std::size_t last = 1;
+  for (int i = 0; i < 1000 && last != 0; ++i) total += last = dev->Write(block);
+  EXPECT_EQ(last, 0u);
+  EXPECT_GT(total, 0u);
   dev->Purge();
   QueueCounts c;
   ASSERT_TRUE(dev->Counts(c));
   EXPECT_EQ(c.rx + c.tx, 0u);
   EXPECT_EQ(dev->Wait(20ms), kTimeout);  // a purged queue does not "run empty"
-}
-
-TEST_F(SerialDeviceTest, WriteNeverBlocksWhenTheOtherEndDoesNotRead) {
-  std::vector<uint8_t> block(4096, 0x55);
-  std::size_t total = 0;
-  std::size_t last = 1;
-  for (int i = 0; i < 1000 && last != 0; ++i) total += last = dev->Write(block);
-  EXPECT_EQ(last, 0u);  // the queue filled up and a write took nothing
-  EXPECT_GT(total, 0u);
-  dev->Purge();
 }
 
 // ---- Wait ----------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -20,44 +21,22 @@ namespace {
 
 // A fresh folder under the temporary folder, named in UTF-8 with letters
 // outside the code page and a dot; removed with its files at the end.
-class Win32TempFolder {
- public:
-  Win32TempFolder() {
-    wchar_t tmp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, tmp);
-    wide_ =
-        std::wstring(tmp) + L"m\u011B\u0159en\u00ED.v2-" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(wide_.c_str(), nullptr);
-    path_ = Utf8Path(wide_);
-  }
+struct Win32TempFolder {
+  const std::filesystem::path wide =
+      std::filesystem::temp_directory_path() /
+      (L"m\u011B\u0159en\u00ED.v2-" + std::to_wstring(::GetCurrentProcessId()));
+  const std::string path = (std::filesystem::create_directory(wide), Utf8Path(wide.wstring()));
   ~Win32TempFolder() {
-    WIN32_FIND_DATAW found{};
-    const HANDLE h = ::FindFirstFileW((wide_ + L"\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        ::DeleteFileW((wide_ + L"\\" + found.cFileName).c_str());
-      } while (::FindNextFileW(h, &found));
-      ::FindClose(h);
-    }
-    ::RemoveDirectoryW(wide_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(wide, ignored);
   }
-  const std::string& path() const { return path_; }
   std::vector<std::wstring> Files() const {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found{};
-    const HANDLE h = ::FindFirstFileW((wide_ + L"\\*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-      const std::wstring n = found.cFileName;
-      if (n != L"." && n != L"..") names.push_back(n);
-    } while (::FindNextFileW(h, &found));
-    ::FindClose(h);
+    for (const auto& f : std::filesystem::directory_iterator(wide)) {
+      names.push_back(f.path().filename().wstring());
+    }
     return names;
   }
-
- private:
-  std::wstring wide_;
-  std::string path_;
 };
 
 TEST(Win32ModulePath, TheExecutablesPathNamesTheDataFiles) {
@@ -88,7 +67,7 @@ TEST(Win32ModulePath, TheExecutablesPathNamesTheDataFiles) {
 TEST(Win32SettingsFile, SavedWholeInAnyFolderAndNothingLeftBeside) {
   Win32TempFolder folder;
   ModulePath module;
-  module.Derive(folder.path() + "\\merkat32.exe");
+  module.Derive(folder.path + "\\merkat32.exe");
   Settings s;
   LoadSettings(module, s);
   EXPECT_TRUE(s.SettingsDirty) << "no file yet: defaults";
@@ -111,10 +90,10 @@ TEST(Win32SettingsFile, SavedWholeInAnyFolderAndNothingLeftBeside) {
 TEST(Win32Files, ReadFailuresAreTold) {
   Win32TempFolder folder;
   std::string bytes = "old";
-  EXPECT_EQ(ReadFilePrefix(folder.path() + "\\none.CFG", 100, bytes), ReadStatus::kMissing);
+  EXPECT_EQ(ReadFilePrefix(folder.path + "\\none.CFG", 100, bytes), ReadStatus::kMissing);
   EXPECT_TRUE(bytes.empty());
-  EXPECT_EQ(ReadFilePrefix(folder.path(), 100, bytes), ReadStatus::kUnreadable) << "a folder";
-  EXPECT_FALSE(SaveFile(folder.path() + "\\no-such-folder\\x.CFG", "x"));
+  EXPECT_EQ(ReadFilePrefix(folder.path, 100, bytes), ReadStatus::kUnreadable) << "a folder";
+  EXPECT_FALSE(SaveFile(folder.path + "\\no-such-folder\\x.CFG", "x"));
   EXPECT_TRUE(folder.Files().empty());
 }
 
