@@ -23,7 +23,7 @@ std::string Runs(const Paragraph& p) {
     if (s.half_points != 24) f += std::to_string(s.half_points);
     if (s.colour) {
       char rgb[8];
-      std::snprintf(rgb, sizeof rgb, "#%02x%02x%02x", s.colour->r, s.colour->g, s.colour->b);
+      (void)std::snprintf(rgb, sizeof rgb, "#%02x%02x%02x", s.colour->r, s.colour->g, s.colour->b);
       f += rgb;
     }
     if (s.vertical != VerticalPosition::kBaseline)
