@@ -54,9 +54,4 @@ inline std::string ReadBytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-// Permission checks do not hold for root, which may write anywhere.
-inline bool RunningAsRoot() {
-  return ::geteuid() == 0;
-}
-
 }  // namespace m32::test_support
