@@ -6,12 +6,15 @@
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPlainTextDocumentLayout>
+#include <QPlainTextEdit>
 #include <QShowEvent>
+#include <QStackedLayout>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QThread>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -25,13 +28,17 @@
 
 namespace m32 {
 namespace info {
+namespace {
+constexpr int kOuterWidth = 691;
+constexpr int kOuterHeight = 395;
+}  // namespace
 
 // Turns the bytes of a help file into a text document off the UI thread and
 // hands the document to the UI thread. Asked to stop, it ends within a slice
 // of reading and hands nothing over.
 class HelpLoader final : public Worker {
  public:
-  using Deliver = std::function<void(HelpLoader*, QTextDocument*)>;
+  using Deliver = std::function<void(HelpLoader*, QTextDocument*, bool plain)>;
 
   HelpLoader(UiInvoker& ui, std::string bytes, const QFont& font, QThread* ui_thread,
              Deliver deliver)
@@ -44,15 +51,27 @@ class HelpLoader final : public Worker {
  protected:
   void Execute() override {
     const std::function<bool()> stop = [this] { return Terminated(); };
-    const Document model = ReadHelpText(bytes_, stop);
-    std::string().swap(bytes_);
-    if (Terminated()) return;
     auto doc = std::make_unique<QTextDocument>();
-    if (!FillTextDocument(*doc, model, font_, stop)) return;
+    bool plain = false;
+    {
+      const Document model = ReadHelpText(bytes_, stop);
+      std::string().swap(bytes_);
+      if (Terminated()) return;
+      if (!FillTextDocument(*doc, model, font_, stop)) return;
+      plain = !model.rich;
+    }
+    if (plain) {
+      // The plain view lays out only the lines it shows. Every paragraph gets
+      // its layout object here, off the UI thread, rather than at the view's
+      // first sizing.
+      doc->setDocumentLayout(new QPlainTextDocumentLayout(doc.get()));
+      for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) static_cast<void>(b.layout());
+      if (Terminated()) return;
+    }
     doc->moveToThread(ui_thread_);
     // From here the UI thread owns the document, whatever it does with it.
     QTextDocument* ready = doc.release();
-    Synchronize([this, ready] { deliver_(this, ready); });
+    Synchronize([this, ready, plain] { deliver_(this, ready, plain); });
   }
 
  private:
@@ -63,9 +82,6 @@ class HelpLoader final : public Worker {
 };
 
 namespace {
-
-constexpr int kOuterWidth = 691;
-constexpr int kOuterHeight = 395;
 
 QFont HelpFont() {
   QFont f(QStringLiteral("Courier New"));
@@ -86,6 +102,8 @@ HelpViewer::HelpViewer(config::Settings& settings, config::ModulePath& module,
       texts_(texts),
       main_window_(main_window),
       text_view_(new QTextEdit(this)),
+      plain_view_(new QPlainTextEdit(this)),
+      views_(new QStackedLayout(this)),
       context_menu_(new QMenu(this)),
       word_wrap_action_(new QAction(context_menu_)),
       invoker_(this),
@@ -94,35 +112,52 @@ HelpViewer::HelpViewer(config::Settings& settings, config::ModulePath& module,
   resize(kOuterWidth, kOuterHeight);
 
   text_view_->setObjectName(QStringLiteral("Helptxt"));
+  plain_view_->setObjectName(QStringLiteral("HelptxtPlain"));
   text_view_->setReadOnly(true);
-  text_view_->setFont(HelpFont());
-  text_view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  text_view_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  text_view_->setContextMenuPolicy(Qt::CustomContextMenu);
-  text_view_->installEventFilter(this);
+  plain_view_->setReadOnly(true);
+  for (QAbstractScrollArea* view : {static_cast<QAbstractScrollArea*>(text_view_),
+                                    static_cast<QAbstractScrollArea*>(plain_view_)}) {
+    view->setFont(HelpFont());
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->installEventFilter(this);
+    connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& pos) {
+      context_menu_->popup(view->viewport()->mapToGlobal(pos));
+    });
+    views_->addWidget(view);
+  }
   empty_doc_->setDefaultFont(text_view_->font());
   text_view_->setDocument(empty_doc_);
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(text_view_);
+  views_->setContentsMargins(0, 0, 0, 0);
+  views_->setCurrentWidget(text_view_);
 
   context_menu_->setObjectName(QStringLiteral("PopupMenu1"));
   // The item's caption names the state it switches to, so it has no check mark.
   word_wrap_action_->setObjectName(QStringLiteral("Lamani"));
   context_menu_->addAction(word_wrap_action_);
   connect(word_wrap_action_, &QAction::triggered, this, &HelpViewer::ToggleWordWrap);
-  connect(text_view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    context_menu_->popup(text_view_->viewport()->mapToGlobal(pos));
-  });
   SetWordWrap(true);
 }
 
 bool HelpViewer::WordWrap() const {
+  if (views_->currentWidget() == plain_view_) {
+    return plain_view_->lineWrapMode() != QPlainTextEdit::NoWrap;
+  }
   return text_view_->lineWrapMode() != QTextEdit::NoWrap;
+}
+
+QAbstractScrollArea* HelpViewer::ShownView() const {
+  return static_cast<QAbstractScrollArea*>(views_->currentWidget());
+}
+
+QTextDocument* HelpViewer::ShownDocument() const {
+  return views_->currentWidget() == plain_view_ ? plain_view_->document() : text_view_->document();
 }
 
 void HelpViewer::SetWordWrap(bool on) {
   text_view_->setLineWrapMode(on ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+  plain_view_->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
   // The item offers the opposite of the current state.
   word_wrap_action_->setText(QString::fromStdString(
       texts_.Utf8(on ? config::text::kHelpWrapOff : config::text::kHelpWrapOn)));
@@ -141,6 +176,9 @@ void HelpViewer::setVisible(bool visible) {
   const bool open = visible && isVisible();
   QWidget::setVisible(visible);
   if (open) {
+    // A minimised window stays minimised when raised: restore it first, in
+    // the size it had (maximised stays maximised).
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
   }
@@ -187,7 +225,7 @@ void HelpViewer::LoadForShowing() {
   load_failed_ = false;
 
   StopLoading();
-  ShowDocument(empty_doc_);
+  ShowDocument(empty_doc_, false);
   const int language = settings_.record.Language;
   info::HelpFileResult read = info::ReadHelpForLanguage(
       language, [this](std::string_view ext) { return module_.SetExtension(ext); });
@@ -218,9 +256,10 @@ void HelpViewer::StartLoading(std::string bytes) {
     l->Join();
     return true;
   });
-  loader_ = std::make_unique<info::HelpLoader>(
-      invoker_, std::move(bytes), text_view_->font(), thread(),
-      [this](info::HelpLoader* from, QTextDocument* doc) { TakeDocument(from, doc); });
+  loader_ =
+      std::make_unique<info::HelpLoader>(invoker_, std::move(bytes), text_view_->font(), thread(),
+                                         [this](info::HelpLoader* from, QTextDocument* doc,
+                                                bool plain) { TakeDocument(from, doc, plain); });
   loader_->Start();
 }
 
@@ -230,7 +269,7 @@ void HelpViewer::StopLoading() {
   stopping_.push_back(std::move(loader_));
 }
 
-void HelpViewer::TakeDocument(info::HelpLoader* from, QTextDocument* doc) {
+void HelpViewer::TakeDocument(info::HelpLoader* from, QTextDocument* doc, bool plain) {
   if (from != loader_.get() || from->Terminated()) {
     delete doc;
     return;
@@ -238,17 +277,29 @@ void HelpViewer::TakeDocument(info::HelpLoader* from, QTextDocument* doc) {
   // The loader ends right after this step; it is joined later.
   stopping_.push_back(std::move(loader_));
   doc->setParent(this);
-  ShowDocument(doc);
+  ShowDocument(doc, plain);
   emit Loaded();
 }
 
-void HelpViewer::ShowDocument(QTextDocument* doc) {
-  if (doc == text_view_->document()) return;
-  text_view_->setDocument(doc);
+void HelpViewer::ShowDocument(QTextDocument* doc, bool plain) {
+  if (doc == ShownDocument()) return;
+  // The view not shown lets go of the old document too.
+  if (plain) {
+    text_view_->setDocument(empty_doc_);
+    plain_view_->setDocument(doc);
+    plain_view_->moveCursor(QTextCursor::Start);
+  } else {
+    plain_view_->setDocument(nullptr);
+    text_view_->setDocument(doc);
+    text_view_->moveCursor(QTextCursor::Start);
+  }
+  QWidget* shown = plain ? static_cast<QWidget*>(plain_view_) : text_view_;
+  const bool had_focus = views_->currentWidget()->hasFocus();
+  views_->setCurrentWidget(shown);
+  if (had_focus) shown->setFocus();
   delete shown_doc_;
   shown_doc_ = doc == empty_doc_ ? nullptr : doc;
   empty_doc_->clear();
-  text_view_->moveCursor(QTextCursor::Start);
 }
 
 bool HelpViewer::HandleKey(const QKeyEvent& event) {
@@ -269,6 +320,7 @@ void HelpViewer::keyPressEvent(QKeyEvent* event) {
 
 bool HelpViewer::eventFilter(QObject* watched, QEvent* event) {
   const QKeyEvent* key = qt::KeyPressOn(text_view_, watched, event);
+  if (key == nullptr) key = qt::KeyPressOn(plain_view_, watched, event);
   if (key != nullptr && HandleKey(*key)) return true;
   return QWidget::eventFilter(watched, event);
 }

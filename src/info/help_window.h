@@ -1,6 +1,8 @@
 // The help viewer: the help file of the chosen language beside the executable,
 // read anew at every showing, in a read-only rich-text view with switchable
-// line wrapping.
+// line wrapping. A plain text file shows in a plain view of the same look that
+// lays out only the lines on screen, so that a file of any number of lines
+// never holds the UI thread.
 #pragma once
 
 #include <QMessageBox>
@@ -14,8 +16,11 @@
 #include "config/text_table.h"
 #include "qt/ui_invoker.h"
 
+class QAbstractScrollArea;
 class QAction;
 class QMenu;
+class QPlainTextEdit;
+class QStackedLayout;
 class QTextDocument;
 class QTextEdit;
 
@@ -45,8 +50,8 @@ class HelpViewer : public QWidget {
   HelpViewer(const HelpViewer&) = delete;
   HelpViewer& operator=(const HelpViewer&) = delete;
 
-  // Showing the viewer while it is open (behind the main window, say) brings
-  // it to the front and activates it.
+  // Showing the viewer while it is open (behind the main window, say, or
+  // minimised) brings it back, to the front, and activates it.
   void setVisible(bool visible) override;
 
   // Set when the last showing could not load the file; the main window reads
@@ -56,7 +61,11 @@ class HelpViewer : public QWidget {
   // Replaces the message boxes (tests); an empty hook restores the real ones.
   void SetMessageHook(MessageHook hook) { message_hook_ = std::move(hook); }
 
+  // The view of rich text, and the view of plain text; one of them is shown.
   QTextEdit* TextView() const { return text_view_; }
+  QPlainTextEdit* PlainView() const { return plain_view_; }
+  QAbstractScrollArea* ShownView() const;
+  QTextDocument* ShownDocument() const;
   QMenu* ContextMenu() const { return context_menu_; }
   QAction* WordWrapAction() const { return word_wrap_action_; }
   bool WordWrap() const;
@@ -85,15 +94,18 @@ class HelpViewer : public QWidget {
   QMessageBox::StandardButton Ask(const MessageRequest& request);
   void StartLoading(std::string bytes);
   void StopLoading();
-  // On the UI thread, from the loader: the finished document.
-  void TakeDocument(info::HelpLoader* from, QTextDocument* doc);
-  void ShowDocument(QTextDocument* doc);
+  // On the UI thread, from the loader: the finished document, laid out for
+  // the plain view when `plain`.
+  void TakeDocument(info::HelpLoader* from, QTextDocument* doc, bool plain);
+  void ShowDocument(QTextDocument* doc, bool plain);
 
   config::Settings& settings_;
   config::ModulePath& module_;
   config::TextTable& texts_;
   QWidget* main_window_;
   QTextEdit* text_view_;
+  QPlainTextEdit* plain_view_;
+  QStackedLayout* views_;
   QMenu* context_menu_;
   QAction* word_wrap_action_;
   MessageHook message_hook_;

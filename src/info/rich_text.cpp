@@ -96,13 +96,32 @@ Document ParsePlainText(std::string_view bytes) {
   if (utf8) bytes.remove_prefix(3);
   Document doc;
   doc.rich = false;
+  // A line ends at LF, CR LF or a lone CR; the last one may have no end.
+  std::size_t lines = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) {
+      ++lines;
+    }
+  }
+  if (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r') ++lines;
+  const std::size_t lines_per_paragraph =
+      std::max<std::size_t>(1, (lines + kMaxPlainParagraphs - 1) / kMaxPlainParagraphs);
+  std::size_t lines_in_paragraph = 0;  // whole lines held in `line`
   Paragraph para;
   std::string line;
-  auto flush = [&] {
+  auto end_paragraph = [&] {
     if (!line.empty()) para.runs.push_back(Run{std::move(line), RunStyle{}});
     line.clear();
     doc.paragraphs.push_back(std::move(para));
     para = Paragraph{};
+    lines_in_paragraph = 0;
+  };
+  auto flush = [&] {
+    if (++lines_in_paragraph < lines_per_paragraph) {
+      line += '\n';
+    } else {
+      end_paragraph();
+    }
   };
   std::size_t i = 0;
   while (i < bytes.size()) {
@@ -124,7 +143,9 @@ Document ParsePlainText(std::string_view bytes) {
       AppendUtf8(line, DecodeByte(CodePage::kWindows1250, b));
     }
   }
-  if (!line.empty()) flush();
+  // Whole lines held back for a group end it without a line break of their own.
+  if (lines_in_paragraph > 0 && line.ends_with('\n')) line.pop_back();
+  if (!line.empty() || lines_in_paragraph > 0) end_paragraph();
   return doc;
 }
 

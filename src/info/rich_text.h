@@ -108,6 +108,10 @@ constexpr int kMaxGroupDepth = 256;
 // of one table beyond this many start a new table.
 constexpr std::size_t kMaxTableColumns = 64;
 constexpr std::size_t kMaxTableRows = 4000;
+// A plain text of more lines than this is read as this many paragraphs at
+// most, consecutive lines sharing one paragraph ('\n' between them), so that
+// a file of millions of short lines stays a document of bounded size.
+constexpr std::size_t kMaxPlainParagraphs = 65536;
 
 // True when the bytes start with "{\rtf", possibly after a UTF-8 byte-order
 // mark and blank lines.
@@ -124,6 +128,7 @@ Document ReadHelpText(std::string_view bytes, const ReadCancelled& cancelled = {
 
 // The two readers behind it.
 Document ParseRtf(std::string_view bytes, const ReadCancelled& cancelled = {});
+// One paragraph per line, or per group of lines past kMaxPlainParagraphs.
 Document ParsePlainText(std::string_view bytes);
 
 }  // namespace m32::info

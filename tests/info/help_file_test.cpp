@@ -74,6 +74,40 @@ TEST(HelpLoading, AFolderUnderTheNameIsNotAFileAndAnEmptyFileIsAnEmptyDocument) 
   EXPECT_TRUE(empty.document.paragraphs.empty());
 }
 
+// A plain file of more lines than the cap keeps every line, consecutive
+// lines sharing a paragraph, so its document stays of bounded size.
+TEST(HelpLoading, APlainFileOfManyLinesKeepsEveryLineInBoundedParagraphs) {
+  const std::size_t cap = kMaxPlainParagraphs;
+  auto lines = [](const std::string& line_end, std::size_t n, const std::string& text) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) (s += text) += line_end;
+    return s;
+  };
+  struct Case {
+    const char* legend;
+    std::string file;
+    std::size_t paragraphs;  // as many as this
+    std::string text;        // the lines joined by '\n'
+  };
+  const std::string ab = lines("\n", cap, "ab");
+  const Case cases[] = {
+      {"as many lines as the cap: a paragraph each", ab, cap, ab.substr(0, ab.size() - 1)},
+      {"one line more: two lines a paragraph", ab + "cd\n", cap / 2 + 1, ab + "cd"},
+      {"16 MiB of empty lines", std::string(kMaxHelpFileBytes, '\n'), cap,
+       std::string(kMaxHelpFileBytes - 1, '\n')},
+      {"CR LF and a lone CR end lines too", lines("\r\n", cap, "a") + lines("\r", cap, "b"), cap,
+       lines("\n", cap, "a") + lines("\n", cap - 1, "b") + "b"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteBytes(dir.File("TOOL.HLP"), c.file);
+    const HelpFileResult r = LoadHelpFile(dir.File("TOOL.HLP"));
+    ASSERT_TRUE(r.ok) << c.legend;
+    EXPECT_EQ(r.document.paragraphs.size(), c.paragraphs) << c.legend;
+    EXPECT_TRUE(r.document.Text() == c.text) << c.legend;
+  }
+}
+
 // The help files that ship beside the executable read as rich text with bold
 // headings, no undecodable byte and no control word shown as text; each holds
 // the viewer's menu item as the Czech file names it or the first steps, and

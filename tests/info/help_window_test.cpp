@@ -1,6 +1,7 @@
 // The help viewer: the language's file or the error boxes, reading the file
 // anew at every showing, line wrapping and the formats of rich text.
 #include <QAction>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -57,7 +58,8 @@ class HelpWindowTest : public QObject {
       help.show();
       QVERIFY(QTest::qWaitFor([this] { return !help.Loading(); }));
     }
-    QString Shown() const { return help.TextView()->toPlainText(); }
+    QString Shown() const { return help.ShownDocument()->toPlainText(); }
+    bool ShownPlain() const { return help.ShownView() == help.PlainView(); }
   };
 
   static std::string Sample(const QString& name) {
@@ -105,12 +107,14 @@ class HelpWindowTest : public QObject {
     Rig rig("old text");
     rig.Show();
     QCOMPARE(rig.Shown(), QStringLiteral("old text"));
-    // Plain text shows in the view's own bold font.
-    QVERIFY(rig.help.TextView()->document()->find("old").charFormat().font().bold());
+    // Plain text shows in the plain view, in the view's own bold font.
+    QVERIFY(rig.ShownPlain());
+    QVERIFY(rig.help.ShownDocument()->find("old").charFormat().font().bold());
     rig.help.hide();
     rig.Write("HLP", "{\\rtf1 new {\\b text}}");
     rig.Show();
     QCOMPARE(rig.Shown(), QStringLiteral("new text"));
+    QVERIFY(!rig.ShownPlain());
     // A failed showing does not stick: the next one with the file present succeeds.
     rig.help.hide();
     QCOMPARE(std::remove(rig.File("HLP").c_str()), 0);
@@ -124,8 +128,15 @@ class HelpWindowTest : public QObject {
     QCOMPARE(rig.Shown(), QStringLiteral("back"));
   }
 
+  // Legend: the file; plain text has a view of its own.
+  void TogglesWrappingAndOffersTheOppositeState_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("plain text") << "text";
+    QTest::newRow("rich text") << "{\\rtf1 text}";
+  }
   void TogglesWrappingAndOffersTheOppositeState() {
-    Rig rig("text");
+    QFETCH(QString, file);
+    Rig rig(file.toStdString());
     // Wrapping is `on` and the menu item offers the opposite.
     auto wraps = [&rig](bool on) {
       return rig.help.WordWrap() == on &&
@@ -134,18 +145,18 @@ class HelpWindowTest : public QObject {
     };
     rig.Show();
     QVERIFY(wraps(true));
-    QTest::keyClick(rig.help.TextView(), Qt::Key_W);  // "w"
+    QTest::keyClick(rig.help.ShownView(), Qt::Key_W);  // "w"
     QVERIFY(wraps(false));
-    QTest::keyClick(rig.help.TextView(), Qt::Key_W, Qt::ShiftModifier);  // "W"
+    QTest::keyClick(rig.help.ShownView(), Qt::Key_W, Qt::ShiftModifier);  // "W"
     QVERIFY(wraps(true));
     rig.help.WordWrapAction()->trigger();  // the menu item does the same
     QVERIFY(wraps(false));
     // Closed with wrapping off, shown again: wrapped.
-    QTest::keyClick(rig.help.TextView(), Qt::Key_Escape);
+    QTest::keyClick(rig.help.ShownView(), Qt::Key_Escape);
     QVERIFY(!rig.help.isVisible());
     rig.Show();
     QVERIFY(wraps(true));
-    QTest::keyClick(rig.help.TextView(), Qt::Key_Return);
+    QTest::keyClick(rig.help.ShownView(), Qt::Key_Return);
     QVERIFY(!rig.help.isVisible());
   }
 
