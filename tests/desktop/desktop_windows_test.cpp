@@ -50,6 +50,11 @@ QRect XFrame(const QWidget* w) {
           number("Height")};
 }
 
+// True while the X server shows `w` (mapped, not minimised).
+bool XViewable(const QWidget* w) {
+  return Run("xwininfo", {"-id", QString::number(w->winId())}).contains("IsViewable");
+}
+
 // Waits until the X server shows `w`'s frame such that `ok` holds; returns
 // nothing, or the last frame seen.
 QString FrameWaitFails(const QWidget* w, const std::function<bool(const QRect&)>& ok) {
@@ -141,23 +146,29 @@ class DesktopWindowsTest : public QObject {
 
   // Every window's frame at its first and second opening: 4 px right of and
   // 32 px below the main window's frame (the lighting test at the top of the
-  // screen), with the outer size where the design gives one.
+  // screen), with the outer size where the design gives one. Between the
+  // openings the window is closed, or minimised (the help viewer, which is
+  // not modal): opened again, it is back on the screen.
   void frames_data() {
     QTest::addColumn<QString>("window");
     QTest::addColumn<bool>("at_top");
     QTest::addColumn<QSize>("outer");  // invalid: only the client size is designed
-    QTest::newRow("port dialog") << "komunikace" << false << QSize();
-    QTest::newRow("constants dialog") << "konst" << false << QSize();
-    QTest::newRow("language dialog") << "jazyk" << false << QSize();
-    QTest::newRow("communication test") << "tstkom" << false << QSize();
-    QTest::newRow("lighting test: 664 x 724") << "jas" << true << QSize(664, 724);
-    QTest::newRow("help viewer: 691 x 395") << "help" << false << QSize(691, 395);
-    QTest::newRow("about window") << "oprog" << false << QSize();
+    QTest::addColumn<bool>("minimised");
+    QTest::newRow("port dialog") << "komunikace" << false << QSize() << false;
+    QTest::newRow("constants dialog") << "konst" << false << QSize() << false;
+    QTest::newRow("language dialog") << "jazyk" << false << QSize() << false;
+    QTest::newRow("communication test") << "tstkom" << false << QSize() << false;
+    QTest::newRow("lighting test: 664 x 724") << "jas" << true << QSize(664, 724) << false;
+    QTest::newRow("help viewer: 691 x 395") << "help" << false << QSize(691, 395) << false;
+    QTest::newRow("help viewer minimised, shown again: restored")
+        << "help" << false << QSize(691, 395) << true;
+    QTest::newRow("about window") << "oprog" << false << QSize() << false;
   }
   void frames() {
     QFETCH(QString, window);
     QFETCH(bool, at_top);
     QFETCH(QSize, outer);
+    QFETCH(bool, minimised);
     QRect main;
     const QString main_fails = FrameWaitFails(desk_->menu.get(), [&](const QRect& f) {
       main = f;
@@ -171,8 +182,14 @@ class DesktopWindowsTest : public QObject {
       const QString fails = FrameWaitFails(w, [&](const QRect& f) {
         const QPoint off = f.topLeft() - want;
         return std::abs(off.x()) <= 1 && std::abs(off.y()) <= 1 &&
-               (!outer.isValid() || f.size() == outer);
+               (!outer.isValid() || f.size() == outer) && XViewable(w);
       });
+      if (minimised && opening == 1 && fails.isEmpty()) {
+        // As the technician does it: the window manager's minimise.
+        Run("xdotool", {"windowminimize", QString::number(w->winId())});
+        QTRY_VERIFY(!XViewable(w) && w->isMinimized());
+        continue;
+      }
       w->close();
       QVERIFY2(fails.isEmpty(), qPrintable(QString("opening %1: %2, want %3,%4")
                                                .arg(opening)
