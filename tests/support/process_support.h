@@ -422,6 +422,17 @@ inline bool StartTool(Child& tool, const fs::path& folder, std::vector<std::stri
 }
 #endif  // M32_EXE
 
+// The LinkFrames the sim took off the line from `since` on.
+inline std::vector<std::vector<uint8_t>> LinkFramesSince(const SimLog& log, int64_t since) {
+  std::vector<std::vector<uint8_t>> frames;
+  for (const auto& l : log.All()) {
+    if (l.tag == "IN" && l.us >= since && l.bytes.size() == 8 && l.bytes[1] == 0x6B) {
+      frames.push_back(l.bytes);
+    }
+  }
+  return frames;
+}
+
 inline int CountTagged(const std::vector<LogLine>& lines, const std::string& tag,
                        const std::vector<uint8_t>* bytes = nullptr) {
   int n = 0;
