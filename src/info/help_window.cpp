@@ -65,8 +65,10 @@ class HelpLoader final : public Worker {
       // its layout object here, off the UI thread, rather than at the view's
       // first sizing.
       doc->setDocumentLayout(new QPlainTextDocumentLayout(doc.get()));
-      for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) static_cast<void>(b.layout());
-      if (Terminated()) return;
+      for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        static_cast<void>(b.layout());
+        if (b.blockNumber() % 4096 == 0 && Terminated()) return;
+      }
     }
     doc->moveToThread(ui_thread_);
     // From here the UI thread owns the document, whatever it does with it.

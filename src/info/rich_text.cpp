@@ -71,7 +71,8 @@ bool LooksLikeRtf(std::string_view bytes) {
 }
 
 Document ReadHelpText(std::string_view bytes, const ReadCancelled& cancelled) {
-  return LooksLikeRtf(bytes) ? ParseRtf(SkipLead(bytes), cancelled) : ParsePlainText(bytes);
+  return LooksLikeRtf(bytes) ? ParseRtf(SkipLead(bytes), cancelled)
+                             : ParsePlainText(bytes, cancelled);
 }
 
 namespace {
@@ -91,7 +92,10 @@ char32_t NextUtf8(std::string_view s, std::size_t& i) {
 
 }  // namespace
 
-Document ParsePlainText(std::string_view bytes) {
+// How many bytes of plain text are read between asking whether to go on.
+constexpr std::size_t kPlainCancelCheckBytes = 64U * 1024U;
+
+Document ParsePlainText(std::string_view bytes, const ReadCancelled& cancelled) {
   const bool utf8 = bytes.substr(0, 3) == kUtf8Bom;
   if (utf8) bytes.remove_prefix(3);
   Document doc;
@@ -124,7 +128,12 @@ Document ParsePlainText(std::string_view bytes) {
     }
   };
   std::size_t i = 0;
+  std::size_t next_check = 0;
   while (i < bytes.size()) {
+    if (i >= next_check) {
+      if (cancelled && cancelled()) return doc;
+      next_check = i + kPlainCancelCheckBytes;
+    }
     const auto b = static_cast<uint8_t>(bytes[i]);
     if (b == '\r') {
       ++i;

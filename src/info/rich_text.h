@@ -129,6 +129,6 @@ Document ReadHelpText(std::string_view bytes, const ReadCancelled& cancelled = {
 // The two readers behind it.
 Document ParseRtf(std::string_view bytes, const ReadCancelled& cancelled = {});
 // One paragraph per line, or per group of lines past kMaxPlainParagraphs.
-Document ParsePlainText(std::string_view bytes);
+Document ParsePlainText(std::string_view bytes, const ReadCancelled& cancelled = {});
 
 }  // namespace m32::info

@@ -108,6 +108,13 @@ TEST(HelpLoading, APlainFileOfManyLinesKeepsEveryLineInBoundedParagraphs) {
   }
 }
 
+// The viewer's loader stops a plain read at once when the viewer is closed
+// or the tool ends.
+TEST(HelpLoading, APlainReadAskedToStopEndsEarly) {
+  const Document d = ReadHelpText(std::string(1U << 20U, '\n'), [] { return true; });
+  EXPECT_TRUE(d.paragraphs.empty());
+}
+
 // The help files that ship beside the executable read as rich text with bold
 // headings, no undecodable byte and no control word shown as text; each holds
 // the viewer's menu item as the Czech file names it or the first steps, and
