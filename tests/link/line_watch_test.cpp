@@ -26,7 +26,7 @@ TEST(LineHealth, SilentFrom500MsWithoutAValidFrameWhileOpen) {
     bool silent;  // asked at at_ms, after the action
   };
   const Row rows[] = {
-      {"closed at start", 0, '-', false},     {"just opened", 0, 'o', false},
+      {"closed at start", 0, '-', false},          {"just opened", 0, 'o', false},
       {"499 ms without a frame", 499, '-', false}, {"500 ms", 500, '-', true},
       {"a valid frame: live", 600, 'v', false},    {"499 ms after it", 1099, '-', false},
       {"500 ms after it", 1100, '-', true},        {"closed: never silent", 5000, 'c', false},
@@ -44,17 +44,16 @@ class Recorder final : public LineEventSink {
  public:
   std::vector<std::string> told;
   void OnLineEvent(LineEvent&& e) override {
-    static const char* const kNames[] = {
-        "output",      "input",       "port_opened",    "port_reopened",
-        "port_closed", "line_silent", "frames_back",    "frames_dropped",
-        "hangup",      "port_taken",  "port_returned",  "close_all_off"};
+    static const char* const kNames[] = {"output",        "input",          "port_opened",
+                                         "port_reopened", "port_closed",    "line_silent",
+                                         "frames_back",   "frames_dropped", "hangup",
+                                         "port_taken",    "port_returned",  "close_all_off"};
     std::string s = kNames[static_cast<int>(e.kind)];
     char more[40] = "";
     switch (e.kind) {
       case LineEventKind::kOutputsSent:
       case LineEventKind::kInputsAccepted:
-        std::snprintf(more, sizeof more, " f%u %02X>%02X", e.frame, e.old_bytes[0],
-                      e.new_bytes[0]);
+        std::snprintf(more, sizeof more, " f%u %02X>%02X", e.frame, e.old_bytes[0], e.new_bytes[0]);
         break;
       case LineEventKind::kCloseAllOff:
         std::snprintf(more, sizeof more, " f%u", e.frame);
@@ -94,7 +93,12 @@ TEST(LineWatch, AScriptedRunTellsEachEventOnceInOrder) {
       {"out5 on", 10, 's', {}, 0x10, false, {"output f1 00>10"}},
       {"the board mirrors it", 20, 's', In(0x10), -1, false, {"input f1 00>10"}},
       {"same inputs again", 30, 's', In(0x10), -1, false, {}},
-      {"in1 on while the panel has not shown the last", 40, 's', In(0x11), -1, false,
+      {"in1 on while the panel has not shown the last",
+       40,
+       's',
+       In(0x11),
+       -1,
+       false,
        {"input f3 10>11"}},
       {"bad checksum: counted", 50, 's', In(0x11, true), -1, false, {}},
       {"another", 60, 's', In(0x11, true), -1, false, {}},
@@ -110,7 +114,12 @@ TEST(LineWatch, AScriptedRunTellsEachEventOnceInOrder) {
       {"499 ms after the return", 2499, 's', {}, -1, false, {}},
       {"500 ms", 2500, 's', {}, -1, false, {"line_silent"}},
       {"the close begins", 2505, 'x', {}, -1, false, {}},
-      {"its first all-off frame", 2510, 's', {}, 0x00, false,
+      {"its first all-off frame",
+       2510,
+       's',
+       {},
+       0x00,
+       false,
        {"output f16 10>00", "close_all_off f16"}},
       {"its second", 2520, 's', {}, 0x00, false, {"close_all_off f17"}},
       {"a frame it did not ask for", 2530, 's', {}, -1, false, {}},
