@@ -63,7 +63,7 @@ class AdcBoard final : public serial::SerialDevice {
   std::size_t Write(std::span<const uint8_t>) override {
     ++value_;
     frame_ = {0xA2, 0x6B, 0, 0, static_cast<uint8_t>(value_), static_cast<uint8_t>(value_ >> 8),
-              0, 0xFE};
+              0,    0xFE};
     unsigned sum = 0;
     for (uint8_t b : frame_) sum += b;
     frame_[6] = static_cast<uint8_t>(0x100U - (sum & 0xFFU));
@@ -99,7 +99,8 @@ InProcess RunInProcess(double seconds, bool with_log, const std::filesystem::pat
   watch.Opened("bench", serial::LineSettings{});
   const double cpu0 = bench::ProcessCpuSeconds();
   const auto start = steady_clock::now();
-  const auto period = duration_cast<steady_clock::duration>(duration<double>(1.0 / kFramesPerSecond));
+  const auto period =
+      duration_cast<steady_clock::duration>(duration<double>(1.0 / kFramesPerSecond));
   const auto frames = static_cast<uint64_t>(seconds * kFramesPerSecond);
   InProcess r;
   for (uint64_t i = 0; i < frames; ++i) {
@@ -193,14 +194,14 @@ int main(int argc, char** argv) {
   const double cost = with.cpu_share - without.cpu_share;
   std::printf("event_log_cost, in-process, %.0f s at the 115200 Bd frame rate (%.0f frames/s):\n",
               seconds, kFramesPerSecond);
-  std::printf("  events told %llu (%.0f/s), rows written %llu, refused %llu (target 0)\n",
-              static_cast<unsigned long long>(with.events),
-              static_cast<double>(with.events) / seconds,
-              static_cast<unsigned long long>(with.written),
-              static_cast<unsigned long long>(with.lost));
-  std::printf("  CPU without the log %.3f %% of a core, with it %.3f %%: cost %.3f %% "
-              "(target <= %.1f %%)\n",
-              100 * without.cpu_share, 100 * with.cpu_share, 100 * cost, 100 * kTargetCoreShare);
+  std::printf(
+      "  events told %llu (%.0f/s), rows written %llu, refused %llu (target 0)\n",
+      static_cast<unsigned long long>(with.events), static_cast<double>(with.events) / seconds,
+      static_cast<unsigned long long>(with.written), static_cast<unsigned long long>(with.lost));
+  std::printf(
+      "  CPU without the log %.3f %% of a core, with it %.3f %%: cost %.3f %% "
+      "(target <= %.1f %%)\n",
+      100 * without.cpu_share, 100 * with.cpu_share, 100 * cost, 100 * kTargetCoreShare);
   std::printf("  memory: the queue holds at most %zu records (fixed at start)\n",
               eventlog::LogWriter::kCapacity);
   // Every frame's change and the open/close lines reached the file.
@@ -209,17 +210,19 @@ int main(int argc, char** argv) {
   if (tool_seconds > 0) {
     const ToolRun plain = RunTool(tool_seconds, false);
     const ToolRun logged = RunTool(tool_seconds, true);
-    std::printf("event_log_cost, the tool against controller-sim, %.0f s each, adc mode, "
-                "115200 Bd 8E1:\n",
-                tool_seconds);
+    std::printf(
+        "event_log_cost, the tool against controller-sim, %.0f s each, adc mode, "
+        "115200 Bd 8E1:\n",
+        tool_seconds);
     if (!plain.error.empty() || !logged.error.empty()) {
       std::printf("  %s%s\n", plain.error.c_str(), logged.error.c_str());
       return 1;
     }
-    std::printf("  tool CPU without --log %.2f %% of a core, with it %.2f %%: %+.2f %% "
-                "(target <= %.1f %%; this machine's noise is larger)\n",
-                100 * plain.cpu_share, 100 * logged.cpu_share,
-                100 * (logged.cpu_share - plain.cpu_share), 100 * kTargetCoreShare);
+    std::printf(
+        "  tool CPU without --log %.2f %% of a core, with it %.2f %%: %+.2f %% "
+        "(target <= %.1f %%; this machine's noise is larger)\n",
+        100 * plain.cpu_share, 100 * logged.cpu_share, 100 * (logged.cpu_share - plain.cpu_share),
+        100 * kTargetCoreShare);
     std::printf("  input events in the CSV %d, answers whose inputs changed %d (target: equal)\n",
                 logged.input_rows, logged.changed_answers);
     ok = ok && logged.input_rows == logged.changed_answers;

@@ -54,7 +54,7 @@ LogWriter::~LogWriter() {
 }
 
 void LogWriter::Fail(const char* what, int error) {
-  if (stopped_.exchange(true)) return;
+  stopped_.store(true);
   if (errors_ != nullptr) {
     std::fprintf(errors_, "merkat32: event log %s %s (%s); the log stops here\n",
                  path_.string().c_str(), what, std::strerror(error));

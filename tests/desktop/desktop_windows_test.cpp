@@ -233,6 +233,12 @@ class DesktopWindowsTest : public QObject {
     const qint64 greyed_after = since_last.elapsed();
     QVERIFY2(greyed_after >= 450 && greyed_after <= 600, qPrintable(QString::number(greyed_after)));
     QVERIFY(panel->Box(0)->isEnabled() && panel->Box(31)->isEnabled());
+    // The display restarted while the line stays silent: still grey.
+    menu->OnServiceMenuOpened();
+    QTRY_VERIFY(!panel->Box(0)->isEnabled());
+    menu->StartIoDisplay();
+    QTRY_VERIFY(panel->Box(0)->isEnabled());
+    QVERIFY(inputs_grey());
     desk_->ctx.port->ClosePort();  // the port dialog's O. K.
     desk_->ctx.port->OpenPort();
     board.start(10);

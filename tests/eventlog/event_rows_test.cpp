@@ -1,6 +1,8 @@
 // The event log's text: CSV quoting, the rows a record gives, the time texts.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "eventlog/csv.h"
@@ -160,6 +162,24 @@ TEST(EventRows, WallClockIsIsoLocalTimeToTheMillisecondWithItsOffset) {
   };
   const Row offsets[] = {{0, "+00:00"}, {3600, "+01:00"}, {-12600, "-03:30"}, {20700, "+05:45"}};
   for (const Row& r : offsets) EXPECT_EQ(m32::eventlog::UtcOffsetText(r.offset_s), r.text);
+
+  // Central European time, winter and summer (a POSIX rule, no zone files needed).
+  ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  ::tzset();
+  struct Moment {
+    int64_t unix_ms;
+    const char* text;
+  };
+  const Moment moments[] = {{1'765'000'000'007, "2025-12-06T06:46:40.007+01:00"},
+                            {1'751'000'000'999, "2025-06-27T06:53:20.999+02:00"}};
+  for (const Moment& m : moments) {
+    m32::eventlog::WallClockText zoned;
+    std::string text;
+    zoned.Append(text, m.unix_ms);
+    EXPECT_EQ(text, m.text);
+  }
+  ::unsetenv("TZ");
+  ::tzset();
 
   // In the zone the test runs in: the pattern, and the same second twice.
   m32::eventlog::WallClockText clock;

@@ -119,8 +119,8 @@ TEST(ProcessEventLog, AScriptedBoardIsToldEventByEventInOrder) {
   const std::vector<CsvRow> rows = ReadCsv(csv, bad);
   ASSERT_FALSE(bad);
   ASSERT_FALSE(rows.empty());
-  EXPECT_EQ(rows[0], (CsvRow{"time", "monotonic_ms", "frame", "event", "channel", "old", "new",
-                             "detail"}));
+  EXPECT_EQ(rows[0],
+            (CsvRow{"time", "monotonic_ms", "frame", "event", "channel", "old", "new", "detail"}));
   std::vector<std::string> line_events;
   std::vector<std::string> changes;
   int dropped = 0;
