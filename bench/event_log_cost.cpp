@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,8 +82,16 @@ class AdcBoard final : public serial::SerialDevice {
   uint16_t value_ = 0;
 };
 
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 struct InProcess {
-  double cpu_share = 0;  // of one core
+  double cpu_share = 0;     // of one core, the whole process
+  double step_share = 0;    // the stepping thread (the UI thread's part)
+  double writer_share = 0;  // the other threads (the writer)
   uint64_t events = 0;
   uint64_t written = 0;
   uint64_t lost = 0;
@@ -98,6 +107,7 @@ InProcess RunInProcess(double seconds, bool with_log, const std::filesystem::pat
   link::LineWatch watch(log.get());
   watch.Opened("bench", serial::LineSettings{});
   const double cpu0 = bench::ProcessCpuSeconds();
+  const double step0 = ThreadCpuSeconds();
   const auto start = steady_clock::now();
   const auto period =
       duration_cast<steady_clock::duration>(duration<double>(1.0 / kFramesPerSecond));
@@ -111,6 +121,7 @@ InProcess RunInProcess(double seconds, bool with_log, const std::filesystem::pat
     if (out.frame_valid) ++r.events;
   }
   watch.Closed();
+  const double step_cpu = ThreadCpuSeconds() - step0;
   if (log) {
     log->Writer().Drain();
     r.written = log->Writer().Written();
@@ -119,6 +130,8 @@ InProcess RunInProcess(double seconds, bool with_log, const std::filesystem::pat
   const double wall = duration<double>(steady_clock::now() - start).count();
   log.reset();  // the writer's last work counts too
   r.cpu_share = (bench::ProcessCpuSeconds() - cpu0) / wall;
+  r.step_share = step_cpu / wall;
+  r.writer_share = r.cpu_share - r.step_share;
   return r;
 }
 
@@ -189,23 +202,42 @@ int main(int argc, char** argv) {
   bool ok = true;
 
   test_support::TempDir dir;
-  const InProcess without = RunInProcess(seconds, false, {});
-  const InProcess with = RunInProcess(seconds, true, dir.path() / "bench.csv");
-  const double cost = with.cpu_share - without.cpu_share;
-  std::printf("event_log_cost, in-process, %.0f s at the 115200 Bd frame rate (%.0f frames/s):\n",
-              seconds, kFramesPerSecond);
+  // Runs with and without the log alternate, so that the machine's drift
+  // hits both alike; the stepping thread's difference is taken per pair and
+  // the median kept, the writer's share is its own.
+  constexpr int kPairs = 5;
+  std::vector<double> step_costs;
+  std::vector<double> writer_shares;
+  InProcess with;
+  for (int i = 0; i < kPairs; ++i) {
+    const InProcess without = RunInProcess(seconds / kPairs, false, {});
+    with =
+        RunInProcess(seconds / kPairs, true, dir.path() / ("bench" + std::to_string(i) + ".csv"));
+    step_costs.push_back(with.step_share - without.step_share);
+    writer_shares.push_back(with.writer_share);
+    ok = ok && with.lost == 0 && with.written >= with.events;
+  }
+  std::sort(step_costs.begin(), step_costs.end());
+  std::sort(writer_shares.begin(), writer_shares.end());
+  const double step_cost = step_costs[kPairs / 2];
+  const double writer = writer_shares[kPairs / 2];
+  const double cost = step_cost + writer;
   std::printf(
-      "  events told %llu (%.0f/s), rows written %llu, refused %llu (target 0)\n",
-      static_cast<unsigned long long>(with.events), static_cast<double>(with.events) / seconds,
-      static_cast<unsigned long long>(with.written), static_cast<unsigned long long>(with.lost));
+      "event_log_cost, in-process, %d pairs of %.0f s at the 115200 Bd frame rate "
+      "(%.0f frames/s):\n",
+      kPairs, seconds / kPairs, kFramesPerSecond);
+  std::printf("  last run: events told %llu (%.0f/s), rows written %llu, refused %llu (target 0)\n",
+              static_cast<unsigned long long>(with.events),
+              static_cast<double>(with.events) * kPairs / seconds,
+              static_cast<unsigned long long>(with.written),
+              static_cast<unsigned long long>(with.lost));
   std::printf(
-      "  CPU without the log %.3f %% of a core, with it %.3f %%: cost %.3f %% "
-      "(target <= %.1f %%)\n",
-      100 * without.cpu_share, 100 * with.cpu_share, 100 * cost, 100 * kTargetCoreShare);
+      "  cost, medians: in the link's step %.3f %% of a core + writer thread %.3f %% = "
+      "%.3f %% (target <= %.1f %%)\n",
+      100 * step_cost, 100 * writer, 100 * cost, 100 * kTargetCoreShare);
   std::printf("  memory: the queue holds at most %zu records (fixed at start)\n",
               eventlog::LogWriter::kCapacity);
-  // Every frame's change and the open/close lines reached the file.
-  ok = ok && with.lost == 0 && with.written >= with.events && cost <= kTargetCoreShare;
+  ok = ok && cost <= kTargetCoreShare;
 
   if (tool_seconds > 0) {
     const ToolRun plain = RunTool(tool_seconds, false);

@@ -30,7 +30,7 @@ namespace m32::eventlog {
 class LogWriter {
  public:
   static constexpr std::size_t kCapacity = std::size_t{1} << 15;
-  static constexpr std::chrono::milliseconds kWriteInterval{10};
+  static constexpr std::chrono::milliseconds kWriteInterval{50};
 
   // Opens `path` for appending (a new or empty file gets the header first)
   // and starts the writer. `errors` takes the one message of a failure.
