@@ -56,11 +56,11 @@ std::filesystem::path LogFilePath(const LogRequest& request,
 #else
   localtime_r(&now, &t);
 #endif
-  char name[40];
-  std::strftime(name, sizeof name, "%Y-%m-%d_%H-%M-%S.csv", &t);
   const std::filesystem::path folder = settings_folder / "logs";
   std::error_code ec;  // a folder that cannot be made shows when the file is opened
   std::filesystem::create_directories(folder, ec);
+  char name[40] = {};
+  if (std::strftime(name, sizeof name, "%Y-%m-%d_%H-%M-%S.csv", &t) == 0) return folder / "log.csv";
   return folder / name;
 }
 

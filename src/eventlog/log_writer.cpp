@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <string>
+#include <system_error>
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
@@ -50,18 +50,20 @@ LogWriter::~LogWriter() {
   }
   cv_.notify_all();
   if (thread_.joinable()) thread_.join();
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ != nullptr) (void)std::fclose(file_);
 }
 
 void LogWriter::Fail(const char* what, int error) {
   stopped_.store(true);
   if (errors_ != nullptr) {
-    std::fprintf(errors_, "merkat32: event log %s %s (%s); the log stops here\n",
-                 path_.string().c_str(), what, std::strerror(error));
-    std::fflush(errors_);
+    // The message of the error code; std::strerror shares one buffer among threads.
+    const std::string reason = std::generic_category().message(error);
+    (void)std::fprintf(errors_, "merkat32: event log %s %s (%s); the log stops here\n",
+                       path_.string().c_str(), what, reason.c_str());
+    (void)std::fflush(errors_);
   }
   if (file_ != nullptr) {
-    std::fclose(file_);
+    (void)std::fclose(file_);
     file_ = nullptr;
   }
 }

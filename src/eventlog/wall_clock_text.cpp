@@ -37,8 +37,8 @@ std::string UtcOffsetText(int64_t offset_seconds) {
   const char sign = offset_seconds < 0 ? '-' : '+';
   const int64_t a = (offset_seconds < 0 ? -offset_seconds : offset_seconds) / 60;
   char text[16];
-  std::snprintf(text, sizeof text, "%c%02d:%02d", sign, static_cast<int>(a / 60),
-                static_cast<int>(a % 60));
+  (void)std::snprintf(text, sizeof text, "%c%02d:%02d", sign, static_cast<int>(a / 60),
+                      static_cast<int>(a % 60));
   return text;
 }
 
@@ -58,8 +58,9 @@ void WallClockText::Append(std::string& out, int64_t unix_ms) {
       offset_ = "+00:00";
     } else {
       char text[40];
-      std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900,
-                    local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+      (void)std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900,
+                          local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                          local.tm_sec);
       date_time_ = text;
       offset_ = UtcOffsetText(SecondsOf(local) - SecondsOf(utc));
     }
