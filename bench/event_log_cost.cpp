@@ -171,7 +171,10 @@ ToolRun RunTool(double seconds, bool with_log) {
   const auto c1 = CpuSeconds(tool.Pid());
   const double wall = duration<double>(steady_clock::now() - t0).count();
   if (c0 && c1) r.cpu_share = (*c1 - *c0) / wall;
-  // The board goes first, so that every answer it sent has been read.
+  // The board falls silent first, so that every answer it sent is read
+  // before its line goes (a hung-up port is not read any more).
+  sim.Send("silence 600000");
+  std::this_thread::sleep_for(milliseconds(500));
   sim.Send("quit");
   sim.Process().WaitEnd(milliseconds(10000));
   std::this_thread::sleep_for(milliseconds(300));
