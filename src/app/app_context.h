@@ -27,6 +27,8 @@ struct AppContext {
   // The one serial port with its link thread; made by the main window at
   // start-up, once the executable's folder is known.
   std::unique_ptr<link::PortConnection> port;
+  // Told of the line's events (the event log), when one is kept.
+  link::LineEventSink* line_events = nullptr;
 };
 
 }  // namespace m32

@@ -171,7 +171,8 @@ void MainWindow::MakePort() {
                                         QString::fromStdString(text), QMessageBox::Ok, this);
                                     box.exec();
                                   },
-                                  &PumpOnce};
+                                  &PumpOnce,
+                                  ctx_.line_events};
   ctx_.port = std::make_unique<link::PortConnection>(std::move(deps));
 }
 
@@ -301,6 +302,7 @@ void MainWindow::OnHeartbeatTick() {
     display_thread_->Resume();
   }
   heartbeat_.Age(ctx_.status.LightingSendCountdown, ctx_.status.WheelCountdown);
+  panel_->ShowLineSilent(ctx_.port && ctx_.port->Watch().LineSilent());
   if (!retired_threads_.empty() || (display_thread_ && display_thread_->Finished()))
     ReapDisplayThreads();
 }
@@ -355,6 +357,7 @@ void MainWindow::CloseSequence() {
   steps.close_port = [this] {
     if (ctx_.port) ctx_.port->ClosePort();
   };
+  if (ctx_.port) ctx_.port->Watch().Closing();
   RunCloseSequence(ctx_.status, steps);
   heartbeat_timer_->stop();
   closed_ = true;

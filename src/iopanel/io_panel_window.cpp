@@ -135,7 +135,7 @@ void IoPanel::RefreshIoPanel(bool rebuild_captions) {
   const int visible = VisibleChannels(AdMode());
   for (int i = 0; i < kChannels; ++i) {
     ChannelBox* box = Box(i);
-    if (active) box->setEnabled(true);
+    if (active) box->setEnabled(i < kOutputs || !inputs_silent_);
     if (rebuild_captions) {
       const std::string caption = ChannelCaption(i, texts_.Get(config::text::ChannelCaption(i)));
       box->setText(qt::FromCp1250(caption));
@@ -144,12 +144,26 @@ void IoPanel::RefreshIoPanel(bool rebuild_captions) {
     if (!active) box->setEnabled(false);
     box->setVisible(i < visible);
   }
-  SetFieldBackground(adBox_, active ? QPalette().color(QPalette::Base) : ButtonFace());
-  adBox_->setEnabled(active);
+  EnableInputColumn(active);
   if (!active && AdMode() != 0) adBox_->clear();
   adBox_->setVisible(AdMode() != 0);
-  label1_->setEnabled(active);
   label1_->setVisible(AdMode() != 0);
+}
+
+void IoPanel::EnableInputColumn(bool active) {
+  const bool live = active && !inputs_silent_;
+  SetFieldBackground(adBox_, live ? QPalette().color(QPalette::Base) : ButtonFace());
+  adBox_->setEnabled(live);
+  label1_->setEnabled(live);
+}
+
+void IoPanel::ShowLineSilent(bool silent) {
+  if (silent == inputs_silent_) return;
+  inputs_silent_ = silent;
+  const bool active = status_.flags.IoDisplayActive.load() != 0;
+  if (!active) return;  // greyed anyway; the next refresh applies the state
+  for (int i = kOutputs; i < kChannels; ++i) Box(i)->setEnabled(!silent);
+  EnableInputColumn(active);
 }
 
 void IoPanel::SetBoxState(int i, uint8_t on) {

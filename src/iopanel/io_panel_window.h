@@ -52,6 +52,10 @@ class IoPanel final : public QGroupBox {
   void OnChannelKey(ChannelBox* sender, int key);
   void PackOutputs();
   void ShowInputs();
+  // While the line is silent the input column (inputs and the A/D box) is
+  // greyed as when the display is stopped; outputs stay as they are.
+  void ShowLineSilent(bool silent);
+  bool InputsGreyed() const { return inputs_silent_; }
 
   ChannelBox* Box(int i) const { return boxes_[static_cast<std::size_t>(i)]; }
   QLineEdit* AdBox() const { return adBox_; }
@@ -65,6 +69,8 @@ class IoPanel final : public QGroupBox {
 
  private:
   void SetBoxState(int i, uint8_t on);
+  // Enables the input column and the A/D box as the display and the line allow.
+  void EnableInputColumn(bool active);
   int16_t AdMode() const { return settings_.record.AdMode(); }
 
   SharedStatus& status_;
@@ -77,6 +83,7 @@ class IoPanel final : public QGroupBox {
   QLabel* label1_;
   ChannelStates states_{};
   int last_output_ = 0;
+  bool inputs_silent_ = false;
 };
 
 }  // namespace m32::iopanel

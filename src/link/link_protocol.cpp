@@ -61,24 +61,27 @@ bool LinkProtocol::ReadInto(serial::SerialDevice& port, std::size_t offset, std:
   return port.Read(std::span<uint8_t>(receive_).subspan(offset, count)) == count;
 }
 
+bool LinkProtocol::FrameValid() const {
+  return receive_[kEndOffset] == kEndMark && ByteSum(receive_) == 0;
+}
+
 bool LinkProtocol::TakeFrame(SharedStatus& status) const {
-  if (receive_[kEndOffset] != kEndMark || ByteSum(receive_) != 0 ||
-      status.flags.InputsReceived.load() != 0) {
-    return false;
-  }
+  if (status.flags.InputsReceived.load() != 0) return false;
   for (std::size_t i = 0; i < 4; ++i) status.InputBytes.Set(i, receive_[kDataOffset + i]);
   status.flags.InputsReceived.store(1);
   return true;
 }
 
-void LinkProtocol::Send(serial::SerialDevice& port, SharedStatus& status) {
-  if (status.flags.OutputsChanged.load() != 0) {
+bool LinkProtocol::Send(serial::SerialDevice& port, SharedStatus& status) {
+  const bool taken = status.flags.OutputsChanged.load() != 0;
+  if (taken) {
     for (std::size_t i = 0; i < 4; ++i) send_[kDataOffset + i] = status.OutputBytes[i];
     status.flags.OutputsChanged.store(0);
   }
   send_[kChecksumOffset] = FrameChecksum(send_);
   // The write is queued; the next step sees it in the transmit count.
   port.Write(send_);
+  return taken;
 }
 
 StepOutcome LinkProtocol::Step(serial::SerialDevice& port, SharedStatus& status) {
@@ -128,7 +131,9 @@ StepOutcome LinkProtocol::Step(serial::SerialDevice& port, SharedStatus& status)
         phase_ = ReceivePhase::kSeekSync;
         if (!ReadInto(port, kDataOffset, kFrameSize - kDataOffset)) break;
         out.bytes_read = static_cast<uint8_t>(out.bytes_read + (kFrameSize - kDataOffset));
-        out.frame_accepted = TakeFrame(status);
+        out.frame_valid = FrameValid();
+        out.frame_bad = !out.frame_valid;
+        out.frame_accepted = out.frame_valid && TakeFrame(status);
         break;
     }
   }
@@ -137,7 +142,7 @@ StepOutcome LinkProtocol::Step(serial::SerialDevice& port, SharedStatus& status)
 
   // The transmit side is busy: write nothing; new outputs stay flagged.
   if (counts.tx != 0) return out;
-  Send(port, status);
+  out.outputs_taken = Send(port, status);
   out.frame_written = true;
   return out;
 }

@@ -46,6 +46,9 @@ struct StepOutcome {
   uint8_t bytes_read = 0;  // bytes taken from the receive queue
   bool frame_written = false;
   bool frame_accepted = false;  // InputBytes were filled
+  bool frame_valid = false;     // a whole frame with its end mark and sum, taken or not
+  bool frame_bad = false;       // a whole frame dropped for its end mark or sum
+  bool outputs_taken = false;   // the frame written carries OutputBytes copied in this step
   uint32_t rx_left = 0;         // bytes still queued after the step
 };
 
@@ -65,9 +68,12 @@ class LinkProtocol {
  private:
   // Reads exactly `count` bytes into the receive frame at `offset`.
   bool ReadInto(serial::SerialDevice& port, std::size_t offset, std::size_t count);
-  // Checks the assembled frame and hands its data bytes over.
+  // Whether the assembled frame has its end mark and a zero sum.
+  bool FrameValid() const;
+  // Hands a valid frame's data bytes over unless the last ones wait unseen.
   bool TakeFrame(SharedStatus& status) const;
-  void Send(serial::SerialDevice& port, SharedStatus& status);
+  // Writes the send frame; true when it copied new OutputBytes in.
+  bool Send(serial::SerialDevice& port, SharedStatus& status);
 
   LinkFrame send_{kSyncByte, kLetterK, 0, 0, 0, 0, 0, kEndMark};
   LinkFrame receive_{};

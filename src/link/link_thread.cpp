@@ -53,10 +53,12 @@ void LinkThread::OnTerminateRequested() {
 bool LinkThread::PausePoint() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!pause_requested_.load()) return !Terminated();
+  if (watch_ != nullptr) watch_->Parked();
   paused_.store(true);
   cv_.notify_all();
   cv_.wait(lock, [this] { return !pause_requested_.load() || Terminated(); });
   paused_.store(false);
+  if (!Terminated() && watch_ != nullptr) watch_->Resumed();
   if (Terminated()) {
     // Whoever holds the port still uses it: leave it alone on the way out.
     left_while_paused_ = true;
@@ -131,7 +133,12 @@ std::chrono::milliseconds LinkThread::RestWhileIdle(std::chrono::microseconds id
   return after < kStepInterval ? kStepInterval - after : std::chrono::milliseconds(0);
 }
 
-void LinkThread::StepThenRestWhileSending(StepOutcome& outcome) {
+void LinkThread::RunStep(StepOutcome& outcome, bool hung_up) {
+  outcome = protocol_.Step(port_, status_);
+  if (watch_ != nullptr) watch_->AfterStep(outcome, protocol_, hung_up, LineClock::now());
+}
+
+void LinkThread::StepThenRestWhileSending(StepOutcome& outcome, bool hung_up) {
   const auto posted = Clock::now();
   // The frame leaves the line a frame's time after the step writes it; the
   // step runs after the hand-off's latency, estimated by the shortest of the
@@ -142,8 +149,8 @@ void LinkThread::StepThenRestWhileSending(StepOutcome& outcome) {
       char_time_ * static_cast<int64_t>(kFrameSize) + latency, kStepInterval);
   Clock::time_point ended = posted;
   SynchronizeThenRest(
-      [this, &outcome, &ended] {
-        outcome = protocol_.Step(port_, status_);
+      [this, &outcome, &ended, hung_up] {
+        RunStep(outcome, hung_up);
         ended = Clock::now();
       },
       posted + rest);
@@ -174,6 +181,7 @@ void LinkThread::Execute() {
     // Read between steps, on the link thread: the last step has finished.
     const unsigned events = port_.WaitFor(wait_for, RxGoal(outcome));
     if (Terminated()) break;
+    const bool hung_up = (events & serial::kHangup) != 0;
     if ((events & (serial::kNotOpen | serial::kHangup)) != 0) {
       // Nothing will come from such a port; should its wait answer at once,
       // rest out the interval rather than spin.
@@ -202,9 +210,9 @@ void LinkThread::Execute() {
       // The transmit queue has run empty, so this step writes a frame, and
       // the link has nothing to do until that frame has left the line: rest
       // until then in the same wait as for the step, one wake-up for both.
-      StepThenRestWhileSending(outcome);
+      StepThenRestWhileSending(outcome, hung_up);
     } else {
-      Synchronize([this, &outcome] { outcome = protocol_.Step(port_, status_); });
+      Synchronize([this, &outcome, hung_up] { RunStep(outcome, hung_up); });
     }
     last_step = std::chrono::steady_clock::now();
     // A step takes one frame at most. Another whole frame already queued (the

@@ -28,6 +28,7 @@
 
 #include "core/shared_status.h"
 #include "core/worker.h"
+#include "link/line_watch.h"
 #include "link/link_protocol.h"
 #include "serial/serial_device.h"
 
@@ -52,6 +53,8 @@ class LinkThread final : public Worker {
   // frame still coming in or going out instead of waking for every byte.
   // Zero (the default) wakes at every port event. Set before Start().
   void SetCharTime(std::chrono::microseconds t) { char_time_ = t; }
+  // Told of every step, of a hang-up and of the parking. Set before Start().
+  void SetWatch(LineWatch* watch) { watch_ = watch; }
 
   void RequestPause();
   // Blocks until the link has parked at a safe point. False when it has ended
@@ -95,12 +98,15 @@ class LinkThread final : public Worker {
   uint32_t RxForFrame() const;
   // Runs a step that writes a frame and returns once that frame has (by the
   // line's pace) left the line, or the longest step interval has passed.
-  void StepThenRestWhileSending(StepOutcome& outcome);
+  void StepThenRestWhileSending(StepOutcome& outcome, bool hung_up);
+  // One LinkStep and its report to the watch; on the UI thread.
+  void RunStep(StepOutcome& outcome, bool hung_up);
 
   serial::SerialDevice& port_;
   SharedStatus& status_;
   std::chrono::microseconds char_time_{0};
   LinkProtocol protocol_;
+  LineWatch* watch_ = nullptr;
 
   std::mutex mutex_;
   std::condition_variable cv_;

@@ -67,7 +67,7 @@ std::string PortMessage(const std::string& lead, unsigned com_number, const std:
   return text;
 }
 
-PortConnection::PortConnection(Deps deps) : deps_(std::move(deps)) {}
+PortConnection::PortConnection(Deps deps) : deps_(std::move(deps)), watch_(deps_.line_events) {}
 
 PortConnection::~PortConnection() {
   ClosePort();
@@ -119,7 +119,9 @@ void PortConnection::OpenPort() {
     }
   }
   deps_.device.Purge();
+  watch_.Opened(device_path_, line);
   link_ = std::make_unique<LinkThread>(deps_.device, deps_.ui, deps_.status);
+  link_->SetWatch(&watch_);
   if (line.baud != 0) {
     // One character on the line (start, data, parity, stop bits), rounded
     // up to whole microseconds.
@@ -148,6 +150,7 @@ void PortConnection::ClosePort() {
     }
     link_->Join();
     link_.reset();
+    watch_.Closed();
   }
   CloseDevice();
 }

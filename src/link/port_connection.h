@@ -22,6 +22,7 @@
 #include "config/text_table.h"
 #include "core/shared_status.h"
 #include "core/worker.h"
+#include "link/line_watch.h"
 #include "link/link_thread.h"
 #include "serial/serial_device.h"
 
@@ -55,6 +56,7 @@ class PortConnection {
     std::string exe_folder;                  // where COMn entries are looked for
     ShowErrorFn show_error;
     PumpEventsFn pump_events;
+    LineEventSink* line_events = nullptr;  // the event log, when one is kept
   };
 
   explicit PortConnection(Deps deps);
@@ -84,6 +86,8 @@ class PortConnection {
   serial::SerialDevice& Device() { return deps_.device; }
   // The running link thread; null while the port is closed.
   LinkThread* Link() { return link_.get(); }
+  // The line's events and health, over every open of the run.
+  LineWatch& Watch() { return watch_; }
   // The device path used by the last OpenPort.
   const std::string& DevicePath() const { return device_path_; }
 
@@ -97,6 +101,7 @@ class PortConnection {
   bool close_pending_ = false;  // a nested ClosePort asked for the close
   bool refused_ = false;        // StopOpening was called
   std::string device_path_;
+  LineWatch watch_;
   std::unique_ptr<LinkThread> link_;
 };
 

@@ -4,12 +4,14 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <functional>
 #include <map>
@@ -216,6 +218,49 @@ class DesktopWindowsTest : public QObject {
     QTRY_COMPARE(QApplication::focusWidget(), menu->Panel()->Box(3));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     QCOMPARE(menu->Panel()->States()[3], uint8_t{1});
+  }
+
+  // The line's health on the panel: the board stops answering (its line hung
+  // up), the input column is greyed within 0.6 s while the outputs stay
+  // live; after the port is reopened the first frame brings it back.
+  void inputColumnGreyedWhileTheLineIsSilent() {
+    m32::app::MainWindow* menu = desk_->menu.get();
+    m32::iopanel::IoPanel* panel = menu->Panel();
+    const auto frame = m32::test_support::LinkFrameWith({0, 0x10, 0, 0});  // in13 on
+    QElapsedTimer since_last;
+    QTimer board;
+    QObject::connect(&board, &QTimer::timeout, [&] {
+      desk_->line->Feed(frame);
+      since_last.start();
+    });
+    const auto inputs_live = [&] {
+      bool live = panel->Box(63)->isEnabled() && panel->Box(44)->isChecked();
+      for (int i = 32; i < 64; ++i) live = live && panel->Box(i)->isEnabled();
+      return live;
+    };
+    const auto inputs_grey = [&] {
+      bool grey = true;
+      for (int i = 32; i < 64; ++i) grey = grey && !panel->Box(i)->isEnabled();
+      return grey && !panel->AdBox()->isEnabled();
+    };
+    board.start(10);
+    QTRY_VERIFY(inputs_live());
+    board.stop();  // hang-up
+    QVERIFY(QTest::qWaitFor(inputs_grey, 2000));
+    const qint64 greyed_after = since_last.elapsed();
+    QVERIFY2(greyed_after >= 450 && greyed_after <= 600, qPrintable(QString::number(greyed_after)));
+    QVERIFY(panel->Box(0)->isEnabled() && panel->Box(31)->isEnabled());
+    // The display restarted while the line stays silent: still grey.
+    menu->OnServiceMenuOpened();
+    QTRY_VERIFY(!panel->Box(0)->isEnabled());
+    menu->StartIoDisplay();
+    QTRY_VERIFY(panel->Box(0)->isEnabled());
+    QVERIFY(inputs_grey());
+    desk_->ctx.port->ClosePort();  // the port dialog's O. K.
+    desk_->ctx.port->OpenPort();
+    board.start(10);
+    QTRY_VERIFY_WITH_TIMEOUT(inputs_live(), 1000);
+    board.stop();
   }
 
   // The lighting test opens with the focus on its first group, so the first

@@ -4,10 +4,16 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <ctime>
 #include <exception>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/termination_qt.h"
+#include "eventlog/event_log.h"
 #include "link/emergency_off.h"
 
 namespace {
@@ -29,6 +35,25 @@ class Application final : public QApplication {
   }
 };
 
+// The event log asked for by --log [FILE]; none without it. A file that
+// cannot be written is told on the error stream and the tool runs on.
+std::unique_ptr<m32::eventlog::EventLog> StartEventLog(const QStringList& arguments,
+                                                       m32::AppContext& ctx) {
+  std::vector<std::string> args;
+  for (const QString& a : arguments) args.push_back(a.toStdString());
+  const m32::eventlog::LogRequest request = m32::eventlog::FindLogRequest(args);
+  if (!request.wanted) return nullptr;
+  // The settings file lies beside the executable.
+  const std::string exe = m32::config::ModulePath::PlatformExecutablePath();
+  const std::filesystem::path folder =
+      std::filesystem::path(std::u8string(exe.begin(), exe.end())).parent_path();
+  auto log = std::make_unique<m32::eventlog::EventLog>(
+      m32::eventlog::LogFilePath(request, folder, std::time(nullptr)),
+      [&ctx] { return ctx.settings.record.AdMode(); });
+  ctx.line_events = log.get();
+  return log;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,7 +63,9 @@ int main(int argc, char** argv) {
   app.setApplicationName("merkat32");
   app.setQuitOnLastWindowClosed(false);  // the main window's close ends the run
   try {
+    std::unique_ptr<m32::eventlog::EventLog> event_log;  // outlives the port that tells it
     m32::AppContext ctx;
+    event_log = StartEventLog(app.arguments(), ctx);
     m32::app::MainWindow menu(ctx);
     // The outermost event loop. A termination signal is handled wherever
     // events are being processed, perhaps deep inside a dialog, a message
