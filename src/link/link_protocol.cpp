@@ -128,6 +128,7 @@ StepOutcome LinkProtocol::Step(serial::SerialDevice& port, SharedStatus& status)
         phase_ = ReceivePhase::kSeekSync;
         if (!ReadInto(port, kDataOffset, kFrameSize - kDataOffset)) break;
         out.bytes_read = static_cast<uint8_t>(out.bytes_read + (kFrameSize - kDataOffset));
+        out.frame_completed = true;
         out.frame_accepted = TakeFrame(status);
         break;
     }

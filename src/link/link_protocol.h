@@ -46,7 +46,9 @@ struct StepOutcome {
   uint8_t bytes_read = 0;  // bytes taken from the receive queue
   bool frame_written = false;
   bool frame_accepted = false;  // InputBytes were filled
-  uint32_t rx_left = 0;         // bytes still queued after the step
+  // A whole frame came in, accepted or dropped: the other end answered once.
+  bool frame_completed = false;
+  uint32_t rx_left = 0;  // bytes still queued after the step
 };
 
 class LinkProtocol {
