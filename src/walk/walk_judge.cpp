@@ -55,7 +55,8 @@ class RunView {
     if (const int owner = map_.OwnerOf(j); owner != 0) return Bit(plan_[h].outputs, owner);
     if (const auto level = map_.constant[static_cast<std::size_t>(j - 1)]) return *level;
     // Neither fed nor held: the level it had with the same outputs around it.
-    const bool second_half = plan_[h].kind == HoldKind::kAllOn || plan_[h].kind == HoldKind::kOneOff;
+    const bool second_half =
+        plan_[h].kind == HoldKind::kAllOn || plan_[h].kind == HoldKind::kOneOff;
     return Final(second_half ? kAllOnHold : kAllOffHold, j);
   }
   bool Deviates(std::size_t h, int j) const { return Final(h, j) != Expected(h, j); }
@@ -201,7 +202,8 @@ std::vector<Hold> WalkPlan() {
 
 int AdValue(int ad_mode, const Bytes4& inputs) {
   if (ad_mode == 1) return inputs[3];
-  if (ad_mode == 2) return static_cast<int16_t>(static_cast<uint16_t>(inputs[2] | (inputs[3] << 8)));
+  if (ad_mode == 2)
+    return static_cast<int16_t>(static_cast<uint16_t>(inputs[2] | (inputs[3] << 8)));
   return 0;
 }
 

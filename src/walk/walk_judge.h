@@ -53,8 +53,8 @@ using RunReadings = std::vector<std::vector<Bytes4>>;
 enum class Verdict : uint8_t { kPass, kStuckAt0, kStuckAt1, kShort, kWrongInput, kIntermittent };
 
 struct ChannelResult {
-  int channel = 0;  // 1..32
-  int input = 0;    // the input out k feeds, 0: none
+  int channel = 0;               // 1..32
+  int input = 0;                 // the input out k feeds, 0: none
   std::optional<bool> constant;  // the level in k must hold, if the map says so
   Verdict verdict = Verdict::kPass;
   std::vector<std::string> partners;  // "out10", "in21": who shorted or followed

@@ -65,7 +65,8 @@ std::optional<std::string> ParseLine(std::string_view line, int number, WalkMap&
   if (const auto eq = line.find('='); eq != std::string_view::npos) {
     const auto in = Channel(Trim(line.substr(0, eq)), "in");
     const auto level = Number(Trim(line.substr(eq + 1)), 0, 1);
-    if (!in || !level) return std::string(kExpected) + ": a constant input is \"inN = 0\" or \"inN = 1\"";
+    if (!in || !level)
+      return std::string(kExpected) + ": a constant input is \"inN = 0\" or \"inN = 1\"";
     const auto k = static_cast<std::size_t>(*in - 1);
     if (lines.constant_rule[k] != 0) {
       return "in" + std::to_string(*in) + " already has a level on line " +
@@ -118,7 +119,8 @@ MapParse ParseMap(std::string_view text) {
     const auto nl = text.find('\n');
     std::string_view line = text.substr(0, nl);
     text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
-    if (const auto hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    if (const auto hash = line.find('#'); hash != std::string_view::npos)
+      line = line.substr(0, hash);
     line = Trim(line);
     if (line.empty()) continue;
     if (auto why = ParseLine(line, number, result.map, lines)) {
@@ -139,12 +141,16 @@ MapParse ParseMap(std::string_view text) {
         continue;
       }
       // Defaults never clash with each other: one of the two has a rule.
-      const int at = std::max(line, lines.output_rule[u]);
-      const int unruled = lines.output_rule[u] == 0 ? k : first;
-      result.error = MapError{at, "in" + std::to_string(in) + " is fed by out" +
-                                      std::to_string(first) + " and out" + std::to_string(k) +
-                                      " (add \"out" + std::to_string(unruled) +
-                                      " -> none\" or wire it elsewhere)"};
+      const int other_line = lines.output_rule[u];
+      std::string why = "in" + std::to_string(in) + " is fed by out" + std::to_string(first);
+      if (line != 0 && other_line != 0) {
+        why += " (line " + std::to_string(line) + ") already";
+      } else {
+        const int unruled = other_line == 0 ? k : first;
+        why += " and out" + std::to_string(k) + " (add \"out" + std::to_string(unruled) +
+               " -> none\" or wire it elsewhere)";
+      }
+      result.error = MapError{std::max(line, other_line), why};
       return result;
     }
   }
@@ -152,10 +158,10 @@ MapParse ParseMap(std::string_view text) {
     const auto u = static_cast<std::size_t>(i);
     if (!result.map.constant[u] || result.map.OwnerOf(i + 1) == 0) continue;
     const int owner = result.map.OwnerOf(i + 1);
-    result.error = MapError{lines.constant_rule[u],
-                            "in" + std::to_string(i + 1) + " is fed by out" +
-                                std::to_string(owner) + " (add \"out" + std::to_string(owner) +
-                                " -> none\" or wire it elsewhere)"};
+    result.error =
+        MapError{lines.constant_rule[u],
+                 "in" + std::to_string(i + 1) + " is fed by out" + std::to_string(owner) +
+                     " (add \"out" + std::to_string(owner) + " -> none\" or wire it elsewhere)"};
     return result;
   }
   return result;

@@ -114,8 +114,8 @@ std::string CsvReport(const WalkResult& result, const ReportInfo& info) {
   for (const auto& c : result.channels) {
     out += std::to_string(c.channel) + ",out" + std::to_string(c.channel) + "," +
            (c.input != 0 ? "in" + std::to_string(c.input) : std::string("none")) + "," +
-           (c.constant ? (*c.constant ? "1" : "0") : "") + "," + Csv(VerdictName(c.verdict)) +
-           "," + Csv(VerdictText(c)) + "," + std::to_string(c.flickers) + "\r\n";
+           (c.constant ? (*c.constant ? "1" : "0") : "") + "," + Csv(VerdictName(c.verdict)) + "," +
+           Csv(VerdictText(c)) + "," + std::to_string(c.flickers) + "\r\n";
   }
   if (result.adc) {
     out += "adc,,,," + std::string(result.adc->Passed() ? "pass" : "out of range") + "," +
@@ -129,10 +129,10 @@ std::string JunitReport(const WalkResult& result, const ReportInfo& info) {
   const std::string counts = " tests=\"" + std::to_string(tests) + "\" failures=\"" +
                              std::to_string(result.Failures()) + "\" errors=\"0\"";
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  out += "<testsuites name=\"merkat32-walk\"" + counts + " time=\"" + Seconds(info.seconds) + "\">\n";
-  out += "  <testsuite name=\"walk " + Xml(info.serial) + "\"" + counts +
-         " skipped=\"0\" time=\"" + Seconds(info.seconds) + "\" timestamp=\"" +
-         Xml(info.timestamp) + "\">\n";
+  out +=
+      "<testsuites name=\"merkat32-walk\"" + counts + " time=\"" + Seconds(info.seconds) + "\">\n";
+  out += "  <testsuite name=\"walk " + Xml(info.serial) + "\"" + counts + " skipped=\"0\" time=\"" +
+         Seconds(info.seconds) + "\" timestamp=\"" + Xml(info.timestamp) + "\">\n";
   out += "    <properties>\n";
   const std::pair<const char*, const std::string*> props[] = {{"serial", &info.serial},
                                                               {"operator", &info.operator_name},
@@ -169,28 +169,29 @@ std::string JunitReport(const WalkResult& result, const ReportInfo& info) {
 }
 
 std::string HtmlReport(const WalkResult& result, const ReportInfo& info) {
-  std::string out =
-      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Walk test " + Xml(info.serial) +
-      "</title>\n<style>\n"
-      "@page { size: A4; margin: 15mm; }\n"
-      "body { font-family: sans-serif; font-size: 9pt; }\n"
-      "h1 { font-size: 14pt; margin: 0 0 4pt 0; }\n"
-      "table { border-collapse: collapse; }\n"
-      "td, th { border: 1px solid #888; padding: 1pt 6pt; text-align: left; }\n"
-      ".fail { color: #c00000; font-weight: bold; }\n"
-      "</style></head><body>\n";
+  std::string out = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Walk test " +
+                    Xml(info.serial) +
+                    "</title>\n<style>\n"
+                    "@page { size: A4; margin: 15mm; }\n"
+                    "body { font-family: sans-serif; font-size: 9pt; }\n"
+                    "h1 { font-size: 14pt; margin: 0 0 4pt 0; }\n"
+                    "table { border-collapse: collapse; }\n"
+                    "td, th { border: 1px solid #888; padding: 1pt 6pt; text-align: left; }\n"
+                    ".fail { color: #c00000; font-weight: bold; }\n"
+                    "</style></head><body>\n";
   out += "<h1>Walk test: " + std::string(result.Passed() ? "PASSED" : "FAILED") + "</h1>\n";
   out += "<table class=\"info\">\n";
   const std::pair<const char*, std::string> rows[] = {
-      {"Board serial", info.serial},      {"Operator", info.operator_name},
-      {"Date", info.date},                {"Program", info.tool_version},
-      {"Line", info.line},                {"Result", Summary(result)},
+      {"Board serial", info.serial}, {"Operator", info.operator_name},
+      {"Date", info.date},           {"Program", info.tool_version},
+      {"Line", info.line},           {"Result", Summary(result)},
   };
   for (const auto& [name, value] : rows) {
     out += "<tr><th>" + std::string(name) + "</th><td>" + Xml(value) + "</td></tr>\n";
   }
-  out += "</table>\n<p></p>\n<table width=\"100%\">\n"
-         "<tr><th>Channel</th><th>Wiring</th><th>Result</th></tr>\n";
+  out +=
+      "</table>\n<p></p>\n<table width=\"100%\">\n"
+      "<tr><th>Channel</th><th>Wiring</th><th>Result</th></tr>\n";
   for (const auto& c : result.channels) {
     const char* cls = c.Passed() ? "" : " class=\"fail\"";
     // The colour is repeated on the cells: not every renderer applies a row's.

@@ -66,8 +66,8 @@ void Complain(const QString& text) {
 }
 
 struct Request {
-  std::string device;      // the device path to open
-  std::string port_name;   // "COM1" as the user knows it
+  std::string device;     // the device path to open
+  std::string port_name;  // "COM1" as the user knows it
   serial::LineSettings line;
   int ad_mode = 0;
   int hold = 3;
@@ -178,7 +178,8 @@ std::optional<int> ReadCommandLine(const QCoreApplication& app, Request& r) {
   };
   if (p.isSet(port)) {
     const QString v = p.value(port);
-    const auto n = v.startsWith("COM", Qt::CaseInsensitive) ? Number(v.mid(3), 1, 64) : std::nullopt;
+    const auto n =
+        v.startsWith("COM", Qt::CaseInsensitive) ? Number(v.mid(3), 1, 64) : std::nullopt;
     if (n) {
       index = static_cast<unsigned>(*n - 1);
     } else if (v.contains('/') || v.contains('\\')) {
@@ -282,7 +283,8 @@ bool WriteReports(const Request& r, const walk::WalkResult& result) {
 // Walks; leaves the outputs off and the port closed whatever happens.
 int Walk(Request& r) {
   auto device = serial::MakePlatformSerialDevice();
-  const std::string where = r.port_name == r.device ? r.device : r.port_name + " (" + r.device + ")";
+  const std::string where =
+      r.port_name == r.device ? r.device : r.port_name + " (" + r.device + ")";
   const link::LineSetUp set_up = link::SetUpLine(*device, r.device, r.line);
   if (set_up == link::LineSetUp::kCannotOpen) {
     Complain(QString::fromStdString("cannot open the serial port " + where +
