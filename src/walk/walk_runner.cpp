@@ -25,9 +25,9 @@ void WalkRunner::ForgetLostFrames(Clock::time_point now) {
   while (!unanswered_.empty() && now - unanswered_.front().at > kAnswerAge) unanswered_.pop_front();
 }
 
-void WalkRunner::Step(std::vector<Bytes4>& readings) {
+void WalkRunner::Step(std::vector<Bytes4>& readings, bool may_send) {
   const bool carries_change = status_.flags.OutputsChanged.load() != 0;
-  const link::StepOutcome out = protocol_.Step(device_, status_);
+  const link::StepOutcome out = protocol_.Step(device_, status_, may_send);
   const auto now = Clock::now();
   if (out.frame_completed) {
     ForgetLostFrames(now);
@@ -49,7 +49,7 @@ void WalkRunner::Step(std::vector<Bytes4>& readings) {
   }
 }
 
-void WalkRunner::WaitForLine(std::size_t readings, int frames) {
+bool WalkRunner::WaitForLine(std::size_t readings, int frames) {
   uint32_t need = link::kFrameSize;
   if (protocol_.Phase() == link::ReceivePhase::kSeekLetter) need = link::kFrameSize - 1;
   if (protocol_.Phase() == link::ReceivePhase::kAwaitBody) need = link::kFrameSize - 2;
@@ -59,22 +59,34 @@ void WalkRunner::WaitForLine(std::size_t readings, int frames) {
     if (!device_.Counts(counts)) {
       // A closed or vanished device: sleep; the answer time-out ends the hold.
       device_.Wait(milliseconds(10));
-      return;
+      return true;
     }
-    if (counts.rx >= need) return;
+    if (counts.rx >= need) return true;
     if (counts.tx != 0) {
       device_.WaitFor(milliseconds(50), need);
       continue;
     }
     // The hold's last answer is on its way: a frame written now would still
     // carry the old outputs, and the next chance to write comes a frame time
-    // later. Waiting up to that long for the answer is never slower.
+    // later. Waiting up to that long for the answer is never slower; once it
+    // is in, the next step only takes it, and the next hold's first frame
+    // carries the change.
     const bool last_answer_due = readings + 1 == static_cast<std::size_t>(frames) &&
                                  !change_pending_ && !unanswered_.empty() &&
                                  unanswered_.back().seq >= change_seq_;
-    if (last_answer_due) device_.WaitFor(ceil<milliseconds>(frame_time_), need);
-    return;
+    if (!last_answer_due) return true;
+    // Woken by every byte: a wait for the whole frame would sleep through
+    // the rest by the line's pace and wake a character late.
+    const auto until = Clock::now() + std::max<microseconds>(milliseconds(2), frame_time_);
+    while (device_.Counts(counts)) {
+      if (counts.rx >= need) return false;
+      const auto now = Clock::now();
+      if (now >= until) break;
+      device_.WaitFor(ceil<milliseconds>(until - now), 1);
+    }
+    return true;
   }
+  return true;
 }
 
 RunOutcome WalkRunner::HoldLine(const Bytes4& outputs, int frames, std::vector<Bytes4>& readings,
@@ -85,9 +97,10 @@ RunOutcome WalkRunner::HoldLine(const Bytes4& outputs, int frames, std::vector<B
   change_pending_ = true;
   auto last_answer = Clock::now();
   std::size_t seen = 0;
+  bool may_send = true;
   while (true) {
     if (stoppable && stop_.load()) return RunOutcome::kStopped;
-    Step(readings);
+    Step(readings, may_send);
     if (readings.size() >= static_cast<std::size_t>(frames)) return RunOutcome::kDone;
     const auto now = Clock::now();
     if (readings.size() > seen) {
@@ -96,7 +109,7 @@ RunOutcome WalkRunner::HoldLine(const Bytes4& outputs, int frames, std::vector<B
     } else if (now - last_answer > answer_timeout_) {
       return RunOutcome::kNoAnswer;
     }
-    WaitForLine(readings.size(), frames);
+    may_send = WaitForLine(readings.size(), frames);
   }
 }
 

@@ -14,8 +14,9 @@
 //
 // Pace: the change goes into the first frame written once the hold is over;
 // with the answer to the hold's last frame about to arrive as the transmitter
-// runs empty, the runner waits up to a frame time for it instead of writing
-// one more frame with the old outputs. A hold of N frames so takes
+// runs empty, the runner waits up to a frame time (at least 2 ms) for it
+// instead of writing one more frame with the old outputs, and takes it in a
+// step that writes nothing. A hold of N frames so takes
 // N + 1 frame times on a line without gaps.
 //
 // Thread-safety: one thread; RequestStop() from any thread (a signal handler
@@ -70,9 +71,11 @@ class WalkRunner {
   RunOutcome HoldLine(const Bytes4& outputs, int frames, std::vector<Bytes4>& readings,
                       bool stoppable);
   // One LinkStep and what it means for the hold under way.
-  void Step(std::vector<Bytes4>& readings);
+  void Step(std::vector<Bytes4>& readings, bool may_send);
   // Waits for the line (a frame coming in, the transmitter running empty).
-  void WaitForLine(std::size_t readings, int frames);
+  // False when the next step must only receive: the hold's last answer is in
+  // and the frame after it should carry the next hold's outputs.
+  bool WaitForLine(std::size_t readings, int frames);
   void ForgetLostFrames(Clock::time_point now);
 
   serial::SerialDevice& device_;

@@ -35,9 +35,9 @@ HarnessOptions::HarnessOptions() {
 }
 
 bool ParseHarnessOption(const std::string& name,
-                        const std::function<std::optional<std::string>()>& value,
-                        HarnessOptions& o, std::string& error) {
-  static const char* const kNames[] = {"--harness", "--wire",  "--stuck0", "--stuck1",
+                        const std::function<std::optional<std::string>()>& value, HarnessOptions& o,
+                        std::string& error) {
+  static const char* const kNames[] = {"--harness", "--wire", "--stuck0", "--stuck1",
                                        "--short",   "--swap", "--flicker"};
   bool known = false;
   for (const char* n : kNames) known = known || name == n;
@@ -75,8 +75,10 @@ bool ParseHarnessOption(const std::string& name,
   } else if (name == "--wire") {
     // OUT:IN, IN 0 for none.
     const auto at = v->find(':');
-    const auto out = at == std::string::npos ? std::nullopt : Channel(std::string_view(*v).substr(0, at));
-    const std::string_view in_text = at == std::string::npos ? "" : std::string_view(*v).substr(at + 1);
+    const auto out =
+        at == std::string::npos ? std::nullopt : Channel(std::string_view(*v).substr(0, at));
+    const std::string_view in_text =
+        at == std::string::npos ? "" : std::string_view(*v).substr(at + 1);
     const auto in = in_text == "0" ? std::optional<int>(0) : Channel(in_text);
     if (!out || !in) {
       bad();
@@ -85,7 +87,8 @@ bool ParseHarnessOption(const std::string& name,
     o.wire[static_cast<std::size_t>(*out - 1)] = static_cast<uint8_t>(*in);
   } else {  // --flicker N:P%
     const auto at = v->find(':');
-    const auto in = at == std::string::npos ? std::nullopt : Channel(std::string_view(*v).substr(0, at));
+    const auto in =
+        at == std::string::npos ? std::nullopt : Channel(std::string_view(*v).substr(0, at));
     std::string pct = at == std::string::npos ? "" : v->substr(at + 1);
     if (!pct.empty() && pct.back() == '%') pct.pop_back();
     char* end = nullptr;
