@@ -173,14 +173,14 @@ std::string HtmlReport(const WalkResult& result, const ReportInfo& info) {
                     Xml(info.serial) +
                     "</title>\n<style>\n"
                     "@page { size: A4; margin: 15mm; }\n"
-                    "body { font-family: sans-serif; font-size: 9pt; }\n"
+                    "body { font-family: sans-serif; font-size: 10pt; }\n"
                     "h1 { font-size: 14pt; margin: 0 0 4pt 0; }\n"
                     "table { border-collapse: collapse; }\n"
                     "td, th { border: 1px solid #888; padding: 1pt 6pt; text-align: left; }\n"
                     ".fail { color: #c00000; font-weight: bold; }\n"
                     "</style></head><body>\n";
   out += "<h1>Walk test: " + std::string(result.Passed() ? "PASSED" : "FAILED") + "</h1>\n";
-  out += "<table class=\"info\">\n";
+  out += "<table class=\"info\" cellspacing=\"0\" cellpadding=\"3\">\n";
   const std::pair<const char*, std::string> rows[] = {
       {"Board serial", info.serial}, {"Operator", info.operator_name},
       {"Date", info.date},           {"Program", info.tool_version},
@@ -190,7 +190,7 @@ std::string HtmlReport(const WalkResult& result, const ReportInfo& info) {
     out += "<tr><th>" + std::string(name) + "</th><td>" + Xml(value) + "</td></tr>\n";
   }
   out +=
-      "</table>\n<p></p>\n<table width=\"100%\">\n"
+      "</table>\n<p></p>\n<table width=\"100%\" cellspacing=\"0\" cellpadding=\"2\">\n"
       "<tr><th>Channel</th><th>Wiring</th><th>Result</th></tr>\n";
   for (const auto& c : result.channels) {
     const char* cls = c.Passed() ? "" : " class=\"fail\"";

@@ -15,14 +15,16 @@ WalkRunner::WalkRunner(serial::SerialDevice& device, const serial::LineSettings&
     : device_(device), stop_(stop) {
   frame_time_ =
       ceil<microseconds>(serial::CharTime(line.baud, serial::BitsPerChar(line)) * link::kFrameSize);
-  // Forty frame times, at least half a second: a board that answers at all
+  // Forty frame times, at least a second: a board that answers at all
   // answers well within that.
-  answer_timeout_ = std::max(milliseconds(500), ceil<milliseconds>(frame_time_ * 40));
+  answer_timeout_ = std::max(milliseconds(1000), ceil<milliseconds>(frame_time_ * 40));
+  answer_age_ = answer_timeout_ * 3;
   protocol_.Start(status_);
 }
 
 void WalkRunner::ForgetLostFrames(Clock::time_point now) {
-  while (!unanswered_.empty() && now - unanswered_.front().at > kAnswerAge) unanswered_.pop_front();
+  while (!unanswered_.empty() && now - unanswered_.front().at > answer_age_)
+    unanswered_.pop_front();
 }
 
 void WalkRunner::Step(std::vector<Bytes4>& readings, bool may_send) {

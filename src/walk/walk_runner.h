@@ -9,8 +9,11 @@
 // it writes and keeps those not yet answered in a queue; every whole frame
 // that comes in (good or bad) answers the oldest of them. Only a valid answer
 // to the frame that carried the change, or to a later one, counts. A frame
-// still unanswered after kAnswerAge is taken as lost, so a lost answer does
-// not make every later answer look one frame older than it is.
+// still unanswered after three answer time-outs is taken as lost, so a lost
+// answer does not make every later answer look one frame older than it is
+// for ever. It must be that long: an answer that came later still would be
+// taken for the answer to a younger frame, and a hold waits for its answers
+// one answer time-out at most (so can the hold before it), before it gives up.
 //
 // Pace: the change goes into the first frame written once the hold is over;
 // with the answer to the hold's last frame about to arrive as the transmitter
@@ -46,8 +49,6 @@ enum class RunOutcome : uint8_t {
 class WalkRunner {
  public:
   using Clock = std::chrono::steady_clock;
-  // An answer not come after this long will not come.
-  static constexpr std::chrono::milliseconds kAnswerAge{300};
 
   // `line` paces the waits; `stop` is looked at between steps.
   WalkRunner(serial::SerialDevice& device, const serial::LineSettings& line,
@@ -84,6 +85,7 @@ class WalkRunner {
   link::LinkProtocol protocol_;
   std::chrono::microseconds frame_time_{0};
   std::chrono::milliseconds answer_timeout_{0};
+  std::chrono::milliseconds answer_age_{0};  // an answer not come by then will not come
 
   struct Sent {
     uint64_t seq;

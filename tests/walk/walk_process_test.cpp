@@ -69,8 +69,8 @@ struct WalkRun {
         "cases = s.findall('testcase')\n"
         "print(len(cases), sum(1 for c in cases if c.find('failure') is not None),"
         " s.get('tests'), s.get('failures'))\n";
-    EXPECT_TRUE(p.Start({python, "-c", script, (dir.path / "walk.xml").string()},
-                        dir.path / "py.out"));
+    EXPECT_TRUE(
+        p.Start({python, "-c", script, (dir.path / "walk.xml").string()}, dir.path / "py.out"));
     p.WaitEnd(std::chrono::seconds(20));
     return ReadText(dir.path / "py.out");
   }

@@ -97,8 +97,8 @@ TEST(WalkRunner, OnlyAnswersToFramesThatCarriedTheChangeAreRead) {
           << "lag " << row.lag;
       ASSERT_EQ(readings.size(), 3U);
       for (const auto& r : readings) {
-        EXPECT_EQ(r, plan[h].outputs) << "lag " << row.lag << " drop " << row.drop_every
-                                      << " hold " << h;
+        EXPECT_EQ(r, plan[h].outputs)
+            << "lag " << row.lag << " drop " << row.drop_every << " hold " << h;
       }
     }
     EXPECT_TRUE(runner.AllOffAndDrain());
@@ -174,8 +174,9 @@ TEST(WalkJudge, VerdictsFromModelHarnesses) {
   {  // One glitch of in12 mid-hold while out12 is on: intermittent, one flicker;
      // and a glitch of in12 in the last two readings of another channel's
      // hold is no evidence against that channel.
-    const auto r = walk::Judge(
-        map, 0, {Simulate([](Bytes4 o) { return o; }, 3, {{12 * 3 + 1, 12}, {20 * 3 + 1, 12}, {20 * 3 + 2, 12}})});
+    const auto r = walk::Judge(map, 0,
+                               {Simulate([](Bytes4 o) { return o; }, 3,
+                                         {{12 * 3 + 1, 12}, {20 * 3 + 1, 12}, {20 * 3 + 2, 12}})});
     EXPECT_EQ(walk::VerdictText(r.channels[11]), "intermittent (1 flicker)");
     EXPECT_EQ(r.Failures(), 1) << walk::HumanReport(r, {});
   }

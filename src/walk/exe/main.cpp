@@ -320,7 +320,7 @@ int Walk(Request& r) {
     return 128 + sig;
   }
   if (outcome == walk::RunOutcome::kNoAnswer) {
-    Complain(QString::fromStdString("no board answered on " + where + " at " + r.info.line +
+    Complain(QString::fromStdString("no board answered on " + r.info.line +
                                     ": no valid frame within " +
                                     std::to_string(runner.AnswerTimeout().count()) + " ms"));
     return kExitTrouble;
