@@ -5,6 +5,7 @@
 // settings file (115200 Bd 8E1) and finds COM1 beside itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -24,9 +25,11 @@ struct WalkRun {
   std::vector<LogLine> log;
 
   // The sim with `sim_args` (none: no board at all), then the walk.
+  // `signal`: sent to the walk once the board has seen a frame with an output on.
   void Start(const std::vector<std::string>& sim_args, const std::vector<std::string>& walk_args,
-             bool board = true) {
-    ASSERT_TRUE(WriteSettings(dir.path / "merkat32.CFG", LineFile{.divisor = 1}));
+             bool board = true, int signal = 0) {
+    ASSERT_TRUE(
+        WriteSettings(dir.path / "merkat32.CFG", LineFile{.divisor = signal != 0 ? 12U : 1U}));
     const fs::path exe = dir.path / "merkat32-walk";
     std::error_code ec;
     fs::copy_file(M32_WALK, exe, ec);
@@ -42,6 +45,20 @@ struct WalkRun {
     argv.insert(argv.end(), walk_args.begin(), walk_args.end());
     Child walk;
     ASSERT_TRUE(walk.Start(argv, dir.path / "walk.out"));
+    if (signal != 0) {
+      SimLog live(sim->LogPath());
+      std::vector<LogLine> seen;
+      ASSERT_TRUE(WaitFor(
+          [&] {
+            for (auto& l : live.Poll()) seen.push_back(std::move(l));
+            return std::any_of(seen.begin(), seen.end(), [](const LogLine& l) {
+              return l.tag == "IN" && l.bytes.size() == 8 && l.bytes[3] != 0;
+            });
+          },
+          std::chrono::seconds(30)))
+          << "the walk never reached out9";
+      ::kill(walk.Pid(), signal);
+    }
     exit = walk.WaitEnd(std::chrono::seconds(60));
     out = ReadText(dir.path / "walk.out");
     if (sim) log = SimLog(sim->LogPath()).All();
@@ -122,9 +139,10 @@ TEST(WalkProcess, EachFaultGetsItsVerdictAndTheOutputsEndOff) {
   }
 }
 
-// Legend: no board on the line, and a port that is not there -> exit 2 with
-// the reason on stderr, no report.
-TEST(WalkProcess, NoBoardAndNoPortEndWithTwoAndAReason) {
+// Legend: no board on the line, a port that is not there, a bad option -> exit
+// 2 with the reason on stderr; SIGTERM mid-walk -> killed by it. No report,
+// and no output left on.
+TEST(WalkProcess, NoBoardNoPortOrASignalEndTheWalkWithTheOutputsOff) {
   {
     WalkRun run;
     run.Start({"--silence-ms", "100000", "--silence-every", "1"}, {});
@@ -138,6 +156,14 @@ TEST(WalkProcess, NoBoardAndNoPortEndWithTwoAndAReason) {
     run.Start({}, {"--port", "COM7"}, false);
     EXPECT_EQ(run.exit, std::optional<int>(2)) << run.out;
     EXPECT_NE(run.out.find("cannot open the serial port COM7"), std::string::npos) << run.out;
+  }
+  {
+    // Stopped mid-walk (out9..out16 stepping): outputs off, then the signal's own end.
+    WalkRun run;
+    run.Start({"--harness"}, {}, true, SIGTERM);
+    EXPECT_EQ(run.exit, std::optional<int>(128 + SIGTERM)) << run.out;
+    EXPECT_EQ(run.LastFrameIn(), kAllOff) << "the walk left an output on";
+    EXPECT_FALSE(fs::exists(run.dir.path / "walk.xml"));
   }
   {
     WalkRun run;
