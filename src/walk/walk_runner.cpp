@@ -15,9 +15,9 @@ WalkRunner::WalkRunner(serial::SerialDevice& device, const serial::LineSettings&
     : device_(device), stop_(stop) {
   frame_time_ =
       ceil<microseconds>(serial::CharTime(line.baud, serial::BitsPerChar(line)) * link::kFrameSize);
-  // Forty frame times, at least a second: a board that answers at all
-  // answers well within that.
-  answer_timeout_ = std::max(milliseconds(1000), ceil<milliseconds>(frame_time_ * 40));
+  // Forty frame times, at least two seconds: a board that answers at all
+  // answers well within that, also on a busy machine.
+  answer_timeout_ = std::max(milliseconds(2000), ceil<milliseconds>(frame_time_ * 40));
   answer_age_ = answer_timeout_ * 3;
   protocol_.Start(status_);
 }
@@ -27,7 +27,7 @@ void WalkRunner::ForgetLostFrames(Clock::time_point now) {
     unanswered_.pop_front();
 }
 
-void WalkRunner::Step(std::vector<Bytes4>& readings, bool may_send) {
+link::StepOutcome WalkRunner::Step(std::vector<Bytes4>& readings, bool may_send) {
   const bool carries_change = status_.flags.OutputsChanged.load() != 0;
   const link::StepOutcome out = protocol_.Step(device_, status_, may_send);
   const auto now = Clock::now();
@@ -49,6 +49,7 @@ void WalkRunner::Step(std::vector<Bytes4>& readings, bool may_send) {
     }
     unanswered_.push_back({next_seq_++, now});
   }
+  return out;
 }
 
 bool WalkRunner::WaitForLine(std::size_t readings, int frames) {
@@ -102,13 +103,15 @@ RunOutcome WalkRunner::HoldLine(const Bytes4& outputs, int frames, std::vector<B
   bool may_send = true;
   while (true) {
     if (stoppable && stop_.load()) return RunOutcome::kStopped;
-    Step(readings, may_send);
+    const link::StepOutcome out = Step(readings, may_send);
     if (readings.size() >= static_cast<std::size_t>(frames)) return RunOutcome::kDone;
     const auto now = Clock::now();
     if (readings.size() > seen) {
       seen = readings.size();
       last_answer = now;
-    } else if (now - last_answer > answer_timeout_) {
+    } else if (out.rx_left == 0 && now - last_answer > answer_timeout_) {
+      // Only once everything received is looked at: after this process
+      // itself was held up, the answers may be waiting.
       return RunOutcome::kNoAnswer;
     }
     may_send = WaitForLine(readings.size(), frames);

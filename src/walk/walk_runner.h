@@ -72,7 +72,7 @@ class WalkRunner {
   RunOutcome HoldLine(const Bytes4& outputs, int frames, std::vector<Bytes4>& readings,
                       bool stoppable);
   // One LinkStep and what it means for the hold under way.
-  void Step(std::vector<Bytes4>& readings, bool may_send);
+  link::StepOutcome Step(std::vector<Bytes4>& readings, bool may_send);
   // Waits for the line (a frame coming in, the transmitter running empty).
   // False when the next step must only receive: the hold's last answer is in
   // and the frame after it should carry the next hold's outputs.
