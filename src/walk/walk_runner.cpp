@@ -31,6 +31,7 @@ link::StepOutcome WalkRunner::Step(std::vector<Bytes4>& readings, bool may_send)
   const bool carries_change = status_.flags.OutputsChanged.load() != 0;
   const link::StepOutcome out = protocol_.Step(device_, status_, may_send);
   const auto now = Clock::now();
+  if (out.bytes_read > 0) last_rx_ = now;
   if (out.frame_completed) {
     ForgetLostFrames(now);
     bool answers_change = false;
@@ -64,7 +65,20 @@ bool WalkRunner::WaitForLine(std::size_t readings, int frames) {
       device_.Wait(milliseconds(10));
       return true;
     }
-    if (counts.rx >= need) return true;
+    ForgetLostFrames(Clock::now());
+    const bool window_full = unanswered_.size() >= kWindow;
+    if (counts.rx >= need) return !window_full;
+    if (window_full) {
+      // Only an answer (or giving them up for lost) opens the window.
+      const auto quiet_since = std::max(last_rx_, unanswered_.back().at);
+      if (counts.rx == 0 &&
+          Clock::now() - quiet_since > std::max<microseconds>(kQuiet, frame_time_ * 10)) {
+        unanswered_.clear();
+        return true;
+      }
+      device_.WaitFor(milliseconds(10), need);
+      return false;
+    }
     if (counts.tx != 0) {
       device_.WaitFor(milliseconds(50), need);
       continue;

@@ -49,6 +49,13 @@ enum class RunOutcome : uint8_t {
 class WalkRunner {
  public:
   using Clock = std::chrono::steady_clock;
+  // Frames on their way at most: a board that falls behind (a busy
+  // simulator, a slow adapter) is not given more to answer than it can hold,
+  // so it has no reason to drop answers. Two are on the way on a line without
+  // gaps. A full window on a quiet line (nothing received for kQuiet, or ten
+  // frame times if longer) means its answers were lost: it is emptied.
+  static constexpr std::size_t kWindow = 4;
+  static constexpr std::chrono::milliseconds kQuiet{100};
 
   // `line` paces the waits; `stop` is looked at between steps.
   WalkRunner(serial::SerialDevice& device, const serial::LineSettings& line,
@@ -92,6 +99,7 @@ class WalkRunner {
     Clock::time_point at;
   };
   std::deque<Sent> unanswered_;
+  Clock::time_point last_rx_{};  // when a step last read a byte
   uint64_t next_seq_ = 0;
   uint64_t change_seq_ = 0;  // first frame that carries the current outputs
   bool change_pending_ = false;

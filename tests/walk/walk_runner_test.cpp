@@ -19,8 +19,9 @@ using namespace m32;
 using walk::Bytes4;
 
 // A mirror board whose answer to frame i comes in only once frame i + lag has
-// been written (lag 0: at once). It may drop answers (every `drop_every`-th)
-// or stay silent. The transmitter is always idle; waits end at once.
+// been written (lag 0: at once), or once the walk waits for it. It may drop
+// answers (every `drop_every`-th) or stay silent. The transmitter is always
+// idle; waits end at once.
 class LateBoard final : public serial::SerialDevice {
  public:
   explicit LateBoard(int lag, int drop_every = 0) : lag_(lag), drop_every_(drop_every) {}
@@ -47,24 +48,30 @@ class LateBoard final : public serial::SerialDevice {
   std::size_t Write(std::span<const uint8_t> bytes) override {
     written.emplace_back(bytes.begin(), bytes.end());
     pending_.push_back(written.back());
-    while (static_cast<int>(pending_.size()) > lag_) {
-      const auto frame = pending_.front();
-      pending_.pop_front();
-      ++answered_;
-      if (silent || (drop_every_ != 0 && answered_ % drop_every_ == 0)) continue;
-      rx_.insert(rx_.end(), frame.begin(), frame.end());  // the mirror's answer
-    }
+    Answer(lag_);
     return bytes.size();
   }
   void Purge() override {}
   bool Modem(serial::ModemLines&) override { return false; }
   unsigned Wait(std::chrono::milliseconds) override {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
+    Answer(0);
     return serial::kTxEmpty;
   }
   void Wake() override {}
 
  private:
+  // Answers all but the `keep` youngest frames.
+  void Answer(int keep) {
+    while (static_cast<int>(pending_.size()) > keep) {
+      const auto frame = pending_.front();
+      pending_.pop_front();
+      ++answered_;
+      if (silent || (drop_every_ != 0 && answered_ % drop_every_ == 0)) continue;
+      rx_.insert(rx_.end(), frame.begin(), frame.end());  // the mirror's answer
+    }
+  }
+
   int lag_;
   int drop_every_;
   int answered_ = 0;
