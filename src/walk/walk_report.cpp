@@ -197,8 +197,16 @@ std::string HtmlReport(const WalkResult& result, const ReportInfo& info) {
     // The colour is repeated on the cells: not every renderer applies a row's.
     const std::string open = c.Passed() ? "<td>" : "<td class=\"fail\"><font color=\"#c00000\">";
     const std::string close = c.Passed() ? "</td>" : "</font></td>";
-    out += "<tr" + std::string(cls) + ">" + open + std::to_string(c.channel) + close + open +
-           Xml(ChannelLabel(c)) + close + open + Xml(VerdictText(c)) + close + "</tr>\n";
+    out += "<tr";
+    out += cls;
+    out += ">";
+    for (const std::string& cell :
+         {std::to_string(c.channel), Xml(ChannelLabel(c)), Xml(VerdictText(c))}) {
+      out += open;
+      out += cell;
+      out += close;
+    }
+    out += "</tr>\n";
   }
   out += "</table>\n";
   if (result.adc) {

@@ -315,7 +315,7 @@ int Walk(Request& r) {
   if (outcome == walk::RunOutcome::kStopped) {
     Complain("stopped by a signal; the outputs were switched off");
     const int sig = g_signal.load();
-    std::signal(sig, SIG_DFL);
+    (void)std::signal(sig, SIG_DFL);
     (void)std::raise(sig);
     return 128 + sig;
   }
