@@ -160,7 +160,7 @@ TEST(WalkProcess, NoBoardNoPortOrASignalEndTheWalkWithTheOutputsOff) {
   {
     // Stopped mid-walk (out9..out16 stepping): outputs off, then the signal's own end.
     WalkRun run;
-    run.Start({"--harness"}, {}, true, SIGTERM);
+    run.Start({"--harness"}, {"--repeat", "50"}, true, SIGTERM);
     EXPECT_EQ(run.exit, std::optional<int>(128 + SIGTERM)) << run.out;
     EXPECT_EQ(run.LastFrameIn(), kAllOff) << "the walk left an output on";
     EXPECT_FALSE(fs::exists(run.dir.path / "walk.xml"));
