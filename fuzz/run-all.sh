@@ -38,6 +38,7 @@ targets=(
   "brightness_reply_fuzz brightness_reply_fuzz  -max_len=512"
   "send_field_fuzz       send_field_fuzz        -max_len=300"
   "number_field_fuzz     number_field_fuzz      -max_len=128"
+  "walk_map_fuzz         walk_map_fuzz          -max_len=2048"
 )
 
 if [ "${M32_FUZZ_NOBUILD:-0}" != 1 ]; then

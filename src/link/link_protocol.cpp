@@ -84,7 +84,7 @@ bool LinkProtocol::Send(serial::SerialDevice& port, SharedStatus& status) {
   return taken;
 }
 
-StepOutcome LinkProtocol::Step(serial::SerialDevice& port, SharedStatus& status) {
+StepOutcome LinkProtocol::Step(serial::SerialDevice& port, SharedStatus& status, bool may_send) {
   StepOutcome out;
   serial::QueueCounts counts;
   // A closed or vanished port: touch nothing, not even the counts.
@@ -141,7 +141,7 @@ StepOutcome LinkProtocol::Step(serial::SerialDevice& port, SharedStatus& status)
   out.rx_left = counts.rx > out.bytes_read ? counts.rx - out.bytes_read : 0;
 
   // The transmit side is busy: write nothing; new outputs stay flagged.
-  if (counts.tx != 0) return out;
+  if (counts.tx != 0 || !may_send) return out;
   out.outputs_taken = Send(port, status);
   out.frame_written = true;
   return out;

@@ -59,7 +59,9 @@ class LinkProtocol {
   void Start(SharedStatus& status);
 
   // One LinkStep. Allocates nothing; reads at most 8 bytes, writes 8.
-  StepOutcome Step(serial::SerialDevice& port, SharedStatus& status);
+  // `may_send` false: the receive part only (the walk test holds its next
+  // frame back until the answer it waits for is in).
+  StepOutcome Step(serial::SerialDevice& port, SharedStatus& status, bool may_send = true);
 
   const LinkFrame& SendFrame() const { return send_; }
   const LinkFrame& ReceiveFrame() const { return receive_; }

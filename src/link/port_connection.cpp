@@ -67,6 +67,16 @@ std::string PortMessage(const std::string& lead, unsigned com_number, const std:
   return text;
 }
 
+LineSetUp SetUpLine(serial::SerialDevice& device, const std::string& path,
+                    const serial::LineSettings& line) {
+  if (device.Open(path) != serial::OpenResult::kOk) return LineSetUp::kCannotOpen;
+  // Before the line changes: the state to give back should the process die.
+  emergency::Arm(device.NativeDescriptor());
+  const bool configured = device.Configure(line);
+  device.Purge();
+  return configured ? LineSetUp::kReady : LineSetUp::kLineRejected;
+}
+
 PortConnection::PortConnection(Deps deps) : deps_(std::move(deps)), watch_(deps_.line_events) {}
 
 PortConnection::~PortConnection() {
@@ -102,15 +112,14 @@ void PortConnection::OpenPort() {
   const unsigned index = deps_.settings.PortIndex;
   const unsigned com_number = index + 1;
   device_path_ = DevicePathFor(index, deps_.exe_folder);
-  if (deps_.device.Open(device_path_) != serial::OpenResult::kOk) {
+  const serial::LineSettings line = LineSettingsFrom(deps_.settings);
+  const LineSetUp set_up = SetUpLine(deps_.device, device_path_, line);
+  if (set_up == LineSetUp::kCannotOpen) {
     ShowPortError("CHYBA 01", config::text::kPortCannotOpen, com_number);
     return;
   }
   open_ = true;
-  // Before the line changes: the state to give back should the process die.
-  emergency::Arm(deps_.device.NativeDescriptor());
-  const serial::LineSettings line = LineSettingsFrom(deps_.settings);
-  if (!deps_.device.Configure(line)) {
+  if (set_up == LineSetUp::kLineRejected) {
     // The box runs an event loop: the close may be asked for meanwhile.
     ShowPortError("CHYBA 02", config::text::kPortCannotSet, com_number);
     if (refused_ || close_pending_) {
@@ -118,7 +127,6 @@ void PortConnection::OpenPort() {
       return;
     }
   }
-  deps_.device.Purge();
   watch_.Opened(device_path_, line);
   link_ = std::make_unique<LinkThread>(deps_.device, deps_.ui, deps_.status);
   link_->SetWatch(&watch_);

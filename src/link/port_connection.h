@@ -40,6 +40,19 @@ std::string DevicePathFor(unsigned port_index, const std::string& exe_folder);
 // "%s COM%1u %s." from the three parts, as many characters as they need.
 std::string PortMessage(const std::string& lead, unsigned com_number, const std::string& tail);
 
+// How OpenPort's line set-up ended.
+enum class LineSetUp : uint8_t {
+  kReady,         // open, configured, purged
+  kLineRejected,  // open and purged, but the driver kept another line state
+  kCannotOpen,    // the device did not open; nothing is held
+};
+
+// OpenPort's line set-up, for every program that talks to the board: opens
+// `path` exclusively, arms the all-off frame for a fatal signal (before the
+// line changes), sets `line` and purges both directions.
+LineSetUp SetUpLine(serial::SerialDevice& device, const std::string& path,
+                    const serial::LineSettings& line);
+
 class PortConnection {
  public:
   // Shows a modal error box (caption, UTF-8 text) and returns once it is shut.

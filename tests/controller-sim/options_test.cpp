@@ -26,13 +26,24 @@ TEST(OptionsTest, ValuesAreTaken) {
   EXPECT_EQ(r.options.baud, 19200U);
   EXPECT_DOUBLE_EQ(r.options.garbage_pct, 2.5);
   EXPECT_EQ(r.options.seed, 9U);
+  const auto h = Parse("--stuck0 5 --short 9,10 --swap 7,8 --wire 1:0 --flicker 12:5%");
+  ASSERT_EQ(h.error, "");
+  EXPECT_TRUE(h.options.harness.on);
+  EXPECT_EQ(h.options.harness.stuck0, 1U << 4);
+  EXPECT_EQ(h.options.harness.wire[6], 8);
+  EXPECT_EQ(h.options.harness.wire[0], 0);
+  ASSERT_EQ(h.options.harness.flicker.size(), 1U);
+  EXPECT_DOUBLE_EQ(h.options.harness.flicker[0].second, 5.0);
 }
 
 TEST(OptionsTest, BadCommandLinesAreRefused) {
   for (const char* line :
        {"--port 0", "--port x", "--baud" /* no value */, "--format 8Q1", "--mode echo",
         "--inputs 0102", "--garbage 101", "--garbage -1", "--adc 65536", "--hangup-after-ms 0",
-        "--what", "--dir=", "--silence-ms 100" /* alone */, "--silence-every 5" /* alone */}) {
+        "--what", "--dir=", "--silence-ms 100" /* alone */, "--silence-every 5" /* alone */,
+        // The harness's faults.
+        "--stuck0 33", "--short 3,3", "--swap 7", "--wire 1:33", "--flicker 12:101%",
+        "--flicker 12", "--stuck1" /* no value */}) {
     EXPECT_NE(Parse(line).error, "") << line;
   }
 }

@@ -202,6 +202,14 @@ ParsedOptions ParseOptions(std::span<const std::string> args) {
       if (!need()) return r;
       if (value.empty()) return bad();
       o.control_path = value;
+    } else if (ParseHarnessOption(
+                   name,
+                   [&]() -> std::optional<std::string> {
+                     if (!need()) return std::nullopt;
+                     return value;
+                   },
+                   o.harness, r.error)) {
+      if (!r.error.empty()) return r;
     } else {
       r.error = "unknown option: " + args[i];
       return r;
@@ -266,7 +274,7 @@ Commands (one per line, on standard input or the FIFO):
   stats                  print the summary line now
   quit                   end normally
 On exit prints one summary line and removes the COMn symlink.
-)";
+)" + HarnessHelp();
 }
 
 std::optional<Command> ParseCommand(std::string_view line, std::string& error) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "harness.h"
 #include "pacing.h"
 
 namespace m32::sim {
@@ -43,6 +44,7 @@ struct Options {
   bool read_stdin = true;
   bool force = false;
   bool help = false;
+  HarnessOptions harness;
 };
 
 struct ParsedOptions {

@@ -7,6 +7,7 @@ namespace m32::sim {
 
 LinkFrame Controller::AnswerLink(std::span<const uint8_t> frame) {
   std::array<uint8_t, 4> in{frame[2], frame[3], frame[4], frame[5]};
+  if (harness) in = harness->Inputs(in);
   switch (mode) {
     case AnswerMode::kMirror:
       break;
@@ -110,6 +111,8 @@ Simulator::Simulator(const Options& options, uint64_t seed, int64_t start_ns, Lo
   controller_.mode = options.mode;
   controller_.fixed_inputs = options.inputs;
   controller_.adc = options.adc;
+  if (options.harness.on)
+    controller_.harness.emplace(options.harness, seed ^ 0x9E3779B97F4A7C15ULL);
   faults_.rates = {options.garbage_pct, options.split_pct, options.bad_checksum_pct};
 }
 

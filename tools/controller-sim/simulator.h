@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <random>
 #include <span>
 #include <string>
@@ -24,6 +25,8 @@ class Controller {
   AnswerMode mode = AnswerMode::kMirror;
   std::array<uint8_t, 4> fixed_inputs{};
   uint16_t adc = 0;
+  // Between the outputs received and the inputs answered, when set.
+  std::optional<Harness> harness;
 
   // `frame` is a valid LinkFrame.
   LinkFrame AnswerLink(std::span<const uint8_t> frame);
