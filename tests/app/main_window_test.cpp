@@ -52,7 +52,8 @@ struct Rig {
   Bytes LastOutputs() const {
     const FakeSerialDevice::Bytes w = line->LastWrite();
     Bytes b{0xEE, 0xEE, 0xEE, 0xEE};
-    if (w.size() == 8) std::copy(w.begin() + 2, w.begin() + 6, b.begin());
+    // The frame that ends the write (the port's final write has a fill before it).
+    if (w.size() >= 8) std::copy(w.end() - 6, w.end() - 2, b.begin());
     return b;
   }
   bool WaitFrame(Bytes want) {

@@ -8,7 +8,6 @@
 
 #include "app/main_window.h"
 #include "app/termination_qt.h"
-#include "link/emergency_off.h"
 
 namespace {
 
@@ -32,8 +31,8 @@ class Application final : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Outputs off even should the process die of a fault from here on.
-  m32::link::emergency::Install();
+  // From here on no way of ending that can be caught leaves an output on.
+  m32::InstallProcessEndHandlers();
   Application app(argc, argv);
   app.setApplicationName("merkat32");
   app.setQuitOnLastWindowClosed(false);  // the main window's close ends the run
