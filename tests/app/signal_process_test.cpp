@@ -20,6 +20,7 @@
 #include <memory>
 #include <ostream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -204,6 +205,17 @@ bool LineGivenBack(const fs::path& tty) {
   return ok;
 }
 
+// Whether process `pid` has a handler for `sig` (its SigCgt mask).
+bool Catches(pid_t pid, int sig) {
+  std::istringstream status(ReadText("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigCgt:", 0) == 0) {
+      return ((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1U) != 0;
+    }
+  }
+  return false;
+}
+
 // The link thread of process `pid`, by the name it gives itself.
 std::optional<pid_t> LinkThreadOf(pid_t pid) {
   std::error_code ec;
@@ -216,6 +228,7 @@ std::optional<pid_t> LinkThreadOf(pid_t pid) {
 }
 
 enum class Way : uint8_t {
+  kAtStart,       // the signal sent 0 to 40 ms into main (no outputs on yet)
   kSignal,        // the signal sent to the process
   kLinkThread,    // the signal sent to the link thread, at a random moment
   kPipeThenTerm,  // the signal (ignored), then SIGTERM
@@ -251,6 +264,7 @@ void PrintTo(const EndRow& row, std::ostream* os) {
 std::vector<EndRow> EndRows() {
   // clang-format off
   std::vector<EndRow> rows{
+    {"SIGTERMAtStart",     Way::kAtStart,      SIGTERM,   nullptr,     kOrderly, 1},
     {"SIGTERM",            Way::kSignal,       SIGTERM,   nullptr,     kOrderly, 0},
     {"SIGINT",             Way::kSignal,       SIGINT,    nullptr,     kOrderly, 0},
     {"SIGHUP",             Way::kSignal,       SIGHUP,    nullptr,     kOrderly, 0},
@@ -351,12 +365,23 @@ TEST_P(ProcessEnd, LeavesTheOutputsOffTheLineGivenBackAndTheSettingsWhole) {
     env.push_back("M32_END_HOOK=" + hook_file.string());
     ASSERT_TRUE(WriteSettings(bench.dir.path / "merkat32.CFG", bench.line));
     ASSERT_TRUE(StartTool(tool, bench.dir.path, env)) << what;
-    ASSERT_TRUE(bench.desk.WaitWindow("^ M e r k a t - 3 2 ", 15s))
-        << what << ": " << ReadText(bench.dir.path / "tool.out");
-    ASSERT_TRUE(SwitchOut1And2On(bench, started)) << what << ": out1 and out2 never went on";
+    if (row.way != Way::kAtStart) {
+      ASSERT_TRUE(bench.desk.WaitWindow("^ M e r k a t - 3 2 ", 15s))
+          << what << ": " << ReadText(bench.dir.path / "tool.out");
+      ASSERT_TRUE(SwitchOut1And2On(bench, started)) << what << ": out1 and out2 never went on";
+    }
     int64_t closed = 0;
     std::chrono::steady_clock::time_point stall_ends;
     switch (row.way) {
+      case Way::kAtStart:
+        // From the first line of main on (the fault handlers are set up
+        // there too): the system's loading of the program and its libraries
+        // comes before any handler can be.
+        ASSERT_TRUE(WaitFor([&] { return Catches(tool.Pid(), SIGSEGV); }, 5s, 1ms));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 40)(random)));
+        ::kill(tool.Pid(), row.sig);
+        break;
       case Way::kSignal:
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 200)(random)));
@@ -422,6 +447,10 @@ TEST_P(ProcessEnd, LeavesTheOutputsOffTheLineGivenBackAndTheSettingsWhole) {
     const auto frames = bench.FramesSince(started);
     if (row.way == Way::kAfterClose) {
       EXPECT_TRUE(bench.FramesSince(closed).empty()) << what << ": a frame after the close";
+    } else if (row.way == Way::kAtStart) {
+      if (!frames.empty()) {
+        EXPECT_EQ(frames.back(), AllOff()) << what;
+      }
     } else {
       ASSERT_FALSE(frames.empty()) << what;
       EXPECT_EQ(frames.back(), AllOff()) << what;
