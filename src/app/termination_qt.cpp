@@ -70,9 +70,9 @@ TerminationSignals::TerminationSignals(std::function<void()> on_signal, QObject*
   if (!OpenSignalPipe()) return;
   SetAction(OnTerminationSignal);
   notifier_ = new QSocketNotifier(g_signal_fd[1], QSocketNotifier::Read, this);
+  // A signal that came before is waiting in the pipe: the first event loop
+  // that runs answers it.
   connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::Drain);
-  // A signal that came before the event loop could hear it.
-  Drain();
 }
 
 TerminationSignals::~TerminationSignals() {

@@ -36,8 +36,7 @@ class TerminationSignals final : public QObject {
   Q_OBJECT
  public:
   // on_signal runs on the UI thread, once per wake-up (signals that come
-  // together are answered once); at once from the constructor when a signal
-  // came before it.
+  // together are answered once), also for one that came before this object.
   explicit TerminationSignals(std::function<void()> on_signal, QObject* parent = nullptr);
   ~TerminationSignals() override;
 
