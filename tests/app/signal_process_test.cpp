@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -70,16 +71,24 @@ struct Bench {
     }
     return frames;
   }
+  static bool Received(const LogLine& l) {
+    return l.tag == "IN" || l.tag == "BAD" || l.tag == "SKIP" || l.tag == "BUSY";
+  }
   // Log lines of bytes the sim took off the line from `since` on.
   int ReceivedSince(int64_t since) const {
-    int n = 0;
-    for (const auto& l : log->All()) {
-      if (l.us >= since &&
-          (l.tag == "IN" || l.tag == "BAD" || l.tag == "SKIP" || l.tag == "BUSY")) {
-        ++n;
-      }
-    }
-    return n;
+    const auto all = log->All();
+    return static_cast<int>(std::count_if(
+        all.begin(), all.end(), [&](const LogLine& l) { return l.us >= since && Received(l); }));
+  }
+  // Log lines of bytes taken off the line after the last all-off frame (a
+  // frame written after it, perhaps garbled by the line's old state). One
+  // that comes while the sim is still answering is logged BUSY.
+  int ReceivedAfterLastAllOff() const {
+    const auto all = log->All();
+    const auto last = std::find_if(all.rbegin(), all.rend(), [](const LogLine& l) {
+      return (l.tag == "IN" || l.tag == "BUSY") && l.bytes == AllOff();
+    });
+    return static_cast<int>(std::count_if(all.rbegin(), last, Received));
   }
   // Writes the settings and starts the tool; with a port, waits until the
   // exchange runs and out1 has the focus (the first frames are out).
@@ -469,6 +478,7 @@ TEST_P(ProcessEnd, LeavesTheOutputsOffTheLineGivenBackAndTheSettingsWhole) {
     } else {
       ASSERT_FALSE(frames.empty()) << what;
       EXPECT_EQ(frames.back(), AllOff()) << what;
+      EXPECT_EQ(bench.ReceivedAfterLastAllOff(), 0) << what << ": bytes after the all-off frame";
     }
     EXPECT_TRUE(LineGivenBack(tty)) << what << ": the line keeps the tool's state";
     EXPECT_TRUE(bench.SettingsKept()) << what;
