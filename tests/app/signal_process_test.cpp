@@ -344,6 +344,12 @@ bool SwitchOut1And2On(Bench& bench, int64_t since) {
              5s);
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto kEndLimit = 20s;  // the sanitizer's report of the signal first
+#else
+constexpr auto kEndLimit = 5s;
+#endif
+
 bool EndedAsExpected(const EndRow& row, std::optional<int> end) {
   if (row.end != kDefault) return end == row.end;
 #if defined(__SANITIZE_ADDRESS__)
@@ -451,7 +457,7 @@ TEST_P(ProcessEnd, LeavesTheOutputsOffTheLineGivenBackAndTheSettingsWhole) {
         ::kill(tool.Pid(), row.sig);
         break;
     }
-    const std::optional<int> end = tool.WaitEnd(5s);
+    const std::optional<int> end = tool.WaitEnd(kEndLimit);
     EXPECT_TRUE(EndedAsExpected(row, end))
         << what << ": ended with " << (end ? std::to_string(*end) : std::string("nothing"))
         << "; the tool said: " << ReadText(bench.dir.path / "tool.out");
