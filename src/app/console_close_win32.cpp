@@ -12,7 +12,7 @@ namespace {
 // The handler is a plain function: what it calls lives here.
 std::mutex g_mutex;
 std::function<void()> g_request_close;  // guarded by g_mutex
-HANDLE g_finished = nullptr;            // manual reset; set by CloseFinished
+HANDLE g_finished = nullptr;            // manual reset; set when the requests end
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   switch (type) {
@@ -57,11 +57,6 @@ ConsoleCloseRequests::~ConsoleCloseRequests() {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_request_close = nullptr;
   // The event stays: a handler thread may still be waiting on it.
-  if (g_finished != nullptr) ::SetEvent(g_finished);
-}
-
-void ConsoleCloseRequests::CloseFinished() {
-  std::lock_guard<std::mutex> lock(g_mutex);
   if (g_finished != nullptr) ::SetEvent(g_finished);
 }
 

@@ -7,7 +7,8 @@
 // the UI thread (e.g. a queued call); the close sequence itself runs there,
 // once, from the outermost event loop. For the console window's close, a
 // log-off and a shutdown the process is ended as soon as the handler returns,
-// so the handler waits (up to kCloseGrace) until CloseFinished() is called.
+// so the handler waits (up to kCloseGrace) until this object is gone: its
+// owner lets it go once the close sequence has run.
 #pragma once
 
 #include <chrono>
@@ -25,10 +26,6 @@ class ConsoleCloseRequests {
   ~ConsoleCloseRequests();
   ConsoleCloseRequests(const ConsoleCloseRequests&) = delete;
   ConsoleCloseRequests& operator=(const ConsoleCloseRequests&) = delete;
-
-  bool Installed() const { return installed_; }
-  // The close sequence has run: a handler waiting for it may return now.
-  void CloseFinished();
 
  private:
   bool installed_ = false;

@@ -9,6 +9,10 @@
 #include <QPrinter>
 #include <QScreen>
 
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
+
 #include "app/close_sequence.h"
 #include "dialogs/constants_dialog.h"
 #include "dialogs/language_dialog.h"
@@ -21,6 +25,11 @@
 #include "service/lighting_window.h"
 
 namespace m32::app {
+
+namespace {
+// A close nested in one under way offers all-off this long (two link steps at least).
+constexpr int kNestedCloseOffers = 200;
+}  // namespace
 
 MainWindow::MainWindow(AppContext& ctx, QWidget* parent)
     : QMainWindow(parent), ctx_(ctx), invoker_(this), heartbeat_timer_(new QTimer(this)) {
@@ -363,6 +372,28 @@ void MainWindow::CloseSequence() {
   closed_ = true;
   ReapDisplayThreads();
 }
+
+void MainWindow::CloseNow() {
+  RequestClose();
+  if (!closing_) {
+    CloseSequence();
+  } else if (!closed_) {
+    ctx_.status.ClearIoBytes();
+    ctx_.status.flags.OutputsChanged.store(1);
+    PumpFor(kNestedCloseOffers);
+    config::SaveSettings(ctx_.module, ctx_.settings.record);
+  }
+  QCoreApplication::exit(0);
+}
+
+#if defined(Q_OS_WIN)
+bool MainWindow::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
+  const auto* msg = static_cast<const MSG*>(message);
+  // Windows ends the process once the message is answered.
+  if (msg->message == WM_ENDSESSION && msg->wParam != FALSE) CloseNow();
+  return QMainWindow::nativeEvent(type, message, result);
+}
+#endif
 
 void MainWindow::closeEvent(QCloseEvent* e) {
   CloseSequence();

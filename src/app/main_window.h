@@ -54,6 +54,12 @@ class MainWindow final : public QMainWindow {
   // has returned. A second request changes nothing.
   void RequestClose();
   bool CloseRequested() const { return close_requested_; }
+  // The system ends the process as soon as this returns (the end of the
+  // Windows session): the close has run by then. A close already under way
+  // further up this thread's stack cannot be waited for (it goes on only once
+  // this returns), so the outputs are switched off and the settings saved
+  // here; it finishes the rest should the process live on.
+  void CloseNow();
 
   // Menu handlers.
   void OnSettingsMenuOpened();
@@ -84,6 +90,10 @@ class MainWindow final : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+#if defined(Q_OS_WIN)
+  // WM_ENDSESSION with the session ending: CloseNow before it is answered.
+  bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
+#endif
 
  private:
   void BuildMenu();
@@ -97,7 +107,9 @@ class MainWindow final : public QMainWindow {
   static void EndDisplayThread(iopanel::IoRefreshThread& thread);
   void ShowModal(QDialog* d);
   void EndModalWindows();
-  bool Ending() const { return closing_ || close_requested_; }
+  bool Ending() const {
+    return closing_ || close_requested_;
+  }
   void MakePort();
 
   AppContext& ctx_;

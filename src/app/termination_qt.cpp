@@ -6,6 +6,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <vector>
+
+#include "link/emergency_off.h"
 
 namespace m32 {
 namespace {
@@ -20,26 +23,60 @@ extern "C" void OnTerminationSignal(int sig) {
   errno = saved;
 }
 
+// Every signal whose default action ends the process and that asks for the
+// end rather than reporting a fault.
+std::vector<int> TerminationRequests() {
+  std::vector<int> sigs{SIGTERM, SIGINT,    SIGHUP,  SIGUSR1, SIGUSR2,
+                        SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
+#if defined(SIGPWR)
+  sigs.push_back(SIGPWR);
+#endif
+#if defined(SIGIO)
+  sigs.push_back(SIGIO);
+#endif
+#if defined(SIGSTKFLT)
+  sigs.push_back(SIGSTKFLT);
+#endif
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigs.push_back(sig);
+  return sigs;
+}
+
+void SetAction(void (*handler)(int)) {
+  struct sigaction sa = {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : TerminationRequests()) ::sigaction(sig, &sa, nullptr);
+}
+
+bool OpenSignalPipe() {
+  if (g_signal_fd[0] >= 0) return true;
+  return ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_fd) == 0;
+}
+
 }  // namespace
+
+void InstallProcessEndHandlers() {
+  link::emergency::Install();
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+  if (OpenSignalPipe()) SetAction(OnTerminationSignal);
+}
 
 TerminationSignals::TerminationSignals(std::function<void()> on_signal, QObject* parent)
     : QObject(parent), on_signal_(std::move(on_signal)) {
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_fd) != 0) {
-    return;
-  }
+  if (!OpenSignalPipe()) return;
+  SetAction(OnTerminationSignal);
   notifier_ = new QSocketNotifier(g_signal_fd[1], QSocketNotifier::Read, this);
+  // A signal that came before is waiting in the pipe: the first event loop
+  // that runs answers it.
   connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::Drain);
-  struct sigaction sa = {};
-  sa.sa_handler = OnTerminationSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
 }
 
 TerminationSignals::~TerminationSignals() {
-  struct sigaction sa = {};
-  sa.sa_handler = SIG_IGN;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+  SetAction(SIG_IGN);
   if (g_signal_fd[0] >= 0) {
     ::close(g_signal_fd[0]);
     ::close(g_signal_fd[1]);

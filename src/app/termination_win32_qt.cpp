@@ -1,17 +1,19 @@
-// TerminationSignals on Windows. The close requests come from the console
-// (Ctrl+C, Ctrl+Break, its window closed, log-off, shutdown: see
-// ConsoleCloseRequests) and from the end of the session (WM_QUERYENDSESSION,
-// which Qt hands on as commitDataRequest). Each runs on_signal on the UI
-// thread, as a termination signal does on Linux. There is no socket
-// notifier here, so Installed() says false.
-#include <QGuiApplication>
+// TerminationSignals on Windows: the console's Ctrl+C, Ctrl+Break, the
+// closing of its window, log-off and shutdown (see ConsoleCloseRequests) run
+// on_signal on the UI thread, as a termination signal does on Linux. For the
+// last three Windows ends the process as soon as the console handler returns:
+// the handler waits until this object is gone, which main does only once the
+// close sequence has run (whether it was asked for here or was already under
+// way). The end of the session is answered by the main window
+// (MainWindow::CloseNow on WM_ENDSESSION); WM_QUERYENDSESSION is never
+// refused.
 #include <QMetaObject>
-#include <QSessionManager>
 #include <memory>
 #include <utility>
 
 #include "app/console_close_win32.h"
 #include "app/termination_qt.h"
+#include "link/emergency_off.h"
 
 namespace m32 {
 namespace {
@@ -20,6 +22,10 @@ std::unique_ptr<ConsoleCloseRequests> g_console;  // one TerminationSignals per 
 
 }  // namespace
 
+void InstallProcessEndHandlers() {
+  link::emergency::Install();
+}
+
 TerminationSignals::TerminationSignals(std::function<void()> on_signal, QObject* parent)
     : QObject(parent), on_signal_(std::move(on_signal)) {
   // Called on the system's handler thread: only post the request.
@@ -27,24 +33,15 @@ TerminationSignals::TerminationSignals(std::function<void()> on_signal, QObject*
     QMetaObject::invokeMethod(
         this, [this] { Drain(); }, Qt::QueuedConnection);
   });
-  if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-    // Windows ends the process soon after the session's end has been
-    // answered, so the close runs now, inside the message. It is never refused.
-    connect(
-        app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { Drain(); },
-        Qt::DirectConnection);
-  }
 }
 
 TerminationSignals::~TerminationSignals() {
+  // Lets a console handler that waits for the close return.
   g_console.reset();
 }
 
 void TerminationSignals::Drain() {
   if (on_signal_) on_signal_();
-  // A console handler waiting for the close (its window closed, log-off,
-  // shutdown) may let the process end now.
-  if (g_console) g_console->CloseFinished();
 }
 
 }  // namespace m32

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/emergency_off.h"
+
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -160,11 +162,15 @@ void LinkThread::StepThenRestWhileSending(StepOutcome& outcome, bool hung_up) {
 }
 
 void LinkThread::Execute() {
+  // A stack overflow here still gets the all-off frame.
+  emergency::PrepareThread();
   status_.flags.LinkRunning.store(1);
 #if defined(__linux__)
   // The wait ends when the frame has left the line; at high rates a frame
   // lasts under a millisecond, so the thread's timers must not be let slip.
   (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  // Named, so that it can be told apart from outside (a debugger, ps -L).
+  (void)prctl(PR_SET_NAME, "m32-link", 0UL, 0UL, 0UL);
 #endif
   port_.Purge();
   protocol_.Start(status_);

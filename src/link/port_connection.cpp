@@ -158,9 +158,24 @@ void PortConnection::ClosePort() {
     }
     link_->Join();
     link_.reset();
+    WriteFinalFrame();
     watch_.Closed();
   }
   CloseDevice();
+}
+
+void PortConnection::WriteFinalFrame() {
+  // The link has purged the port on its way out, so nothing stale stays
+  // queued before this frame (the purge may have cut a frame short: the fill
+  // before it lets the board drop that one). A driver that still refuses it
+  // (its queue full of bytes a stalled board has not taken) gets it again,
+  // purged first, until it is taken or the time is up.
+  const auto& bytes = emergency::kAllOffAfterPurge;
+  const auto limit = std::chrono::steady_clock::now() + kFinalFrameLimit;
+  while (deps_.device.Write(bytes) != bytes.size() && std::chrono::steady_clock::now() < limit) {
+    deps_.device.Purge();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 void PortConnection::StopOpening() {

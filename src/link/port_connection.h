@@ -13,6 +13,7 @@
 // Device() and Link() and use the device only while the link is paused.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -72,6 +73,8 @@ class PortConnection {
     LineEventSink* line_events = nullptr;  // the event log, when one is kept
   };
 
+  static constexpr std::chrono::milliseconds kFinalFrameLimit{250};
+
   explicit PortConnection(Deps deps);
   // Closes the port (and stops the link) if it is still open.
   ~PortConnection();
@@ -83,8 +86,9 @@ class PortConnection {
   // starts.
   void OpenPort();
   // Does nothing while closed. Stops the link thread (waking its wait and
-  // pumping UI events while it finishes its last step), then restores and
-  // closes the device.
+  // pumping UI events while it finishes its last step), writes the all-off
+  // frame as the port's final frame (retried while the driver refuses it, up
+  // to kFinalFrameLimit), then restores and closes the device.
   //
   // Both are safe against re-entry from the events they process: a nested
   // OpenPort does nothing, and a nested ClosePort leaves the port to the
@@ -106,6 +110,7 @@ class PortConnection {
 
  private:
   void ShowPortError(const char* caption, config::TextId tail, unsigned com_number);
+  void WriteFinalFrame();
   void CloseDevice();
 
   Deps deps_;

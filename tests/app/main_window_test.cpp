@@ -52,7 +52,8 @@ struct Rig {
   Bytes LastOutputs() const {
     const FakeSerialDevice::Bytes w = line->LastWrite();
     Bytes b{0xEE, 0xEE, 0xEE, 0xEE};
-    if (w.size() == 8) std::copy(w.begin() + 2, w.begin() + 6, b.begin());
+    // The frame that ends the write (the port's final write has a fill before it).
+    if (w.size() >= 8) std::copy(w.end() - 6, w.end() - 2, b.begin());
     return b;
   }
   bool WaitFrame(Bytes want) {
@@ -161,16 +162,40 @@ class MainWindowTest : public QObject {
   }
 
   void closeStopsTheDisplaySavesAndSendsAllOffBeforeThePortCloses() {
+    QFETCH(int, way);
     Rig r;
     r.SwitchOut1On();
     r.ctx.settings.record.Brightness[2] = 77;
-    r.menu->close();
+    if (way == 0) {
+      r.menu->close();
+    } else if (way == 1) {
+      r.menu->CloseNow();
+    } else {
+      // The session ends while the close box's close is under way: before
+      // the nested call returns the outputs are off and the settings saved.
+      bool off_and_saved = false;
+      QTimer::singleShot(50, [&] {
+        QVERIFY(!r.menu->Closed());
+        r.menu->CloseNow();
+        off_and_saved = r.LastOutputs() == Bytes{0, 0, 0, 0} &&
+                        ReadFile(r.File("MERKAT32.CFG")).size() == 100 &&
+                        ReadFile(r.File("MERKAT32.CFG"))[91] == 77;
+      });
+      r.menu->close();
+      QVERIFY(off_and_saved);
+    }
     QVERIFY(r.menu->Closed());
     QCOMPARE(r.ctx.status.flags.IoDisplayActive.load(), uint8_t{0});
     QVERIFY(!r.menu->DisplayThreadAlive());
     QCOMPARE(r.LastOutputs(), (Bytes{0, 0, 0, 0}));
     QVERIFY(!r.line->IsOpen());
     QCOMPARE(ReadFile(r.File("MERKAT32.CFG"))[91], uint8_t{77});
+  }
+  void closeStopsTheDisplaySavesAndSendsAllOffBeforeThePortCloses_data() {
+    QTest::addColumn<int>("way");
+    QTest::newRow("the close box") << 0;
+    QTest::newRow("the session ends (CloseNow)") << 1;
+    QTest::newRow("the session ends during the close") << 2;
   }
 };
 

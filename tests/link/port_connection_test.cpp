@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "link/emergency_off.h"
 #include "support/fake_serial_device.h"
 #include "support/process_support.h"
 #include "support/queue_invoker.h"
@@ -204,6 +205,38 @@ TEST_F(PortConnectionTest, ClosePortStopsTheLinkBeforeItClosesTheDevice) {
   EXPECT_TRUE(ui.RunOne(3000ms));
   Port().ClosePort();
   EXPECT_EQ(device.Calls().closed_use, 0);
+}
+
+// Whatever the board has not taken, the port's last write is the all-off
+// frame (after the fill that lets the board drop a frame cut short by a
+// purge), retried while the driver refuses it, for a bounded time.
+TEST_F(PortConnectionTest, ClosePortEndsWithTheAllOffFrameRetriedWhileRefused) {
+  struct Row {
+    const char* legend;
+    int refused;  // writes refused from the close on
+    bool all_off_last;
+  };
+  const Row rows[] = {
+      {"taken at once", 0, true},
+      {"refused three times, then taken", 3, true},
+      {"never taken: the close goes on", 1 << 20, false},
+  };
+  const FakeSerialDevice::Bytes all_off(emergency::kAllOffAfterPurge.begin(),
+                                        emergency::kAllOffAfterPurge.end());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    conn.reset();
+    Port().OpenPort();
+    ASSERT_TRUE(ui.RunOne(3000ms)) << "the link steps";
+    const std::size_t writes_before = device.Writes().size();
+    device.RefuseWrites(row.refused);
+    const auto start = std::chrono::steady_clock::now();
+    Port().ClosePort();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, PortConnection::kFinalFrameLimit + 500ms);
+    EXPECT_EQ(device.Writes().size() > writes_before && device.LastWrite() == all_off,
+              row.all_off_last);
+    device.RefuseWrites(0);
+  }
 }
 
 // Events processed inside OpenPort's message box or ClosePort's wait for the

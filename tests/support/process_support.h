@@ -254,6 +254,8 @@ class VirtualDesk {
   VirtualDesk& operator=(const VirtualDesk&) = delete;
 
   bool Available() const { return !display_.empty(); }
+  // The X server dies under whatever runs on it (the display is lost).
+  void KillServer() { x_.Stop(SIGKILL, std::chrono::milliseconds(3000)); }
   const std::string& Display() const { return display_; }
   // The environment that puts a Qt program on this desk.
   std::vector<std::string> Env() const { return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display_}; }

@@ -11,7 +11,9 @@
 # When scripts/build-windows.sh has built Qt for Windows (its cache exists),
 # the whole program is built too and run under wine on a private X server
 # against controller-sim on COM1: it must put all-off frames on the line at
-# 9600 Bd and write its settings file.
+# 9600 Bd and write its settings file; then, with out1 switched on, the
+# session's end (wineboot --end-session) must leave all-off as the last frame
+# and the settings file written.
 # Usage: tests/wine/run-wine-tests.sh [path/to/controller-sim]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -90,6 +92,45 @@ start_sim() {
   ln -sfn "$work/com$n/COM$n" "$dosdevices/com$n"
 }
 
+# The session's end with out1 switched on from the keyboard: by the time
+# merkat32.exe has ended, the last frame on COM1 is all-off and the settings
+# file is written. Arguments: the program's folder, the X display.
+session_end_row() {
+  local app=$1 display=$2 all_off='A2 6B 00 00 00 00 F5 FE' out1='A2 6B 01 00 00 00 F4 FE'
+  rm -f "$app/merkat32.CFG"
+  local from
+  from=$(wc -l <"$work/com1.log")
+  DISPLAY=$display LD_PRELOAD=$preload "$wine" "$app/merkat32.exe" >"$work/session-end.out" 2>&1 &
+  local tool=$!
+  pids+=("$tool")
+  local on=
+  for _ in $(seq 60); do
+    sleep 0.5
+    DISPLAY=$display xdotool search --name '^ M e r k a t - 3 2 ' windowfocus key space \
+      >/dev/null 2>&1 || continue
+    sleep 0.5
+    if tail -n +"$from" "$work/com1.log" | grep " IN " | tail -n 1 | grep -q "$out1"; then
+      on=1
+      break
+    fi
+  done
+  [[ -n $on ]] || { echo "session end: out1 never went on" >&2; exit 1; }
+  timeout 60 "$wine" wineboot --end-session >/dev/null 2>&1 || true
+  for _ in $(seq 100); do
+    kill -0 "$tool" 2>/dev/null || break
+    sleep 0.1
+  done
+  sleep 0.5
+  local last
+  last=$(tail -n +"$from" "$work/com1.log" | grep " IN " | tail -n 1 | cut -d' ' -f3-)
+  [[ $last == "$all_off" ]] || { echo "session end: the last frame is $last" >&2; exit 1; }
+  [[ $(stat -c %s "$app/merkat32.CFG" 2>/dev/null) == 100 ]] || {
+    echo "session end: no settings file written" >&2
+    exit 1
+  }
+  echo "merkat32.exe: session end with out1 on: last frame all-off, settings written"
+}
+
 run() {
   echo "== $*"
   LD_PRELOAD=$preload timeout 180 "$wine" "$@"
@@ -135,6 +176,14 @@ if [[ -f $qt_cache/qt6-mingw/.complete ]]; then
   }
   echo "merkat32.exe: $frames all-off frames at 9600 Bd," \
     "$(((frames - 1) * 1000000 / (last - first + 1))) frames/s; settings file written"
+  first_run=${pids[-1]}
+  kill "$first_run" 2>/dev/null || true  # COM1 is the next run's
+  wait "$first_run" 2>/dev/null || true
+  if command -v xdotool >/dev/null; then
+    session_end_row "$app" "$display"
+  else
+    echo "no xdotool: the session end with out1 on is not run"
+  fi
 fi
 
 echo "wine tests passed in $((SECONDS - start)) s"

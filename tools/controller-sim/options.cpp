@@ -271,6 +271,8 @@ Commands (one per line, on standard input or the FIFO):
   silence MS             no answers for MS from now
   loopback on|off
   hangup                 hang up now (then end, or reopen with --reopen)
+  stop-reading MS        take nothing off the line for MS from now, as a board (or a
+                         stalled adapter) that stops reading: the tool's writes back up
   stats                  print the summary line now
   quit                   end normally
 On exit prints one summary line and removes the COMn symlink.
@@ -349,6 +351,16 @@ std::optional<Command> ParseCommand(std::string_view line, std::string& error) {
     }
     c.kind = Command::Kind::kLoopback;
     c.on = w[1] == "on";
+    return c;
+  }
+  if (verb == "stop-reading") {
+    if (!arg_count(1)) return std::nullopt;
+    if (!ParseUint(w[1], 0xFFFFFFFFULL, u)) {
+      error = "stop-reading: expected milliseconds";
+      return std::nullopt;
+    }
+    c.kind = Command::Kind::kStopReading;
+    c.value = static_cast<uint32_t>(u);
     return c;
   }
   if (verb == "hangup" || verb == "stats" || verb == "quit") {

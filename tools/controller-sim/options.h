@@ -67,6 +67,7 @@ struct Command {
     kSilence,      // silence MS      -> no answers for MS from now
     kLoopback,     // loopback on|off
     kHangup,       // hangup
+    kStopReading,  // stop-reading MS -> the line is not read for MS from now
     kStats,        // stats
     kQuit,         // quit
   };

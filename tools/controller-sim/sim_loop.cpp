@@ -102,8 +102,9 @@ class Runner {
   std::optional<Simulator> sim_;
   PacedInput rx_;
   std::vector<uint8_t> unwritten_;
-  int64_t hangup_at_ = 0;  // 0: none
-  int64_t reopen_at_ = 0;  // 0: none
+  int64_t hangup_at_ = 0;      // 0: none
+  int64_t reopen_at_ = 0;      // 0: none
+  int64_t read_again_at_ = 0;  // the line is not read before this (stop-reading)
   int64_t last_char_ns_ = -1;
   std::string last_line_text_;
   bool quit_ = false;
@@ -234,6 +235,9 @@ void Runner::HandleCommand(const std::string& line, int64_t now) {
       break;
     case Simulator::Action::kHangup:
       if (pty_.IsOpen()) Hangup(now);
+      break;
+    case Simulator::Action::kStopReading:
+      read_again_at_ = now + static_cast<int64_t>(cmd->value) * 1000000;
       break;
   }
 }
@@ -366,6 +370,7 @@ int64_t Runner::NextDeadline(int64_t now) {
   if (unwritten_.empty()) earlier(sim_->output().NextDue());
   if (hangup_at_ != 0) earlier(hangup_at_);
   if (reopen_at_ != 0) earlier(reopen_at_);
+  if (read_again_at_ > now) earlier(read_again_at_);
   return deadline;
 }
 
@@ -378,7 +383,7 @@ void Runner::WaitAndRead(int64_t now, bool master_trouble) {
   int control_idx = -1;
   if (pty_.IsOpen()) {
     short ev = 0;
-    if (rx_.Pending() < 256) ev |= POLLIN;
+    if (rx_.Pending() < 256 && now >= read_again_at_) ev |= POLLIN;
     if (!unwritten_.empty()) ev |= POLLOUT;
     master_idx = static_cast<int>(nfds);
     fds[nfds++] = {pty_.master(), ev, 0};

@@ -242,6 +242,8 @@ Simulator::Action Simulator::Apply(const Command& c, int64_t now) {
       break;
     case K::kHangup:
       return Action::kHangup;
+    case K::kStopReading:
+      return Action::kStopReading;
     case K::kStats:
       return Action::kStats;
     case K::kQuit:

@@ -97,7 +97,7 @@ class Simulator {
   // Bytes that left the line: logs and counts the completed chunks.
   void OnSent(std::vector<PacedOutput::Chunk>& done, int64_t now);
 
-  enum class Action : uint8_t { kNone, kHangup, kQuit, kStats };
+  enum class Action : uint8_t { kNone, kHangup, kQuit, kStats, kStopReading };
   Action Apply(const Command& c, int64_t now);
 
   bool Silent(int64_t now) const;

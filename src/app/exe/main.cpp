@@ -14,7 +14,6 @@
 #include "app/main_window.h"
 #include "app/termination_qt.h"
 #include "eventlog/event_log.h"
-#include "link/emergency_off.h"
 
 namespace {
 
@@ -57,8 +56,8 @@ std::unique_ptr<m32::eventlog::EventLog> StartEventLog(const QStringList& argume
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Outputs off even should the process die of a fault from here on.
-  m32::link::emergency::Install();
+  // From here on no way of ending that can be caught leaves an output on.
+  m32::InstallProcessEndHandlers();
   Application app(argc, argv);
   app.setApplicationName("merkat32");
   app.setQuitOnLastWindowClosed(false);  // the main window's close ends the run
