@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/termination_qt.h"
 #include "link/emergency_off.h"
@@ -32,10 +33,17 @@ class Application final : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help, --version and a mistyped option end here: no window, port or file.
+  QCoreApplication::setApplicationName(QStringLiteral("merkat32"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(M32_VERSION));
+  const m32::app::CommandLine command_line =
+      m32::app::ParseCommandLine(m32::app::ArgumentList(argc, argv));
+  if (command_line.outcome != m32::app::CommandLine::Outcome::kRun) {
+    return m32::app::FinishEarly(command_line);
+  }
   // Outputs off even should the process die of a fault from here on.
   m32::link::emergency::Install();
   Application app(argc, argv);
-  app.setApplicationName("merkat32");
   app.setQuitOnLastWindowClosed(false);  // the main window's close ends the run
   try {
     m32::AppContext ctx;
