@@ -73,11 +73,23 @@ PortConnection::~PortConnection() {
   ClosePort();
 }
 
-void PortConnection::ShowPortError(const char* caption, config::TextId tail, unsigned com_number) {
+void PortConnection::ShowPortError(const char* caption, config::TextId tail, unsigned com_number,
+                                   const std::string& details) {
   if (!deps_.show_error) return;
   const std::string cp1250 =
       PortMessage(deps_.texts.Get(config::text::kPortName), com_number, deps_.texts.Get(tail));
-  deps_.show_error(caption, core::Cp1250ToUtf8(cp1250));
+  deps_.show_error(caption, core::Cp1250ToUtf8(cp1250), details);
+}
+
+std::string PermissionDeniedDetails(const std::string& device_path) {
+  // Beside the message, which stays the same for every cause: what to do.
+  return "Přístup k zařízení " + device_path +
+         " byl odepřen. Sériová zařízení patří skupině dialout: přidejte uživatele do skupiny "
+         "(sudo usermod -aG dialout $USER) a znovu se přihlaste.\n\n"
+         "Access to " +
+         device_path +
+         " was refused. Serial devices belong to the group dialout: add the user to it "
+         "(sudo usermod -aG dialout $USER) and log in again.";
 }
 
 namespace {
@@ -102,8 +114,11 @@ void PortConnection::OpenPort() {
   const unsigned index = deps_.settings.PortIndex;
   const unsigned com_number = index + 1;
   device_path_ = DevicePathFor(index, deps_.exe_folder);
-  if (deps_.device.Open(device_path_) != serial::OpenResult::kOk) {
-    ShowPortError("CHYBA 01", config::text::kPortCannotOpen, com_number);
+  const serial::OpenResult opened = deps_.device.Open(device_path_);
+  if (opened != serial::OpenResult::kOk) {
+    ShowPortError("CHYBA 01", config::text::kPortCannotOpen, com_number,
+                  opened == serial::OpenResult::kDenied ? PermissionDeniedDetails(device_path_)
+                                                        : std::string());
     return;
   }
   open_ = true;
