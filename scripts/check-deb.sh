@@ -42,7 +42,7 @@ echo "$deb: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "the dependencies lack Qt's (dpkg-shlibdeps)"
 
 echo "== lintian"
-lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian reports errors"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
 dpkg-deb -x "$deb" "$work/unpacked"
 appstreamcli validate --no-net "$work"/unpacked/usr/share/metainfo/*.metainfo.xml ||
   fail "appstreamcli rejects the metainfo"
@@ -77,7 +77,9 @@ sim_cleanup
 
 echo "== removing"
 "${sudo_cmd[@]}" apt-get remove -y -q merkat32 >/dev/null
-"${sudo_cmd[@]}" apt-get purge -y -q merkat32 >/dev/null
+# Purge (the package has no configuration files, so remove may have done it all).
+"${sudo_cmd[@]}" dpkg --purge merkat32 >/dev/null 2>&1
+dpkg-query -W merkat32 >/dev/null 2>&1 && fail "dpkg still knows merkat32 after purge"
 left=()
 while IFS= read -r f; do
   [[ -e $f && ! -d $f ]] && left+=("$f")
