@@ -96,8 +96,11 @@ int FinishEarly(const CommandLine& command_line) {
 #endif
   std::FILE* out = command_line.outcome == CommandLine::Outcome::kError ? stderr : stdout;
   const QByteArray bytes = command_line.text.toLocal8Bit();
-  std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), out);
-  std::fflush(out);
+  const auto size = static_cast<std::size_t>(bytes.size());
+  const bool printed =
+      std::fwrite(bytes.constData(), 1, size, out) == size && std::fflush(out) == 0;
+  // Help or version that could not be printed (a full disk, a closed pipe) is no success.
+  if (!printed && command_line.ExitStatus() == 0) return 1;
   return command_line.ExitStatus();
 }
 

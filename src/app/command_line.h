@@ -36,7 +36,8 @@ CommandLine ParseCommandLine(const QStringList& arguments);
 QStringList ArgumentList(int argc, char** argv);
 
 // Prints what a run ending here says (where the platform lets a window
-// program print). Returns the exit status.
+// program print). Returns the exit status; 1 when help or the version could
+// not be written.
 int FinishEarly(const CommandLine& command_line);
 
 }  // namespace m32::app

@@ -88,6 +88,10 @@ TEST(CommandLineProcess, EndsBeforeAnyWindowPortOrFile) {
     for (const auto& e : fs::directory_iterator(dir.path)) files.push_back(e.path().filename());
     EXPECT_EQ(files, std::vector<std::string>{"merkat32"});
   }
+  // The version that cannot be written is no success.
+  m32::test_support::Child full;
+  ASSERT_TRUE(full.Start({M32_EXE, "--version"}, "/dev/full", {"DISPLAY=", "QT_QPA_PLATFORM="}));
+  EXPECT_EQ(full.WaitEnd(10s), std::optional<int>(1));
 }
 
 }  // namespace
