@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool x11-utils imagemagick gcovr python3
   g++-mingw-w64-x86-64-posix wine wine64
+  dpkg-dev lintian appstream nsis zip
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -117,6 +117,8 @@ void MainWindow::StartUp() {
   setWindowTitle(qt::FromCp1250(ctx_.texts.TitleText()));
   ctx_.module.Derive(ctx_.exe_path.empty() ? config::ModulePath::PlatformExecutablePath()
                                            : ctx_.exe_path);
+  ctx_.module.UseSettingsFolder(
+      config::SettingsFolderFor(ctx_.module, config::ModulePath::PlatformUserConfigFolder()));
   config::LoadSettings(ctx_.module, ctx_.settings);
   ctx_.status.ClearIoBytes();
   ctx_.status.flags.OutputsChanged.store(1);
@@ -166,22 +168,25 @@ void MainWindow::CreateChildWindows() {
 void MainWindow::MakePort() {
   if (ctx_.port) return;
   if (!ctx_.device) ctx_.device = serial::MakePlatformSerialDevice();
-  link::PortConnection::Deps deps{*ctx_.device,
-                                  invoker_,
-                                  ctx_.status,
-                                  ctx_.settings.record,
-                                  ctx_.texts,
-                                  ctx_.module.Folder(),
-                                  [this](const std::string& caption, const std::string& text) {
-                                    // Only an OK button and no icon; start-up goes on once it is
-                                    // shut.
-                                    QMessageBox box(
-                                        QMessageBox::NoIcon, QString::fromStdString(caption),
-                                        QString::fromStdString(text), QMessageBox::Ok, this);
-                                    box.exec();
-                                  },
-                                  &PumpOnce,
-                                  ctx_.line_events};
+  link::PortConnection::Deps deps{
+      *ctx_.device,
+      invoker_,
+      ctx_.status,
+      ctx_.settings.record,
+      ctx_.texts,
+      ctx_.module.Folder(),
+      [this](const std::string& caption, const std::string& text, const std::string& details) {
+        // Only an OK button and no icon; start-up goes on once it is
+        // shut.
+        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
+                        QString::fromStdString(text), QMessageBox::Ok, this);
+        if (!details.empty()) {
+          box.setDetailedText(QString::fromStdString(details));
+        }
+        box.exec();
+      },
+      &PumpOnce,
+      ctx_.line_events};
   ctx_.port = std::make_unique<link::PortConnection>(std::move(deps));
 }
 

@@ -1,4 +1,5 @@
-// The executable's path on Linux.
+// The executable's path and the user's settings folder on Linux.
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -18,6 +19,17 @@ std::string ModulePath::PlatformExecutablePath() {
     return p.string();
   }
   return "merkat32";
+}
+
+std::string ModulePath::PlatformUserConfigFolder() {
+  // The XDG base directories: a relative $XDG_CONFIG_HOME is to be ignored.
+  // NOLINTBEGIN(concurrency-mt-unsafe): read at start-up, nothing sets them
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/";
+  const char* home = std::getenv("HOME");
+  // NOLINTEND(concurrency-mt-unsafe)
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/";
+  return {};
 }
 
 }  // namespace m32::config

@@ -1,6 +1,8 @@
-// The executable's path on Windows, kept as UTF-8.
+// The executable's path and the user's settings folder on Windows, kept as
+// UTF-8.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,15 @@ std::string ModulePath::PlatformExecutablePath() {
     buf.resize(buf.size() * 2);
   }
   return "merkat32.exe";
+}
+
+std::string ModulePath::PlatformUserConfigFolder() {
+  // The roaming application data folder, %USERPROFILE%\AppData\Roaming.
+  const wchar_t* appdata = ::_wgetenv(L"APPDATA");
+  if (appdata == nullptr || appdata[0] == L'\0') return {};
+  const std::string folder = Utf8Path(std::wstring(appdata));
+  if (folder.empty()) return {};
+  return folder + "\\";
 }
 
 }  // namespace m32::config

@@ -1,5 +1,8 @@
 #include "config/settings.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "config/file_io.h"
 
 namespace m32::config {
@@ -114,8 +117,10 @@ namespace {
 // What ends a folder name in the executable's path.
 #if defined(_WIN32)
 constexpr const char* kFolderSeparators = "/\\";
+constexpr char kNativeSeparator = '\\';
 #else
 constexpr const char* kFolderSeparators = "/";
+constexpr char kNativeSeparator = '/';
 #endif
 
 }  // namespace
@@ -148,9 +153,31 @@ std::string ModulePath::Folder() const {
   return stem_.substr(0, slash + 1);
 }
 
+const std::string& ModulePath::SettingsFile() {
+  SetExtension("CFG");
+  if (!settings_folder_.empty()) {
+    const std::size_t slash = path_.find_last_of(kFolderSeparators);
+    path_ = settings_folder_ + path_.substr(slash == std::string::npos ? 0 : slash + 1);
+  }
+  return path_;
+}
+
+std::string SettingsFolderFor(const ModulePath& module, std::string_view user_config) {
+  if (user_config.empty()) return {};
+  std::string marker_bytes;
+  if (ReadFilePrefix(module.Folder() + std::string(kPerUserSettingsMarker), 0, marker_bytes) !=
+      ReadStatus::kOk) {
+    return {};
+  }
+  std::string folder(user_config);
+  folder += "merkat32";
+  folder += kNativeSeparator;
+  return folder;
+}
+
 void LoadSettings(ModulePath& module, Settings& s) {
   std::string bytes;
-  const std::string& name = module.SetExtension("CFG");
+  const std::string& name = module.SettingsFile();
   bool loaded = false;
   try {
     if (ReadFilePrefix(name, kRecordSize, bytes) == ReadStatus::kOk &&
@@ -173,8 +200,16 @@ void LoadSettings(ModulePath& module, Settings& s) {
 
 bool SaveSettings(ModulePath& module, const SettingsRecord& r) {
   const RecordBytes b = Encode(r);
-  const std::string& name = module.SetExtension("CFG");
+  const std::string& name = module.SettingsFile();
   try {
+    if (!module.SettingsFolder().empty()) {
+      // The user's folder may not be there yet (a first start); a failure
+      // shows as SaveFile's.
+      std::error_code ec;
+      const std::string& folder = module.SettingsFolder();
+      std::filesystem::create_directories(
+          std::filesystem::path(std::u8string(folder.begin(), folder.end())), ec);
+    }
     return SaveFile(name, std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
   } catch (const std::bad_alloc&) {
     return false;

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace m32::config {
 
@@ -69,11 +70,34 @@ class ModulePath {
   // The folder that holds the executable, with a trailing separator.
   std::string Folder() const;
 
+  // The settings file: "CFG" beside the executable, or, once a settings folder
+  // is given, the file of the same name in that folder. Becomes Path().
+  const std::string& SettingsFile();
+  // A folder (with a trailing separator) for the settings file; empty: beside
+  // the executable.
+  void UseSettingsFolder(std::string folder) { settings_folder_ = std::move(folder); }
+  const std::string& SettingsFolder() const { return settings_folder_; }
+  // The user's own folder for programs' settings, with a trailing separator:
+  // $XDG_CONFIG_HOME (or ~/.config) on Linux, %APPDATA% on Windows; empty
+  // when the environment names none.
+  static std::string PlatformUserConfigFolder();
+
  private:
   std::string path_;
+  std::string settings_folder_;
   std::string stem_;  // path_ up to and including the dot before the extension
   std::size_t extension_pos_ = 0;
 };
+
+// A copy installed for all users (the Debian package, the Windows installer
+// under Program Files) lies in a folder its users may not write. Such a copy
+// has this file beside its executable, and then each user's settings file
+// lies in `user_config`/merkat32/ under the executable's name (merkat32.CFG).
+// A copy without it (a folder copied anywhere, the portable zip) keeps its
+// settings beside itself. Returns the folder for UseSettingsFolder: empty for
+// beside the executable, and also when `user_config` is empty.
+inline constexpr std::string_view kPerUserSettingsMarker = "per-user-settings";
+std::string SettingsFolderFor(const ModulePath& module, std::string_view user_config);
 
 // The live record with its dirty flag.
 struct Settings {
@@ -81,10 +105,11 @@ struct Settings {
   bool SettingsDirty = false;
 };
 
-// LoadSettings: reads "CFG", takes the defaults (and marks dirty) when the
-// file cannot supply 100 bytes, then clamps.
+// LoadSettings: reads the settings file (SettingsFile), takes the defaults (and marks dirty) when
+// the file cannot supply 100 bytes, then clamps.
 void LoadSettings(ModulePath& module, Settings& s);
-// SaveSettings: writes "CFG" by SaveFile (a temporary file renamed over the
+// SaveSettings: writes the settings file (SettingsFile, its folder made
+// when missing) by SaveFile (a temporary file renamed over the
 // old one; never over a file this user may not read or write). Failures are
 // silent; the result is for tests.
 bool SaveSettings(ModulePath& module, const SettingsRecord& r);

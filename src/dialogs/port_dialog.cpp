@@ -78,8 +78,8 @@ PortDialog::PortDialog(config::Settings& settings, const config::TextTable& text
       reopen_port_(std::move(reopen_port)) {
   const QFont caption_font = ArialBold(true);
   const QFont field_font = ArialBold(false);
-  QFont list_font(QStringLiteral("Courier"));
-  list_font.setStyleHint(QFont::TypeWriter);  // a fixed pitch keeps the speeds aligned
+  // A fixed pitch keeps the speeds aligned.
+  QFont list_font = qt::FixedPitchFont(QStringLiteral("Courier"));
   list_font.setPixelSize(13);
   list_font.setBold(true);
 

@@ -34,11 +34,14 @@ LogRequest FindLogRequest(const std::vector<std::string>& args) {
     if (a.rfind("--log=", 0) == 0) {
       request.wanted = true;
       request.file = a.substr(6);
+      request.consumed.push_back(i);
     } else if (a == "--log") {
       request.wanted = true;
       request.file.clear();
+      request.consumed.push_back(i);
       if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-') {
         request.file = args[++i];
+        request.consumed.push_back(i);
       }
     }
   }

@@ -37,7 +37,8 @@ class EventLog final : public link::LineEventSink {
 // What the command line asks for: no log, a file, or a file of the default name.
 struct LogRequest {
   bool wanted = false;
-  std::string file;  // UTF-8; empty: the default name
+  std::string file;                   // UTF-8; empty: the default name
+  std::vector<std::size_t> consumed;  // the positions of the words it took
 };
 
 // Looks for --log [FILE] or --log=FILE in the arguments (the program name

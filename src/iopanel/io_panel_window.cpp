@@ -92,8 +92,7 @@ IoPanel::IoPanel(SharedStatus& status, config::Settings& settings, const config:
   adBox_->setReadOnly(true);
   adBox_->setFocusPolicy(Qt::NoFocus);
   adBox_->resize(80, 23);
-  QFont ad_font("Fixedsys");
-  ad_font.setStyleHint(QFont::TypeWriter);
+  QFont ad_font = qt::FixedPitchFont(QStringLiteral("Fixedsys"));
   ad_font.setBold(true);
   adBox_->setFont(ad_font);
   label1_ = new QLabel("A / D", content_);

@@ -69,7 +69,9 @@ std::string PortMessage(const std::string& lead, unsigned com_number, const std:
 
 LineSetUp SetUpLine(serial::SerialDevice& device, const std::string& path,
                     const serial::LineSettings& line) {
-  if (device.Open(path) != serial::OpenResult::kOk) return LineSetUp::kCannotOpen;
+  const serial::OpenResult opened = device.Open(path);
+  if (opened == serial::OpenResult::kDenied) return LineSetUp::kDenied;
+  if (opened != serial::OpenResult::kOk) return LineSetUp::kCannotOpen;
   // Before the line changes: the state to give back should the process die.
   emergency::Arm(device.NativeDescriptor());
   const bool configured = device.Configure(line);
@@ -83,11 +85,23 @@ PortConnection::~PortConnection() {
   ClosePort();
 }
 
-void PortConnection::ShowPortError(const char* caption, config::TextId tail, unsigned com_number) {
+void PortConnection::ShowPortError(const char* caption, config::TextId tail, unsigned com_number,
+                                   const std::string& details) {
   if (!deps_.show_error) return;
   const std::string cp1250 =
       PortMessage(deps_.texts.Get(config::text::kPortName), com_number, deps_.texts.Get(tail));
-  deps_.show_error(caption, core::Cp1250ToUtf8(cp1250));
+  deps_.show_error(caption, core::Cp1250ToUtf8(cp1250), details);
+}
+
+std::string PermissionDeniedDetails(const std::string& device_path) {
+  // Beside the message, which stays the same for every cause: what to do.
+  return "Přístup k zařízení " + device_path +
+         " byl odepřen. Sériová zařízení patří skupině dialout: přidejte uživatele do skupiny "
+         "(sudo usermod -aG dialout $USER) a znovu se přihlaste.\n\n"
+         "Access to " +
+         device_path +
+         " was refused. Serial devices belong to the group dialout: add the user to it "
+         "(sudo usermod -aG dialout $USER) and log in again.";
 }
 
 namespace {
@@ -114,8 +128,10 @@ void PortConnection::OpenPort() {
   device_path_ = DevicePathFor(index, deps_.exe_folder);
   const serial::LineSettings line = LineSettingsFrom(deps_.settings);
   const LineSetUp set_up = SetUpLine(deps_.device, device_path_, line);
-  if (set_up == LineSetUp::kCannotOpen) {
-    ShowPortError("CHYBA 01", config::text::kPortCannotOpen, com_number);
+  if (set_up == LineSetUp::kCannotOpen || set_up == LineSetUp::kDenied) {
+    ShowPortError("CHYBA 01", config::text::kPortCannotOpen, com_number,
+                  set_up == LineSetUp::kDenied ? PermissionDeniedDetails(device_path_)
+                                               : std::string());
     return;
   }
   open_ = true;

@@ -40,12 +40,16 @@ std::string DevicePathFor(unsigned port_index, const std::string& exe_folder);
 
 // "%s COM%1u %s." from the three parts, as many characters as they need.
 std::string PortMessage(const std::string& lead, unsigned com_number, const std::string& tail);
+// The details of "CHYBA 01" when the device refused this user: the group to
+// join (Czech, then English; the message itself comes from the texts).
+std::string PermissionDeniedDetails(const std::string& device_path);
 
 // How OpenPort's line set-up ended.
 enum class LineSetUp : uint8_t {
   kReady,         // open, configured, purged
   kLineRejected,  // open and purged, but the driver kept another line state
   kCannotOpen,    // the device did not open; nothing is held
+  kDenied,        // the device refused this user (its group); nothing is held
 };
 
 // OpenPort's line set-up, for every program that talks to the board: opens
@@ -56,8 +60,10 @@ LineSetUp SetUpLine(serial::SerialDevice& device, const std::string& path,
 
 class PortConnection {
  public:
-  // Shows a modal error box (caption, UTF-8 text) and returns once it is shut.
-  using ShowErrorFn = std::function<void(const std::string& caption, const std::string& text)>;
+  // Shows a modal error box (caption, UTF-8 text, UTF-8 details behind the
+  // box's details button, none when empty) and returns once it is shut.
+  using ShowErrorFn = std::function<void(const std::string& caption, const std::string& text,
+                                         const std::string& details)>;
   // Processes the pending UI events once; must not block.
   using PumpEventsFn = std::function<void()>;
 
@@ -109,7 +115,8 @@ class PortConnection {
   const std::string& DevicePath() const { return device_path_; }
 
  private:
-  void ShowPortError(const char* caption, config::TextId tail, unsigned com_number);
+  void ShowPortError(const char* caption, config::TextId tail, unsigned com_number,
+                     const std::string& details = {});
   void WriteFinalFrame();
   void CloseDevice();
 

@@ -1,6 +1,8 @@
 #include "qt/window_support.h"
 
 #include <QEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QObject>
 #include <QWidget>
@@ -8,6 +10,21 @@
 #include "core/code_page.h"
 
 namespace m32::qt {
+
+bool HasFixedPitch(const QFont& font) {
+  // Measured, not asked: font matchers call some monospaced fonts with a few
+  // wide glyphs (Noto Sans Mono) proportional.
+  const QFontMetrics metrics(font);
+  return metrics.horizontalAdvance(QLatin1Char('i')) == metrics.horizontalAdvance(QLatin1Char('W'));
+}
+
+QFont FixedPitchFont(const QString& family) {
+  QFont font(family);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  if (HasFixedPitch(font)) return font;
+  return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
 
 QString FromCp1250(const std::string& cp1250) {
   return QString::fromStdString(core::Cp1250ToUtf8(cp1250));

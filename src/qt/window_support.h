@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QString>
 #include <Qt>
 #include <string>
@@ -20,6 +21,14 @@ namespace m32::qt {
 
 // A Windows-1250 text (a text-table entry, a file name) as a QString.
 QString FromCp1250(const std::string& cp1250);
+
+// A font of `family` for a field whose characters must line up in columns.
+// Where the family is missing and the font found in its place has no fixed
+// pitch (wine without the Windows fonts falls back to a serif), the system's
+// fixed-pitch font instead. Size and weight are the caller's to set.
+QFont FixedPitchFont(const QString& family);
+// Whether `font`'s characters all take the same width ('i' as wide as 'W').
+bool HasFixedPitch(const QFont& font);
 
 // The frame of the tool's small windows and dialogs: title bar with system
 // menu, minimise and close buttons, no maximise button.

@@ -63,6 +63,9 @@ OpenResult MapOpenError(int err) {
     case EBUSY:
     case EWOULDBLOCK:
       return OpenResult::kBusy;
+    case EACCES:
+    case EPERM:
+      return OpenResult::kDenied;
     default:
       return OpenResult::kFailed;
   }

@@ -47,6 +47,7 @@ enum class OpenResult : uint8_t {
   kOk,
   kNotFound,  // no such device
   kBusy,      // another process (or this one) holds it
+  kDenied,    // this user may not open it (Linux: not in the device's group, dialout)
   kFailed,    // any other failure
 };
 

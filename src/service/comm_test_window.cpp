@@ -30,9 +30,7 @@ QFont BoldBoxFont() {
 // given width, the field's own borders and margins taken off.
 QFont ReceiveLineFont(int field_width) {
   constexpr int kFieldMargins = 8;
-  QFont font(QStringLiteral("Courier New"));
-  font.setStyleHint(QFont::TypeWriter);
-  font.setFixedPitch(true);
+  QFont font = qt::FixedPitchFont(QStringLiteral("Courier New"));
   const QString line(static_cast<qsizetype>(kReceiveLineChars), QLatin1Char('0'));
   for (int px = 13; px > 6; --px) {
     font.setPixelSize(px);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <functional>
@@ -137,7 +139,9 @@ TEST(SettingsFile, NameTakenByAFolderOrAFifoIsLeftAloneAndTheNextSaveRetries) {
          fs::create_directory(d.File("merkat32.CFG"));
          WriteBytes(d.File("merkat32.CFG/keep"), "old");
        }},
+#ifndef _WIN32
       {"a FIFO", [](const TempDir& d) { ::mkfifo(d.File("merkat32.CFG").c_str(), 0644); }},
+#endif
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -217,6 +221,46 @@ TEST(ModulePath, NamesDataFilesBesideTheExecutable) {
     m.Derive(c.exe);
     EXPECT_EQ(m.SetExtension("CFG"), c.cfg) << c.legend;
     EXPECT_EQ(m.Folder(), c.folder) << c.legend;
+  }
+}
+
+// Where the settings file lies. Legend: whether the per-user marker lies
+// beside the executable; whether the user has a settings folder; whether the
+// file then goes to <that folder>/merkat32/ (made on the first save) rather
+// than beside the executable.
+TEST(ModulePath, AnInstalledCopyKeepsEachUsersSettingsInTheUsersFolder) {
+  struct Case {
+    const char* legend;
+    bool marker;
+    bool user_folder;
+    bool per_user;
+  } const cases[] = {
+      {"a folder copy: beside the executable", false, true, false},
+      {"an installed copy: in the user's folder", true, true, true},
+      {"an installed copy, the user has no folder: beside it", true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    TempDir dir;
+    TempDir home;
+    ModulePath m = ModuleIn(dir);
+    if (c.marker) WriteBytes(dir.File(std::string(kPerUserSettingsMarker)), "");
+    m.UseSettingsFolder(SettingsFolderFor(m, c.user_folder ? home.File("") : ""));
+    const std::string user_file = home.File("merkat32/merkat32.CFG");
+    const std::string beside = dir.File("merkat32.CFG");
+    // Compared as paths: Windows writes its own separator between the folders.
+    EXPECT_EQ(std::filesystem::path(m.SettingsFile()),
+              std::filesystem::path(c.per_user ? user_file : beside));
+
+    const SettingsRecord saved = Rec(24, 2, 7, 'O', 2, 1, 5, 2, 1);
+    ASSERT_TRUE(SaveSettings(m, saved));
+    EXPECT_EQ(ReadBytes(c.per_user ? user_file : beside), ToString(Encode(saved)));
+    EXPECT_EQ(std::filesystem::exists(c.per_user ? beside : user_file), false);
+    Settings s;
+    LoadSettings(m, s);
+    EXPECT_EQ(s.record, saved);
+    EXPECT_FALSE(s.SettingsDirty);
+    EXPECT_EQ(m.SetExtension("MNU"), dir.File("merkat32.MNU")) << "other files stay beside it";
   }
 }
 

@@ -93,16 +93,17 @@ class PortConnectionTest : public ::testing::Test {
  protected:
   PortConnection& Port() {
     if (!conn) {
-      conn = std::make_unique<PortConnection>(
-          PortConnection::Deps{device, ui, status, settings, texts, Str(folder),
-                               [this](const std::string& caption, const std::string& text) {
-                                 errors.push_back(caption + ": " + text);
-                                 if (in_box) in_box();
-                               },
-                               [this] {
-                                 ui.RunPending();
-                                 if (in_pump) in_pump();
-                               }});
+      conn = std::make_unique<PortConnection>(PortConnection::Deps{
+          device, ui, status, settings, texts, Str(folder),
+          [this](const std::string& caption, const std::string& text, const std::string& details) {
+            errors.push_back(caption + ": " + text);
+            error_details.push_back(details);
+            if (in_box) in_box();
+          },
+          [this] {
+            ui.RunPending();
+            if (in_pump) in_pump();
+          }});
     }
     return *conn;
   }
@@ -114,27 +115,33 @@ class PortConnectionTest : public ::testing::Test {
   config::SettingsRecord settings{.BaudDivisor = 12, .DataBits = 8, .Parity = 'E', .StopBits = 1};
   config::TextTable texts;
   std::vector<std::string> errors;  // caption: text
-  std::function<void()> in_box;     // runs inside the message box's event loop
-  std::function<void()> in_pump;    // runs inside ClosePort's event pumping
+  std::vector<std::string> error_details;
+  std::function<void()> in_box;   // runs inside the message box's event loop
+  std::function<void()> in_pump;  // runs inside ClosePort's event pumping
   std::unique_ptr<PortConnection> conn;
 };
 
 // A port that cannot be opened is left closed; a line state it rejects is
-// reported and the link runs anyway.
+// reported and the link runs anyway. Only a refusal for lack of permission
+// adds details (the box's text stays the same): the group to join.
 TEST_F(PortConnectionTest, OpenFailuresShowTheirBoxAndLeaveThePortAsItCanBe) {
   struct Row {
     const char* legend;
     uint8_t index;
     serial::OpenResult open;  // the line state is always rejected
     const char* error;
+    const char* details;  // a piece of them; empty: none
   };
   const Row rows[] = {
       {"no device: closed", 9, serial::OpenResult::kNotFound,
-       "CHYBA 01: Sériový port COM10 nelze otevřít."},
+       "CHYBA 01: Sériový port COM10 nelze otevřít.", ""},
       {"held by another: closed", 0, serial::OpenResult::kBusy,
-       "CHYBA 01: Sériový port COM1 nelze otevřít."},
+       "CHYBA 01: Sériový port COM1 nelze otevřít.", ""},
+      {"refused to this user: closed, the details name the group", 2, serial::OpenResult::kDenied,
+       "CHYBA 01: Sériový port COM3 nelze otevřít.",
+       "/dev/ttyS2 was refused. Serial devices belong to the group dialout"},
       {"line state rejected: the link still starts", 0, serial::OpenResult::kOk,
-       "CHYBA 02: Sériový port COM1 nelze nastavit."},
+       "CHYBA 02: Sériový port COM1 nelze nastavit.", ""},
   };
   device.SetConfigureOk(false);
   for (const Row& row : rows) {
@@ -142,11 +149,19 @@ TEST_F(PortConnectionTest, OpenFailuresShowTheirBoxAndLeaveThePortAsItCanBe) {
     const bool open_after = row.open == serial::OpenResult::kOk;
     conn.reset();
     errors.clear();
+    error_details.clear();
     const auto before = device.Calls();
     settings.PortIndex = row.index;
     device.SetOpenResult(row.open);
     Port().OpenPort();
     EXPECT_EQ(errors, std::vector<std::string>{row.error});
+    ASSERT_EQ(error_details.size(), 1u);
+    if (*row.details == '\0') {
+      EXPECT_EQ(error_details.front(), "");
+    } else {
+      EXPECT_NE(error_details.front().find(row.details), std::string::npos)
+          << error_details.front();
+    }
     EXPECT_EQ(device.OpenedPaths().back(), "/dev/ttyS" + std::to_string(row.index));
     EXPECT_EQ(Port().IsOpen(), open_after);
     EXPECT_EQ(Port().Link() != nullptr, open_after);

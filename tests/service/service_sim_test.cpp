@@ -60,7 +60,9 @@ void ServiceSimTest::sliderChangeSendsFramesForAboutASecond() {
   QStringList errors;
   m32::link::PortConnection port{
       {*device, invoker, status, settings.record, texts, dir.path().string() + "/",
-       [&](const std::string&, const std::string& text) { errors << QString::fromStdString(text); },
+       [&](const std::string&, const std::string& text, const std::string&) {
+         errors << QString::fromStdString(text);
+       },
        &m32::PumpOnce}};
   m32::Heartbeat heartbeat;
   QTimer timer1;

@@ -1,13 +1,11 @@
 // A fresh folder per test, removed afterwards, with small file helpers.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,8 +14,14 @@ namespace m32::test_support {
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "m32cfgXXXXXX").string();
-    if (::mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
+    // A new folder of a random name (as mkdtemp, which Windows lacks).
+    std::error_code ec;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    std::random_device random;
+    for (int i = 0; i < 100 && path_.empty(); ++i) {
+      const std::filesystem::path p = temp / ("m32cfg" + std::to_string(random()));
+      if (std::filesystem::create_directory(p, ec)) path_ = p;
+    }
   }
   ~TempDir() {
     std::error_code ec;

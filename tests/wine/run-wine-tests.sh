@@ -143,6 +143,65 @@ run "$tests_dir/win32_link_test.exe"
 run "$tests_dir/win32_platform_test.exe"
 start_sim 3 --loopback --hangup-after-ms 6000
 run "$tests_dir/win32_serial_device_test.exe" --gtest_filter=Win32Hangup.*
+echo "== the logic tests as Windows programs"
+ctest --preset mingw -j 2
+
+# The installer, silently under wine, for all users: the tool lands in
+# Program Files with its Start-menu entry, runs against controller-sim on COM1
+# (frames at 9600 Bd; its settings go to %APPDATA%\merkat32, not beside it),
+# and the silent uninstall leaves nothing but those settings.
+check_installer() {
+  local setup=$1 pf appdata menu
+  pf=$(winepath -u 'C:\Program Files\merkat32' 2>/dev/null)
+  appdata=$(winepath -u "$("$wine" cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null)
+  menu=$(winepath -u 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\merkat32.lnk' 2>/dev/null)
+  [[ -n $pf && -n $appdata ]] || { echo "installer: wine names no Program Files or APPDATA" >&2; exit 1; }
+  rm -rf "$pf" "$appdata/merkat32"
+  # The installer asks for Windows 10 (Qt 6's minimum); this prefix says 7.
+  "$wine" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$setup")" /v Version /t REG_SZ \
+    /d win10 /f >/dev/null
+  echo "== installer: $(basename "$setup") /S /AllUsers"
+  timeout 300 "$wine" "$setup" /S /AllUsers
+  for f in merkat32.exe per-user-settings uninstall.exe imageformats/qjpeg.dll licences/NOTICE.txt; do
+    [[ -f $pf/$f ]] || { echo "installer: $pf lacks $f" >&2; exit 1; }
+  done
+  [[ -f $menu ]] || { echo "installer: no Start-menu entry" >&2; exit 1; }
+
+  # The portable copy's run before this one ends first: COM1 is the installed tool's.
+  "$wine" taskkill /f /im merkat32.exe >/dev/null 2>&1 || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  pids=()
+  start_sim 1
+  display=:$((90 + RANDOM % 400))
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 1
+  DISPLAY=$display LD_PRELOAD=$preload "$wine" "$pf/merkat32.exe" >"$work/installed.out" 2>&1 &
+  pids+=($!)
+  sleep 15
+  local frames
+  frames=$(grep -c " IN A2 6B" "$work/com1.log" || true)
+  ((frames > 20)) || { echo "installer: only $frames frames from the installed tool" >&2; exit 1; }
+  [[ $(stat -c %s "$appdata/merkat32/merkat32.CFG" 2>/dev/null) == 100 ]] || {
+    echo "installer: no 100-byte settings file in $appdata/merkat32" >&2
+    exit 1
+  }
+  [[ ! -e $pf/merkat32.CFG ]] || { echo "installer: settings written into Program Files" >&2; exit 1; }
+  "$wine" taskkill /f /im merkat32.exe >/dev/null 2>&1 || true
+  sleep 2
+
+  echo "== uninstaller /S"
+  "$wine" "$pf/uninstall.exe" /S
+  # The uninstaller runs from a copy of itself and returns at once.
+  for _ in $(seq 120); do
+    [[ -e $pf ]] || break
+    sleep 0.5
+  done
+  [[ ! -e $pf ]] || { echo "installer: left behind: $(find "$pf" | head -n 20)" >&2; exit 1; }
+  [[ ! -e $menu ]] || { echo "installer: the Start-menu entry stayed" >&2; exit 1; }
+  [[ -f $appdata/merkat32/merkat32.CFG ]] || { echo "installer: the user's settings went" >&2; exit 1; }
+  echo "installer: installed, $frames frames, settings in %APPDATA%\\merkat32, uninstalled cleanly"
+}
 
 qt_cache=${M32_QT_MINGW_CACHE:-$HOME/.cache/merkat32-qt-mingw}
 if [[ -f $qt_cache/qt6-mingw/.complete ]]; then
@@ -184,6 +243,7 @@ if [[ -f $qt_cache/qt6-mingw/.complete ]]; then
   else
     echo "no xdotool: the session end with out1 on is not run"
   fi
+  check_installer "$(find build/windows -maxdepth 1 -name 'merkat32-*-setup.exe' | head -n 1)"
 fi
 
 echo "wine tests passed in $((SECONDS - start)) s"

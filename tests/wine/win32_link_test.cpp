@@ -35,10 +35,11 @@ struct LinkRig {
   config::SettingsRecord settings;  // read at every OpenPort
   const config::TextTable texts;
   std::vector<std::string> errors;
-  PortConnection port{
-      {*device, ui, status, settings, texts, "",
-       [this](const std::string& caption, const std::string&) { errors.push_back(caption); },
-       [this] { ui.RunPending(); }}};
+  PortConnection port{{*device, ui, status, settings, texts, "",
+                       [this](const std::string& caption, const std::string&, const std::string&) {
+                         errors.push_back(caption);
+                       },
+                       [this] { ui.RunPending(); }}};
 };
 
 TEST(Win32Link, FramesGoBothWaysAtTheStoredLineAndStopOnClose) {

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/termination_qt.h"
+#include "config/settings.h"
 #include "eventlog/event_log.h"
 
 namespace {
@@ -42,10 +44,15 @@ std::unique_ptr<m32::eventlog::EventLog> StartEventLog(const QStringList& argume
   for (const QString& a : arguments) args.push_back(a.toStdString());
   const m32::eventlog::LogRequest request = m32::eventlog::FindLogRequest(args);
   if (!request.wanted) return nullptr;
-  // The settings file lies beside the executable.
-  const std::string exe = m32::config::ModulePath::PlatformExecutablePath();
-  const std::filesystem::path folder =
-      std::filesystem::path(std::u8string(exe.begin(), exe.end())).parent_path();
+  // The logs folder lies beside the settings file: beside the executable, or
+  // in the user's folder for a copy installed for all users.
+  m32::config::ModulePath module;
+  module.Derive(m32::config::ModulePath::PlatformExecutablePath());
+  std::string settings_folder =
+      m32::config::SettingsFolderFor(module, m32::config::ModulePath::PlatformUserConfigFolder());
+  if (settings_folder.empty()) settings_folder = module.Folder();
+  const std::filesystem::path folder(
+      std::u8string(settings_folder.begin(), settings_folder.end()));
   auto log = std::make_unique<m32::eventlog::EventLog>(
       m32::eventlog::LogFilePath(request, folder, std::time(nullptr)),
       [&ctx] { return ctx.settings.record.AdMode(); });
@@ -58,8 +65,15 @@ std::unique_ptr<m32::eventlog::EventLog> StartEventLog(const QStringList& argume
 int main(int argc, char** argv) {
   // From here on no way of ending that can be caught leaves an output on.
   m32::InstallProcessEndHandlers();
+  // --help, --version and a mistyped option end here: no window, port or file.
+  QCoreApplication::setApplicationName(QStringLiteral("merkat32"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(M32_VERSION));
+  const m32::app::CommandLine command_line =
+      m32::app::ParseCommandLine(m32::app::ArgumentList(argc, argv));
+  if (command_line.outcome != m32::app::CommandLine::Outcome::kRun) {
+    return m32::app::FinishEarly(command_line);
+  }
   Application app(argc, argv);
-  app.setApplicationName("merkat32");
   app.setQuitOnLastWindowClosed(false);  // the main window's close ends the run
   try {
     std::unique_ptr<m32::eventlog::EventLog> event_log;  // outlives the port that tells it

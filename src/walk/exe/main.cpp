@@ -286,6 +286,11 @@ int Walk(Request& r) {
   const std::string where =
       r.port_name == r.device ? r.device : r.port_name + " (" + r.device + ")";
   const link::LineSetUp set_up = link::SetUpLine(*device, r.device, r.line);
+  if (set_up == link::LineSetUp::kDenied) {
+    Complain(QString::fromStdString("the serial port " + where +
+                                    " refused this user: join its group (usually dialout)"));
+    return kExitTrouble;
+  }
   if (set_up == link::LineSetUp::kCannotOpen) {
     Complain(QString::fromStdString("cannot open the serial port " + where +
                                     ": it does not exist or another program holds it"));
