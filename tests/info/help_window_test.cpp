@@ -1,6 +1,5 @@
 // The help viewer: the language's file or the error boxes, reading the file
 // anew at every showing, line wrapping and the formats of rich text.
-#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QFontMetricsF>
 #include <QTest>
