@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "core/code_page.h"
@@ -169,6 +170,11 @@ enum class Dest : uint8_t {
   kShape,        // a shape: hidden, except its text box
   kPicture,      // picture data
   kListText,     // the number or bullet of a list paragraph
+  // Inside a shape: one property ({\sp{\sn name}{\sv value}}), its name,
+  // and the value of the picture property (pib), a picture that shows.
+  kShapeProperty,
+  kShapePropertyName,
+  kShapePicture,
 };
 
 // Where finished paragraphs go.
@@ -179,6 +185,10 @@ struct ParagraphProps {
   std::vector<TabStop> tabs;
   int left_indent = 0;
   int first_indent = 0;
+  int space_before = 0;
+  int space_after = 0;
+  int line_spacing = 0;
+  bool line_multiple = false;
   bool in_table = false;
   TabKind next_tab_kind = TabKind::kLeft;
   TabLeader next_tab_leader = TabLeader::kNone;
@@ -207,6 +217,7 @@ enum class Word : uint8_t {
   kItalic,
   kUnderline,
   kUnderlineNone,
+  kStrike,
   kFontSize,
   kColour,
   kSuper,
@@ -224,6 +235,11 @@ enum class Word : uint8_t {
   kJustify,
   kLeftIndent,
   kFirstIndent,
+  kSpaceBefore,
+  kSpaceAfter,
+  kLineSpacing,
+  kLineMultiple,
+  kDefaultTab,
   kTabRight,
   kTabCentre,
   kTabDecimal,
@@ -236,6 +252,7 @@ enum class Word : uint8_t {
   kInTable,
   kRowDefaults,
   kCellEdge,
+  kCellMerged,  // \clmrg: the next cell continues the one before it
   kRowLeft,
   kCell,
   kRow,
@@ -254,6 +271,9 @@ enum class Word : uint8_t {
   kShape,
   kShapeInside,  // a shape's description: hidden like the shape
   kShapeText,
+  kShapeProperty,
+  kShapePropertyName,
+  kShapePropertyValue,
   kListText,
   kFootnote,
   kFootnoteMark,
@@ -317,7 +337,6 @@ constexpr std::array kWords = {
     WordEntry{"private", Word::kSkipDest},
     WordEntry{"nonshppict", Word::kSkipDest},
     WordEntry{"shprslt", Word::kSkipDest},
-    WordEntry{"sp", Word::kSkipDest},
     WordEntry{"pn", Word::kSkipDest},
     WordEntry{"bkmkstart", Word::kSkipDest},
     WordEntry{"bkmkend", Word::kSkipDest},
@@ -335,6 +354,9 @@ constexpr std::array kWords = {
     WordEntry{"shpgrp", Word::kShape},
     WordEntry{"shpinst", Word::kShapeInside},
     WordEntry{"shptxt", Word::kShapeText},
+    WordEntry{"sp", Word::kShapeProperty},
+    WordEntry{"sn", Word::kShapePropertyName},
+    WordEntry{"sv", Word::kShapePropertyValue},
     WordEntry{"dptxbxtext", Word::kShapeText},
     WordEntry{"listtext", Word::kListText},
     WordEntry{"pntext", Word::kListText},
@@ -367,6 +389,8 @@ constexpr std::array kWords = {
     WordEntry{"ulwave", Word::kUnderline},
     WordEntry{"ulth", Word::kUnderline},
     WordEntry{"ulnone", Word::kUnderlineNone},
+    WordEntry{"strike", Word::kStrike},
+    WordEntry{"striked", Word::kStrike},
     WordEntry{"fs", Word::kFontSize},
     WordEntry{"cf", Word::kColour},
     WordEntry{"super", Word::kSuper},
@@ -385,6 +409,11 @@ constexpr std::array kWords = {
     WordEntry{"qj", Word::kJustify},
     WordEntry{"li", Word::kLeftIndent},
     WordEntry{"fi", Word::kFirstIndent},
+    WordEntry{"sb", Word::kSpaceBefore},
+    WordEntry{"sa", Word::kSpaceAfter},
+    WordEntry{"sl", Word::kLineSpacing},
+    WordEntry{"slmult", Word::kLineMultiple},
+    WordEntry{"deftab", Word::kDefaultTab},
     WordEntry{"tqr", Word::kTabRight},
     WordEntry{"tqc", Word::kTabCentre},
     WordEntry{"tqdec", Word::kTabDecimal},
@@ -400,6 +429,7 @@ constexpr std::array kWords = {
     WordEntry{"intbl", Word::kInTable},
     WordEntry{"trowd", Word::kRowDefaults},
     WordEntry{"cellx", Word::kCellEdge},
+    WordEntry{"clmrg", Word::kCellMerged},
     WordEntry{"trleft", Word::kRowLeft},
     WordEntry{"cell", Word::kCell},
     WordEntry{"row", Word::kRow},
@@ -457,6 +487,30 @@ int HexValue(char c) {
 bool IsPlainAscii(char c) {
   return c >= 0x20 && c < 0x7F && c != '\\' && c != '{' && c != '}';
 }
+
+// The Wingdings font's bullets, boxes, arrows and check marks; its other
+// signs (pictograms) have no character here and show as U+FFFD.
+struct WingdingsRange {
+  uint8_t first;
+  std::u32string_view chars;
+};
+constexpr std::array kWingdings = {
+    WingdingsRange{0x6C, U"●❍■□◻❑❒⬧⧫◆❖⬥⌧"},
+    WingdingsRange{0x9E, U"·•▪○○○◉◎❍▪◻\uFFFD✦★✶✴✹✵"},
+    WingdingsRange{0xD5, U"⌫⌦\uFFFD➢"},
+    WingdingsRange{0xDF, U"←→↑↓↖↗↙↘⬅➔⬆⬇⬉⬈⬋⬊⇦⇨⇧⇩⬄⇳⬀⬁⬃⬂▭▫✗✓☒☑"},
+};
+
+char32_t DecodeWingdings(uint8_t b) {
+  if (b <= 0x20) return b;
+  for (const WingdingsRange& r : kWingdings) {
+    if (b >= r.first && b - r.first < static_cast<int>(r.chars.size())) return r.chars[b - r.first];
+  }
+  return 0xFFFD;
+}
+
+// Font names are compared up to this length.
+constexpr std::size_t kMaxFontName = 64;
 
 // Parameters are limited well inside the range of long so that no sum or
 // negation can overflow.
@@ -574,8 +628,33 @@ class RtfReader {
       cached_page_ = page_;
       const auto it = font_pages_.find(font);
       if (it != font_pages_.end()) cached_page_ = it->second;
+      cached_wingdings_ = wingdings_fonts_.contains(font);
     }
     return cached_page_;
+  }
+
+  // True when the current font is Wingdings, whose signs no code page has.
+  bool InWingdings() {
+    Page();
+    return cached_wingdings_;
+  }
+
+  // One byte of text in the current font.
+  char32_t Decode(uint8_t b) { return InWingdings() ? DecodeWingdings(b) : DecodeByte(Page(), b); }
+
+  // A font's name has ended (at its ';').
+  void EndFontName() {
+    std::string name;
+    for (const char c : font_name_) {
+      if (c != ' ') name.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    }
+    if (name == "wingdings") {
+      wingdings_fonts_.insert(defining_font_);
+    } else {
+      wingdings_fonts_.erase(defining_font_);
+    }
+    font_name_.clear();
+    cache_valid_ = false;
   }
 
   void ReadAsciiSpan() {
@@ -584,7 +663,7 @@ class RtfReader {
     const std::string_view span = in_.substr(start, pos_ - start);
     if (stack_.empty()) return;
     const Dest dest = State().dest;
-    if (dest == Dest::kText && !State().hidden && Page() != CodePage::kSymbol) {
+    if (dest == Dest::kText && !State().hidden && Page() != CodePage::kSymbol && !InWingdings()) {
       if (high_surrogate_ != 0) FlushSurrogate();
       RunText().append(span);
       return;
@@ -605,6 +684,18 @@ class RtfReader {
       case Dest::kPicture:
         PictureByte(b);
         return;
+      case Dest::kFontTable:
+        if (b == ';') {
+          EndFontName();
+        } else if (font_name_.size() < kMaxFontName) {
+          font_name_.push_back(static_cast<char>(b));
+        }
+        return;
+      case Dest::kShapePropertyName:
+        if (shape_property_.size() < kMaxFontName && b != ' ') {
+          shape_property_.push_back(static_cast<char>(b));
+        }
+        return;
       case Dest::kText:
       case Dest::kListText:
         break;
@@ -614,7 +705,7 @@ class RtfReader {
     if (b == '\t') {
       Emit(U'\t');
     } else if (b >= 0x20) {
-      Emit(DecodeByte(Page(), b));
+      Emit(Decode(b));
     }
   }
 
@@ -683,6 +774,9 @@ class RtfReader {
       case Word::kShape:
       case Word::kShapeInside:
       case Word::kShapeText:
+      case Word::kShapeProperty:
+      case Word::kShapePropertyName:
+      case Word::kShapePropertyValue:
       case Word::kListText:
       case Word::kFootnote:
       case Word::kPicture:
@@ -706,7 +800,7 @@ class RtfReader {
         --skip_fallback_;
         return;
       }
-      if (digits == 2 && TextDest()) Emit(DecodeByte(Page(), static_cast<uint8_t>(value)));
+      if (digits == 2 && TextDest()) Emit(Decode(static_cast<uint8_t>(value)));
       return;
     }
     if (skip_fallback_ > 0) {
@@ -762,6 +856,7 @@ class RtfReader {
       case Word::kFont:
         if (st.dest == Dest::kFontTable) {
           defining_font_ = has_param ? param : -1;
+          font_name_.clear();
         } else {
           st.font = has_param ? param : -1;
         }
@@ -792,6 +887,18 @@ class RtfReader {
         break;
       case Word::kShapeInside:
         if (st.dest != Dest::kShape) st.dest = Dest::kSkip;
+        break;
+      case Word::kShapeProperty:
+        st.dest = st.dest == Dest::kShape ? Dest::kShapeProperty : Dest::kSkip;
+        break;
+      case Word::kShapePropertyName:
+        if (st.dest == Dest::kShapeProperty) shape_property_.clear();
+        st.dest = st.dest == Dest::kShapeProperty ? Dest::kShapePropertyName : Dest::kSkip;
+        break;
+      case Word::kShapePropertyValue:
+        // Of a shape's properties only its picture (a picture frame's) shows.
+        st.dest = st.dest == Dest::kShapeProperty && shape_property_ == "pib" ? Dest::kShapePicture
+                                                                              : Dest::kSkip;
         break;
       case Word::kShapeText:
         // A text box shows its text; its paragraphs stand before the one
@@ -826,16 +933,18 @@ class RtfReader {
         }
         break;
       case Word::kPicture:
-        if (text) {
+        if (text || st.dest == Dest::kShapePicture) {
           st.dest = Dest::kPicture;
           pict_.emplace();
           pict_style_ = st.style;
+          pict_shows_ = !st.hidden;
+          pict_target_ = st.target;
         } else {
           st.dest = Dest::kSkip;
         }
         break;
       case Word::kPictureKeep:
-        if (!text) st.dest = Dest::kSkip;
+        if (!text && st.dest != Dest::kShapePicture) st.dest = Dest::kSkip;
         break;
       case Word::kPicWidth:
       case Word::kPicHeight:
@@ -861,6 +970,9 @@ class RtfReader {
         break;
       case Word::kUnderlineNone:
         st.style.underline = false;
+        break;
+      case Word::kStrike:
+        st.style.strike = Flag(has_param, param);
         break;
       case Word::kFontSize:
         st.style.half_points =
@@ -922,6 +1034,23 @@ class RtfReader {
       case Word::kFirstIndent:
         st.para.first_indent = static_cast<int>(Clamp(param, -kMaxPictureTwips, kMaxPictureTwips));
         break;
+      case Word::kSpaceBefore:
+        st.para.space_before = static_cast<int>(Clamp(param, 0, kMaxPictureTwips));
+        break;
+      case Word::kSpaceAfter:
+        st.para.space_after = static_cast<int>(Clamp(param, 0, kMaxPictureTwips));
+        break;
+      case Word::kLineSpacing:
+        st.para.line_spacing = static_cast<int>(Clamp(param, -kMaxPictureTwips, kMaxPictureTwips));
+        break;
+      case Word::kLineMultiple:
+        st.para.line_multiple = Flag(has_param, param);
+        break;
+      case Word::kDefaultTab:
+        if (has_param && param > 0) {
+          doc_.default_tab_twips = static_cast<int>(Clamp(param, 15, kMaxPictureTwips));
+        }
+        break;
       case Word::kTabRight:
         st.para.next_tab_kind = TabKind::kRight;
         break;
@@ -954,11 +1083,19 @@ class RtfReader {
         break;
       case Word::kRowDefaults:
         row_edges_.clear();
+        row_merged_.clear();
+        next_cell_merged_ = false;
         row_left_ = 0;
         break;
       case Word::kCellEdge:
-        if (row_edges_.size() < kMaxCellEdges)
+        if (row_edges_.size() < kMaxCellEdges) {
           row_edges_.push_back(Clamp(param, -kParamLimit / 2, kParamLimit / 2));
+          row_merged_.push_back(next_cell_merged_);
+        }
+        next_cell_merged_ = false;
+        break;
+      case Word::kCellMerged:
+        next_cell_merged_ = true;
         break;
       case Word::kRowLeft:
         row_left_ = Clamp(param, -kParamLimit / 2, kParamLimit / 2);
@@ -1024,6 +1161,10 @@ class RtfReader {
       case Word::kJustify:
       case Word::kLeftIndent:
       case Word::kFirstIndent:
+      case Word::kSpaceBefore:
+      case Word::kSpaceAfter:
+      case Word::kLineSpacing:
+      case Word::kLineMultiple:
       case Word::kTabStop:
         return true;
       default:
@@ -1058,8 +1199,8 @@ class RtfReader {
     }
     auto unit = static_cast<char32_t>(n);
     // The Symbol font's characters written as its private-use code points.
-    if (unit >= 0xF020 && unit <= 0xF0FF && Page() == CodePage::kSymbol) {
-      unit = DecodeByte(CodePage::kSymbol, static_cast<uint8_t>(unit - 0xF000));
+    if (unit >= 0xF020 && unit <= 0xF0FF && (Page() == CodePage::kSymbol || InWingdings())) {
+      unit = Decode(static_cast<uint8_t>(unit - 0xF000));
     }
     if (unit >= 0xD800 && unit <= 0xDBFF) {
       FlushSurrogate();
@@ -1084,8 +1225,10 @@ class RtfReader {
   }
 
   // The paragraph that text of the current group goes to.
-  Paragraph& Current() {
-    switch (stack_.empty() ? Target::kBody : State().target) {
+  Paragraph& Current() { return Current(stack_.empty() ? Target::kBody : State().target); }
+
+  Paragraph& Current(Target target) {
+    switch (target) {
       case Target::kFootnote:
         return footnote_para_;
       case Target::kFrame:
@@ -1140,6 +1283,10 @@ class RtfReader {
     p.tabs = props.tabs;
     p.left_indent_twips = props.left_indent;
     p.first_line_indent_twips = props.first_indent;
+    p.space_before_twips = props.space_before;
+    p.space_after_twips = props.space_after;
+    p.line_spacing_twips = props.line_spacing;
+    p.line_spacing_multiple = props.line_multiple;
   }
 
   // A paragraph that ends without \par keeps the formatting last set while
@@ -1203,6 +1350,7 @@ class RtfReader {
       row.cell_widths_twips.push_back(static_cast<int>(Clamp(edge - left, 0, kMaxPictureTwips)));
       left = edge;
     }
+    MergeCells(row);
     const bool continues = !doc_.paragraphs.empty() && doc_.paragraphs.back().table >= 0 &&
                            doc_.tables.back().rows.size() < kMaxTableRows;
     if (!continues) {
@@ -1212,6 +1360,29 @@ class RtfReader {
       doc_.paragraphs.push_back(std::move(placeholder));
     }
     doc_.tables.back().rows.push_back(std::move(row));
+  }
+
+  // Cells merged into the one before them (\clmrg) become part of it: its
+  // width grows by theirs, and what text they hold follows its own.
+  void MergeCells(TableRow& row) const {
+    const std::size_t n =
+        std::min({row.cells.size(), row.cell_widths_twips.size(), row_merged_.size()});
+    std::vector<TableCell> cells;
+    std::vector<int> widths;
+    for (std::size_t k = 0; k < std::max(row.cells.size(), row.cell_widths_twips.size()); ++k) {
+      if (k > 0 && k < n && row_merged_[k]) {
+        for (Paragraph& p : row.cells[k].paragraphs) {
+          if (!p.runs.empty()) cells.back().paragraphs.push_back(std::move(p));
+        }
+        widths.back() =
+            std::min(widths.back() + row.cell_widths_twips[k], static_cast<int>(kMaxPictureTwips));
+        continue;
+      }
+      if (k < row.cells.size()) cells.push_back(std::move(row.cells[k]));
+      if (k < row.cell_widths_twips.size()) widths.push_back(row.cell_widths_twips[k]);
+    }
+    row.cells = std::move(cells);
+    row.cell_widths_twips = std::move(widths);
   }
 
   // A group that sent text elsewhere has ended.
@@ -1339,8 +1510,8 @@ class RtfReader {
     if (p.picture.format == Picture::Format::kOther) p.picture.data.clear();
     const int index = static_cast<int>(doc_.pictures.size());
     doc_.pictures.push_back(std::move(p.picture));
-    if (State().hidden || !TextDest() || State().dest == Dest::kListText) return;
-    Paragraph& para = Current();
+    if (!pict_shows_) return;
+    Paragraph& para = Current(pict_target_);
     if (para.runs.empty()) TakeProps(para, State().para);
     para.runs.push_back(Run{std::string(kObjectReplacement), pict_style_, index});
   }
@@ -1381,11 +1552,14 @@ class RtfReader {
   // Code pages: the document's and the fonts'.
   CodePage page_ = CodePage::kWindows1250;
   std::unordered_map<long, CodePage> font_pages_;
+  std::unordered_set<long> wingdings_fonts_;
+  std::string font_name_;  // of the font being defined
   long defining_font_ = -1;
   long default_font_ = -1;
   long cached_font_ = -1;
   bool cache_valid_ = false;
   CodePage cached_page_ = CodePage::kWindows1250;
+  bool cached_wingdings_ = false;
   // Colour table.
   std::vector<std::optional<Rgb>> colours_;
   Rgb pending_colour_;
@@ -1397,6 +1571,8 @@ class RtfReader {
   bool list_text_space_ = false;
   // Tables: the row being read.
   std::vector<long> row_edges_;
+  std::vector<bool> row_merged_;  // per edge: \clmrg
+  bool next_cell_merged_ = false;
   long row_left_ = 0;
   std::vector<TableCell> row_cells_;
   TableCell cell_;
@@ -1411,6 +1587,9 @@ class RtfReader {
   // Pictures.
   std::optional<PictureInProgress> pict_;
   RunStyle pict_style_;
+  bool pict_shows_ = false;  // neither hidden nor in a list's marker
+  Target pict_target_ = Target::kBody;
+  std::string shape_property_;  // the name of the shape's property being read
   Document doc_;
   Paragraph para_;
 };

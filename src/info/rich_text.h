@@ -28,6 +28,7 @@ struct RunStyle {
   bool bold = false;
   bool italic = false;
   bool underline = false;
+  bool strike = false;
   int half_points = 24;       // font size; RTF's default is 12 pt
   std::optional<Rgb> colour;  // none: the view's own text colour
   VerticalPosition vertical = VerticalPosition::kBaseline;
@@ -58,6 +59,13 @@ struct Paragraph {
   std::vector<TabStop> tabs;
   int left_indent_twips = 0;
   int first_line_indent_twips = 0;  // relative to the left indent; negative hangs
+  int space_before_twips = 0;
+  int space_after_twips = 0;
+  // Line spacing: 0 single; in twips, at least this much when positive,
+  // exactly this much when negative; with `line_spacing_multiple`, in 240ths
+  // of a single line (360: one and a half lines).
+  int line_spacing_twips = 0;
+  bool line_spacing_multiple = false;
   std::vector<Run> runs;
   // A paragraph that stands for a table: its index in Document::tables (the
   // paragraph then has no runs of its own).
@@ -73,7 +81,8 @@ struct TableCell {
 struct TableRow {
   std::vector<TableCell> cells;
   // The width of each cell as the row's definition gives it (may have fewer
-  // or more entries than there are cells).
+  // or more entries than there are cells). Cells merged into the one before
+  // them (\clmrg) are already part of it, their widths added to its own.
   std::vector<int> cell_widths_twips;
 };
 
@@ -92,6 +101,9 @@ struct Picture {
 struct Document {
   // False for plain text: the view shows it in its own font and colour.
   bool rich = false;
+  // The distance of the default tab stops (\deftab; 720 twips, half an
+  // inch, unless the file says otherwise; plain text too).
+  int default_tab_twips = 720;
   std::vector<Paragraph> paragraphs;
   std::vector<Table> tables;
   std::vector<Picture> pictures;

@@ -1,6 +1,7 @@
 // The help viewer: the language's file or the error boxes, reading the file
 // anew at every showing, line wrapping and the formats of rich text.
 #include <QAction>
+#include <QFontMetricsF>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
@@ -9,6 +10,7 @@
 #include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QTextFrame>
+#include <QTextLayout>
 #include <QTextTable>
 #include <QWidget>
 #include <cstdio>
@@ -18,7 +20,9 @@
 
 #include "config/settings.h"
 #include "config/text_table.h"
+#include "info/help_document.h"
 #include "info/help_window.h"
+#include "info/rich_text.h"
 #include "support/temp_dir.h"
 
 namespace m32 {
@@ -253,6 +257,161 @@ class HelpWindowTest : public QObject {
     QCOMPARE(tabs.size(), 2);
     QCOMPARE(tabs[0].position, 96.0);  // 1440 twips, an inch
     QCOMPARE(tabs[1].type, QTextOption::RightTab);
+  }
+
+  // The layout of what word processors write, from the file's bytes to the
+  // view's document (laid out 600 px wide). `probe` asks one thing of the
+  // text `needle` (marks that do not show are not part of the text):
+  //   starts/ends   where it starts or ends on its line (px from the left)
+  //   struck        1 when drawn struck through
+  //   spacing       its paragraph's space above/below and line height (px)
+  //   cell          the columns its table cell spans and their width (px)
+  //   first line    "text" when its paragraph's first line is as tall as
+  //                 text, "tall" when taller than two lines
+  //   tab distance  the default tab stops' distance (no needle)
+  void LaysOutWhatTheFileSays_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("probe");
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<QString>("want");
+    // Decimal tab at 6 cm (226.8 px), right tab at 12 cm (453.6 px).
+    const QByteArray prices =
+        R"({\rtf1\pard\tqdec\tx3402\tqr\tx6804 in4\tab 7\tab 0,125\par)"
+        R"(\pard\tqdec\tx3402 x\tab 3,5\par\pard\tqdec\tx3402 Cena\tab Nadpis\tab\par})";
+    QTest::newRow("an integer at a decimal tab ends at the stop") << prices << "ends"
+                                                                  << "7"
+                                                                  << "227";
+    QTest::newRow("the number after it goes on to the next stop") << prices << "ends"
+                                                                  << "0,125"
+                                                                  << "454";
+    QTest::newRow("a decimal comma stands at the stop") << prices << "starts"
+                                                        << ",5"
+                                                        << "227";
+    QTest::newRow("a heading at a decimal tab ends at the stop") << prices << "ends"
+                                                                 << "Nadpis"
+                                                                 << "227";
+    const QByteArray struck = R"({\rtf1 {\strike 12 V} 24 V})";
+    QTest::newRow("\\strike is struck through") << struck << "struck"
+                                                << "12 V"
+                                                << "1";
+    QTest::newRow("text after it is not") << struck << "struck"
+                                          << "24 V"
+                                          << "0";
+    QTest::newRow("\\deftab") << QByteArray(R"({\rtf1\deftab1134 a\tab b})") << "tab distance"
+                              << ""
+                              << "76";
+    QTest::newRow("rich text without \\deftab: half an inch")
+        << QByteArray(R"({\rtf1 a\tab b})") << "tab distance"
+        << ""
+        << "48";
+    QTest::newRow("plain text: half an inch as well") << QByteArray(
+                                                             "Mezern\xed"
+                                                             "k\tp\xf8"
+                                                             "epne")
+                                                      << "tab distance"
+                                                      << ""
+                                                      << "48";
+    QTest::newRow("\\sb, \\sa and \\sl in 240ths of a line (\\slmult1)")
+        << QByteArray(R"({\rtf1\sb240\sa120\sl360\slmult1 Nadpis\par})") << "spacing"
+        << "Nadpis"
+        << "16/8/150%";
+    QTest::newRow("\\sl negative: exactly")
+        << QByteArray(R"({\rtf1\sl-300\slmult0 a\par})") << "spacing"
+        << "a"
+        << "0/0/20px";
+    QTest::newRow("\\sl positive: at least")
+        << QByteArray(R"({\rtf1\sl300\slmult0 a\par})") << "spacing"
+        << "a"
+        << "0/0/20px+";
+    const QByteArray spans =
+        R"({\rtf1\trowd\cellx2000\cellx4000\cellx6000\intbl a\cell b\cell c\cell\row)"
+        R"(\trowd\cellx4000\cellx6000\intbl wide\cell next\cell\row)"
+        R"(\trowd\cellx2000\clmgf\cellx4000\clmrg\cellx6000\intbl e\cell merged\cell\cell\row})";
+    QTest::newRow("a row's wider cell spans the columns of the others") << spans << "cell"
+                                                                        << "wide"
+                                                                        << "2/267";
+    QTest::newRow("the cell after it keeps its own column") << spans << "cell"
+                                                            << "next"
+                                                            << "1/133";
+    QTest::newRow("cells merged with \\clmgf/\\clmrg span their columns") << spans << "cell"
+                                                                          << "merged"
+                                                                          << "2/267";
+    QTest::newRow("a tall picture that wraps leaves the line before it as tall as text")
+        << QByteArray(R"({\rtf1 Zapojen\'ed svorkovnice podle obr\'e1zku: )"
+                      R"({\pict\wmetafile8\picwgoal6000\pichgoal3000 00}})")
+        << "first line"
+        << "Zapojení"
+        << "text";
+  }
+  void LaysOutWhatTheFileSays() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, probe);
+    QFETCH(QString, needle);
+    QFETCH(QString, want);
+    QFont font(QStringLiteral("Courier New"));
+    font.setPixelSize(16);
+    font.setBold(true);
+    QTextDocument doc;
+    QVERIFY(FillTextDocument(doc, info::ReadHelpText(file.toStdString()), font));
+    doc.setTextWidth(600);
+    (void)doc.size();  // lays it out
+    if (probe == QLatin1String("tab distance")) {
+      QCOMPARE(QString::number(qRound(doc.defaultTextOption().tabStopDistance())), want);
+      return;
+    }
+    // The needle in the document, the invisible marks left out.
+    QTextBlock block;
+    int from = -1;
+    int to = -1;
+    for (QTextBlock b = doc.begin(); b.isValid() && from < 0; b = b.next()) {
+      QString plain;
+      std::vector<int> at;
+      for (int i = 0; i < b.text().size(); ++i) {
+        if (b.text()[i] == QChar(0x2060)) continue;
+        plain += b.text()[i];
+        at.push_back(i);
+      }
+      const auto found = plain.indexOf(needle);
+      if (found < 0) continue;
+      block = b;
+      from = at[static_cast<std::size_t>(found)];
+      to = at[static_cast<std::size_t>(found + needle.size() - 1)] + 1;
+    }
+    QVERIFY2(from >= 0, qPrintable(needle));
+    QTextLayout& layout = *block.layout();
+    QString got;
+    if (probe == QLatin1String("starts") || probe == QLatin1String("ends")) {
+      const int pos = probe == QLatin1String("starts") ? from : to;
+      got = QString::number(qRound(layout.lineForTextPosition(pos).cursorToX(pos)));
+    } else if (probe == QLatin1String("struck")) {
+      QTextCursor c(&doc);
+      c.setPosition(block.position() + to);
+      got = c.charFormat().fontStrikeOut() ? "1" : "0";
+    } else if (probe == QLatin1String("spacing")) {
+      const QTextBlockFormat f = block.blockFormat();
+      const auto type = static_cast<QTextBlockFormat::LineHeightTypes>(f.lineHeightType());
+      got = QString::number(qRound(f.topMargin())) + "/" +
+            QString::number(qRound(f.bottomMargin())) + "/" +
+            QString::number(qRound(f.lineHeight())) +
+            (type == QTextBlockFormat::ProportionalHeight ? "%"
+             : type == QTextBlockFormat::MinimumHeight    ? "px+"
+                                                          : "px");
+    } else if (probe == QLatin1String("cell")) {
+      QTextCursor c(&doc);
+      c.setPosition(block.position() + from);
+      QTextTable* table = c.currentTable();
+      QVERIFY(table != nullptr);
+      const QTextTableCell cell = table->cellAt(c);
+      qreal width = 0;
+      for (int k = 0; k < cell.columnSpan(); ++k) {
+        width += table->format().columnWidthConstraints().at(cell.column() + k).rawValue();
+      }
+      got = QString::number(cell.columnSpan()) + "/" + QString::number(qRound(width));
+    } else if (probe == QLatin1String("first line")) {
+      const qreal text = QFontMetricsF(font).lineSpacing();
+      got = layout.lineAt(0).height() <= 2 * text ? "text" : "tall";
+    }
+    QCOMPARE(got, want);
   }
 
   // Choosing the help item again while the viewer is open brings it to the

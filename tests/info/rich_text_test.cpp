@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -12,14 +13,14 @@ namespace m32::info {
 namespace {
 
 // A paragraph's runs joined by '|', each as its text and, when the style is
-// not the default, {flags}: b, i, u, the size in half points when not 24,
+// not the default, {flags}: b, i, u, s (struck through), the size in half points when not 24,
 // #rrggbb for a colour, ^ raised, _ lowered.
 std::string Runs(const Paragraph& p) {
   std::string out;
   for (const Run& r : p.runs) {
     const RunStyle& s = r.style;
-    std::string f =
-        std::string(s.bold ? "b" : "") + (s.italic ? "i" : "") + (s.underline ? "u" : "");
+    std::string f = std::string(s.bold ? "b" : "") + (s.italic ? "i" : "") +
+                    (s.underline ? "u" : "") + (s.strike ? "s" : "");
     if (s.half_points != 24) f += std::to_string(s.half_points);
     if (s.colour) {
       char rgb[8];
@@ -119,6 +120,13 @@ TEST(Reader, GivesTheText) {
        R"({\rtf1{\fonttbl{\f4\ftech\fcharset2 Symbol;}}{\f4 a\'b3\u61623?}x})", "α≥•x"},
       {"a font without a known set falls back to \\ansicpg",
        R"({\rtf1\ansicpg1251{\fonttbl{\f0\fcharset1 X;}}\f0\'c0})", "А"},
+      {"a font's \\cpg gives its code page", R"({\rtf1{\fonttbl{\f0\cpg1251 A;}}\f0\'c0})", "А"},
+      {"a font redefined with an unknown set forgets the set it had",
+       R"({\rtf1{\fonttbl{\f0\fcharset204 A;}{\f0\fcharset77 B;}}\f0\'c0})", "Ŕ"},
+      {"Wingdings by its name: its bullets and arrows, not the Symbol font's signs",
+       R"({\rtf1{\fonttbl{\f3\fnil\fcharset2 Wingdings;}{\f4\fcharset2 Symbol;}})"
+       R"({\f3\'a7\'e0\'d8\u61548?\'22}{\f4\'b7})",
+       "▪→➢●\uFFFD•"},
       {"\\plain returns to the default font",
        R"({\rtf1\deff0{\fonttbl{\f0\fcharset238 A;}{\f1\fcharset204 B;}}\f1\'c0\plain\'c0})", "АŔ"},
       // Text that does not show, and text that does.
@@ -133,6 +141,17 @@ TEST(Reader, GivesTheText) {
       {"a list's number is its marker; an empty one leaves nothing",
        R"({\rtf1{\listtext\pard\plain \tab}\ls1 Nadpis\par{\listtext 1.\tab}Bod})",
        "Nadpis\n1. Bod"},
+      // Pictures outside the text flow show at their anchor, once.
+      {"a picture anchored to its paragraph (LibreOffice)",
+       R"({\rtf1 a{\field{\*\fldinst SHAPE }{\fldrslt{\shp{\*\shpinst\shpleft0)"
+       R"({\sp{\sn shapeType}{\sv 75}}{\sp{\sn pib}{\sv{\pict\jpegblip ffd8}}}}}}}b})",
+       "a\uFFFCb"},
+      {"Word's floating picture shows once: its \\shprslt copy does not",
+       R"({\rtf1 a{\shp{\*\shpinst{\sp{\sn pib}{\sv{\pict\pngblip 89}}}})"
+       R"({\shprslt{\pict\wmetafile8 01}}}b})",
+       "a\uFFFCb"},
+      {"a file cut off inside a picture keeps the picture", "{\\rtf1 a{\\pict\\jpegblip ffd8",
+       "a\uFFFC"},
       {"footnotes follow the text, numbered as their marks",
        R"({\rtf1 a{\super\chftn}{\*\footnote\chftn\~note\par} b})", "a1 b\n\n1\u00A0note"},
       {"a footnote without a mark is given its number", R"({\rtf1 a{\footnote note}b})",
@@ -201,6 +220,8 @@ TEST(Reader, GivesTheRunsOfAParagraph) {
       {"\\up and \\dn by their sign, 0 and \\nosupersub return",
        R"({\rtf1\up6 a\up0 b\dn4 c\nosupersub d\up-2 e\plain f})", "a{^}|b|c{_}|d|e{_}|f"},
       {"equal styles merge into one run", R"({\rtf1 a{\b0 b}{c}\i0 d})", "abcd"},
+      {"\\strike and \\striked1 strike through, 0 ends it",
+       R"({\rtf1 a\strike b\strike0 c\striked1 d\striked0 e})", "a|b{s}|c|d{s}|e"},
   };
   for (const Case& c : cases) {
     const Document d = ReadHelpText(c.input);
@@ -261,10 +282,29 @@ TEST(Reader, BuildsTables) {
        "[a,b@2000]"},
       {"a paragraph outside the table ends a row missing its \\row",
        R"({\rtf1\trowd\cellx2000\intbl a\cell\pard b\par})", "[a@2000]|b"},
+      {"a text box in a row, outside \\intbl, stays in its cell",
+       R"({\rtf1\trowd\cellx2000\cellx4000 a\cell{\shp{\*\shpinst{\shptxt box\par}}}b\cell\row})",
+       "[a,box/b@2000,2000]"},
+      {"a cell merged into the one before it (\\clmrg) widens it",
+       R"({\rtf1\trowd\clmgf\cellx2000\clmrg\cellx3000\cellx5000\intbl A\cell\cell B\cell\row})",
+       "[A,B@3000,2000]"},
+      {"rows beyond the limit start a new table",
+       [] {
+         std::string in = R"({\rtf1\trowd\cellx2000 )";
+         for (std::size_t r = 0; r <= kMaxTableRows; ++r) in += R"(x\cell\row )";
+         return in + "}";
+       }(),
+       [] {
+         std::string want = "[x";
+         for (std::size_t r = 1; r < kMaxTableRows; ++r) want += ";x";
+         return want + "@2000]|[x@2000]";
+       }()},
   };
   for (const Case& c : cases) {
     const Document d = ReadHelpText(c.input);
-    EXPECT_EQ(d.tables.size(), 1U) << c.legend;
+    EXPECT_EQ(d.tables.size(),
+              static_cast<std::size_t>(std::count(c.want.begin(), c.want.end(), '[')))
+        << c.legend;
     EXPECT_EQ(Layout(d), c.want) << c.legend;
   }
 }
@@ -303,6 +343,9 @@ TEST(Reader, KeepsThePicturesSizeAndData) {
       {"a device-independent bitmap gets its file header",
        "{\\rtf1 a{\\pict\\dibitmap0\\picw1\\pich1 28000000" + std::string(72, '0') + "}b}",
        Picture::Format::kBmp, "BM", 15, 15},
+      {"a picture frame's picture (the shape's pib)",
+       R"({\rtf1 a{\shp{\*\shpinst{\sp{\sn pib}{\sv{\pict\jpegblip\picw64\pich32 ffd8}}}}}b})",
+       Picture::Format::kJpeg, "\xFF\xD8", 960, 480},
   };
   for (const PictureCase& c : cases) {
     const Document d = ReadHelpText(c.input);
