@@ -549,6 +549,7 @@ class RtfReader {
         next_check = pos_ + kCancelCheckBytes;
         if (cancelled_ && cancelled_()) break;
       }
+      if (doc_.paragraphs.size() + doc_.tables.size() >= kMaxRichBlocks) break;
       const char c = in_[pos_++];
       switch (c) {
         case '{':

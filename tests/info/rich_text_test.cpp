@@ -360,6 +360,19 @@ TEST(Reader, KeepsThePicturesSizeAndData) {
   }
 }
 
+TEST(Reader, ARichTextEndsAfterSoManyParagraphsAndTables) {
+  // Legend: what repeats past the limit.
+  const char* const repeats[] = {"\\par ", "\\trowd x\\cell\\row\\pard\\par "};
+  for (const char* repeated : repeats) {
+    SCOPED_TRACE(repeated);
+    std::string in = "{\\rtf1 ";
+    for (std::size_t i = 0; i < kMaxRichBlocks + 10; ++i) in += repeated;
+    const Document d = ReadHelpText(in + "end}");
+    EXPECT_EQ(d.paragraphs.size() + d.tables.size(), kMaxRichBlocks);
+    EXPECT_EQ(d.Text().find("end"), std::string::npos);
+  }
+}
+
 TEST(Reader, DeepNestingIsFlattenedNotRecursed) {
   // Far deeper than any stack would survive if the reader recursed.
   const std::size_t depth = 200000;
