@@ -114,6 +114,38 @@ TEST(WalkRunner, OnlyAnswersToFramesThatCarriedTheChangeAreRead) {
   }
 }
 
+// Legend: answer lag in frames, every n-th answer lost -> a walk (pipelined:
+// N frames a hold, the next change without waiting for the answers) reads
+// every hold's outputs in each of its readings; it writes 66 x 3 frames when
+// no answer is lost, and walks again one hold at a time when one is.
+TEST(WalkRunner, AWalkIsPipelinedAndNeverTakesAnAnswerForAnotherHold) {
+  const struct {
+    int lag;
+    int drop_every;
+  } rows[] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {1, 150}, {2, 7}};
+  for (const auto& row : rows) {
+    LateBoard board(row.lag, row.drop_every);
+    std::atomic<bool> stop{false};
+    walk::WalkRunner runner(board, Line115200(), stop);
+    walk::RunReadings run;
+    ASSERT_EQ(runner.Run(3, run), walk::RunOutcome::kDone) << "lag " << row.lag;
+    const auto plan = walk::WalkPlan();
+    ASSERT_EQ(run.size(), plan.size());
+    for (std::size_t h = 0; h < plan.size(); ++h) {
+      ASSERT_EQ(run[h].size(), 3U) << "hold " << h;
+      for (const auto& r : run[h]) {
+        EXPECT_EQ(r, plan[h].outputs)
+            << "lag " << row.lag << " drop " << row.drop_every << " hold " << h;
+      }
+    }
+    const bool lossy = row.drop_every != 0;
+    EXPECT_EQ(runner.RunsWalkedAgain(), lossy ? 1 : 0) << "lag " << row.lag;
+    if (!lossy) {
+      EXPECT_EQ(runner.FramesWritten(), plan.size() * 3) << "lag " << row.lag;
+    }
+  }
+}
+
 TEST(WalkRunner, ASilentBoardEndsTheHoldAndAStopIsSeen) {
   LateBoard board(1);
   board.silent = true;
