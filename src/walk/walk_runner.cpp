@@ -157,7 +157,6 @@ std::optional<RunOutcome> WalkRunner::RunPipelined(const std::vector<walk::Hold>
   bool started = unanswered_.empty();
   std::size_t next_hold = 0;
   int written = frames;  // frames written with the current hold's outputs
-  bool garbled = false;
   bool may_send = true;
   auto last_answer = Clock::now();
   while (true) {
@@ -172,15 +171,10 @@ std::optional<RunOutcome> WalkRunner::RunPipelined(const std::vector<walk::Hold>
     const StepResult step = Step(may_send && sending, static_cast<int>(next_hold) - 1);
     const auto now = Clock::now();
     if (step.out.frame_written) ++written;
-    if (step.answered) {
-      if (step.out.frame_accepted) {
-        last_answer = now;
-        if (step.answered->hold >= 0) {
-          auto& list = readings[static_cast<std::size_t>(step.answered->hold)];
-          if (list.size() < hold_frames) list.push_back(status_.InputBytes.Get());
-        }
-      } else if (step.answered->hold >= 0) {
-        garbled = true;
+    if (step.answered && step.out.frame_accepted) {
+      last_answer = now;
+      if (step.answered->hold >= 0) {
+        readings[static_cast<std::size_t>(step.answered->hold)].push_back(status_.InputBytes.Get());
       }
     }
     if (unanswered_.empty()) {
@@ -202,7 +196,11 @@ std::optional<RunOutcome> WalkRunner::RunPipelined(const std::vector<walk::Hold>
       device_.WaitFor(milliseconds(10), BytesToFrame());
     }
   }
-  if (garbled || frames_given_up_ != given_up) return std::nullopt;
+  // Every frame answered once and every answer valid: no answer can have
+  // been taken for another frame's. A garbled answer leaves its hold short;
+  // a stray frame made of line noise takes the place of an answer and so
+  // leaves the hold of that place short too.
+  if (frames_given_up_ != given_up) return std::nullopt;
   for (const auto& list : readings) {
     if (list.size() != hold_frames) return std::nullopt;
   }
