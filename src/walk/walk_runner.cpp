@@ -23,40 +23,38 @@ WalkRunner::WalkRunner(serial::SerialDevice& device, const serial::LineSettings&
 }
 
 void WalkRunner::ForgetLostFrames(Clock::time_point now) {
-  while (!unanswered_.empty() && now - unanswered_.front().at > answer_age_)
+  while (!unanswered_.empty() && now - unanswered_.front().at > answer_age_) {
     unanswered_.pop_front();
+    ++frames_given_up_;
+  }
 }
 
-link::StepOutcome WalkRunner::Step(std::vector<Bytes4>& readings, bool may_send) {
-  const bool carries_change = status_.flags.OutputsChanged.load() != 0;
-  const link::StepOutcome out = protocol_.Step(device_, status_, may_send);
+WalkRunner::StepResult WalkRunner::Step(bool may_send, int hold) {
+  StepResult r;
+  r.out = protocol_.Step(device_, status_, may_send);
   const auto now = Clock::now();
-  if (out.bytes_read > 0) last_rx_ = now;
-  if (out.frame_valid || out.frame_bad) {
+  if (r.out.bytes_read > 0) last_rx_ = now;
+  if (r.out.frame_valid || r.out.frame_bad) {
     ForgetLostFrames(now);
-    bool answers_change = false;
     if (!unanswered_.empty()) {
-      answers_change = !change_pending_ && unanswered_.front().seq >= change_seq_;
+      r.answered = unanswered_.front();
       unanswered_.pop_front();
     }
-    if (out.frame_accepted && answers_change) readings.push_back(status_.InputBytes.Get());
   }
   // Every frame is taken here; none waits for a consumer.
   status_.flags.InputsReceived.store(0);
-  if (out.frame_written) {
-    if (carries_change) {
-      change_seq_ = next_seq_;
-      change_pending_ = false;
-    }
-    unanswered_.push_back({next_seq_++, now});
-  }
-  return out;
+  if (r.out.frame_written) unanswered_.push_back({next_seq_++, now, hold});
+  return r;
+}
+
+uint32_t WalkRunner::BytesToFrame() const {
+  if (protocol_.Phase() == link::ReceivePhase::kSeekLetter) return link::kFrameSize - 1;
+  if (protocol_.Phase() == link::ReceivePhase::kAwaitBody) return link::kFrameSize - 2;
+  return link::kFrameSize;
 }
 
 bool WalkRunner::WaitForLine(std::size_t readings, int frames) {
-  uint32_t need = link::kFrameSize;
-  if (protocol_.Phase() == link::ReceivePhase::kSeekLetter) need = link::kFrameSize - 1;
-  if (protocol_.Phase() == link::ReceivePhase::kAwaitBody) need = link::kFrameSize - 2;
+  const uint32_t need = BytesToFrame();
   // First while the transmitter is busy, then once it has run empty.
   for (int round = 0; round < 2; ++round) {
     serial::QueueCounts counts;
@@ -73,6 +71,7 @@ bool WalkRunner::WaitForLine(std::size_t readings, int frames) {
       const auto quiet_since = std::max(last_rx_, unanswered_.back().at);
       if (counts.rx == 0 &&
           Clock::now() - quiet_since > std::max<microseconds>(kQuiet, frame_time_ * 10)) {
+        frames_given_up_ += unanswered_.size();
         unanswered_.clear();
         return true;
       }
@@ -117,7 +116,19 @@ RunOutcome WalkRunner::HoldLine(const Bytes4& outputs, int frames, std::vector<B
   bool may_send = true;
   while (true) {
     if (stoppable && stop_.load()) return RunOutcome::kStopped;
-    const link::StepOutcome out = Step(readings, may_send);
+    const bool carries_change = status_.flags.OutputsChanged.load() != 0;
+    const StepResult step = Step(may_send, -1);
+    const link::StepOutcome& out = step.out;
+    // Only valid answers to the frame that carried the change or to a later
+    // one count (a change still pending: the frame answered is older).
+    if (out.frame_accepted && step.answered && !change_pending_ &&
+        step.answered->seq >= change_seq_) {
+      readings.push_back(status_.InputBytes.Get());
+    }
+    if (out.frame_written && carries_change) {
+      change_seq_ = next_seq_ - 1;
+      change_pending_ = false;
+    }
     if (readings.size() >= static_cast<std::size_t>(frames)) return RunOutcome::kDone;
     const auto now = Clock::now();
     if (readings.size() > seen) {
@@ -136,8 +147,73 @@ RunOutcome WalkRunner::Hold(const Bytes4& outputs, int frames, std::vector<Bytes
   return HoldLine(outputs, frames, readings, true);
 }
 
+std::optional<RunOutcome> WalkRunner::RunPipelined(const std::vector<walk::Hold>& plan, int frames,
+                                                   RunReadings& readings) {
+  const uint64_t given_up = frames_given_up_;
+  const auto hold_frames = static_cast<std::size_t>(frames);
+  const auto quiet = std::max<microseconds>(kQuiet, frame_time_ * 10);
+  // Frames written before the walk are answered first (nothing is written
+  // meanwhile), so the walk's first frame is the oldest unanswered one.
+  bool started = unanswered_.empty();
+  std::size_t next_hold = 0;
+  int written = frames;  // frames written with the current hold's outputs
+  bool may_send = true;
+  auto last_answer = Clock::now();
+  while (true) {
+    if (stop_.load()) return RunOutcome::kStopped;
+    const bool more = next_hold < plan.size() || written < frames;
+    if (started && more && written == frames) {
+      status_.OutputBytes.Put(plan[next_hold++].outputs);
+      status_.flags.OutputsChanged.store(1);
+      written = 0;
+    }
+    const bool sending = started && more;
+    const StepResult step = Step(may_send && sending, static_cast<int>(next_hold) - 1);
+    const auto now = Clock::now();
+    if (step.out.frame_written) ++written;
+    if (step.answered && step.out.frame_accepted) {
+      last_answer = now;
+      if (step.answered->hold >= 0) {
+        readings[static_cast<std::size_t>(step.answered->hold)].push_back(status_.InputBytes.Get());
+      }
+    }
+    if (unanswered_.empty()) {
+      if (!more) break;
+      started = true;
+    }
+    if (step.out.rx_left == 0) {
+      if (now - last_answer > answer_timeout_) return RunOutcome::kNoAnswer;
+      // Nothing more to write and the line quiet with frames unanswered:
+      // an answer was lost.
+      if (!sending && !unanswered_.empty() &&
+          now - std::max(last_rx_, unanswered_.back().at) > quiet) {
+        return std::nullopt;
+      }
+    }
+    if (sending) {
+      may_send = WaitForLine(0, 0);
+    } else {
+      device_.WaitFor(milliseconds(10), BytesToFrame());
+    }
+  }
+  // Every frame answered once and every answer valid: no answer can have
+  // been taken for another frame's. A garbled answer leaves its hold short;
+  // a stray frame made of line noise takes the place of an answer and so
+  // leaves the hold of that place short too.
+  if (frames_given_up_ != given_up) return std::nullopt;
+  for (const auto& list : readings) {
+    if (list.size() != hold_frames) return std::nullopt;
+  }
+  return RunOutcome::kDone;
+}
+
 RunOutcome WalkRunner::Run(int hold_frames, RunReadings& readings) {
   const auto plan = WalkPlan();
+  readings.assign(plan.size(), {});
+  if (const auto r = RunPipelined(plan, hold_frames, readings)) return *r;
+  // A garbled or lost answer: the pipelined readings may be shifted by one.
+  // One hold at a time, an answer is never taken for a younger frame's.
+  ++runs_walked_again_;
   readings.assign(plan.size(), {});
   for (std::size_t h = 0; h < plan.size(); ++h) {
     const RunOutcome r = Hold(plan[h].outputs, hold_frames, readings[h]);

@@ -15,12 +15,24 @@
 // taken for the answer to a younger frame, and a hold waits for its answers
 // one answer time-out at most (so can the hold before it), before it gives up.
 //
-// Pace: the change goes into the first frame written once the hold is over;
-// with the answer to the hold's last frame about to arrive as the transmitter
-// runs empty, the runner waits up to a frame time (at least 2 ms) for it
-// instead of writing one more frame with the old outputs, and takes it in a
-// step that writes nothing. A hold of N frames so takes
-// N + 1 frame times on a line without gaps.
+// Pace of a walk (Run): the plan does not depend on what is read, so the holds
+// are pipelined. Each hold's outputs go into N frames in a row, the answers to
+// those N frames are its N readings, and the next change goes into the next
+// frame without waiting for them: a hold takes N frame times. This is exact
+// only while every frame is answered once: a lost answer would make the answer
+// to the next hold's first frame pass for the answer to this hold's last. So
+// the walk starts with no frame unanswered and ends once every frame it wrote
+// has its answer; a garbled or lost answer (the line quiet with frames still
+// unanswered, a frame given up) throws the pipelined readings away and the
+// walk is made again one hold at a time (Hold), where a lost answer only makes
+// the runner skip one answer too many.
+//
+// Pace of a single Hold: the change goes into the first frame written once
+// the previous hold is over; with the answer to the hold's last frame about to
+// arrive as the transmitter runs empty, the runner waits up to a frame time
+// (at least 2 ms) for it instead of writing one more frame with the old
+// outputs, and takes it in a step that writes nothing. A hold of N frames so
+// takes N + 1 frame times on a line without gaps.
 //
 // Thread-safety: one thread; RequestStop() from any thread (a signal handler
 // may store to the flag it is given).
@@ -31,6 +43,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "core/shared_status.h"
@@ -64,7 +77,7 @@ class WalkRunner {
   // Puts the outputs on the line and reads `frames` valid answers to frames
   // that carry them.
   RunOutcome Hold(const Bytes4& outputs, int frames, std::vector<Bytes4>& readings);
-  // One run of the plan; `readings` gets one list per hold.
+  // One run of the plan, pipelined; `readings` gets one list per hold.
   RunOutcome Run(int hold_frames, RunReadings& readings);
   // All outputs off until the board has answered a frame that carries it (or
   // the answer time-out), then until the transmitter is empty: the last frame
@@ -74,12 +87,29 @@ class WalkRunner {
   // Without an answer this long a hold ends with kNoAnswer.
   std::chrono::milliseconds AnswerTimeout() const { return answer_timeout_; }
   uint64_t FramesWritten() const { return next_seq_; }
+  // Runs whose pipelined readings were thrown away (a garbled or lost answer).
+  int RunsWalkedAgain() const { return runs_walked_again_; }
 
  private:
+  struct Sent {
+    uint64_t seq;
+    Clock::time_point at;
+    int hold;  // the hold of a pipelined run it carries, -1: none
+  };
+  struct StepResult {
+    link::StepOutcome out;
+    std::optional<Sent> answered;  // the frame a whole incoming frame answered
+  };
+
   RunOutcome HoldLine(const Bytes4& outputs, int frames, std::vector<Bytes4>& readings,
                       bool stoppable);
-  // One LinkStep and what it means for the hold under way.
-  link::StepOutcome Step(std::vector<Bytes4>& readings, bool may_send);
+  // The pipelined run; nullopt when its readings are not exact.
+  std::optional<RunOutcome> RunPipelined(const std::vector<walk::Hold>& plan, int frames,
+                                         RunReadings& readings);
+  // One LinkStep; a frame written is recorded as carrying `hold`.
+  StepResult Step(bool may_send, int hold);
+  // Bytes still missing to the frame being received.
+  uint32_t BytesToFrame() const;
   // Waits for the line (a frame coming in, the transmitter running empty).
   // False when the next step must only receive: the hold's last answer is in
   // and the frame after it should carry the next hold's outputs.
@@ -94,11 +124,9 @@ class WalkRunner {
   std::chrono::milliseconds answer_timeout_{0};
   std::chrono::milliseconds answer_age_{0};  // an answer not come by then will not come
 
-  struct Sent {
-    uint64_t seq;
-    Clock::time_point at;
-  };
   std::deque<Sent> unanswered_;
+  uint64_t frames_given_up_ = 0;
+  int runs_walked_again_ = 0;
   Clock::time_point last_rx_{};  // when a step last read a byte
   uint64_t next_seq_ = 0;
   uint64_t change_seq_ = 0;  // first frame that carries the current outputs

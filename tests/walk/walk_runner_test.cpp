@@ -20,11 +20,13 @@ using walk::Bytes4;
 
 // A mirror board whose answer to frame i comes in only once frame i + lag has
 // been written (lag 0: at once), or once the walk waits for it. It may drop
-// answers (every `drop_every`-th) or stay silent. The transmitter is always
+// answers (every `drop_every`-th), garble them (a wrong checksum, every
+// `garble_every`-th) or stay silent. The transmitter is always
 // idle; waits end at once.
 class LateBoard final : public serial::SerialDevice {
  public:
-  explicit LateBoard(int lag, int drop_every = 0) : lag_(lag), drop_every_(drop_every) {}
+  explicit LateBoard(int lag, int drop_every = 0, int garble_every = 0)
+      : lag_(lag), drop_every_(drop_every), garble_every_(garble_every) {}
   bool silent = false;
   std::vector<std::vector<uint8_t>> written;
 
@@ -64,16 +66,18 @@ class LateBoard final : public serial::SerialDevice {
   // Answers all but the `keep` youngest frames.
   void Answer(int keep) {
     while (static_cast<int>(pending_.size()) > keep) {
-      const auto frame = pending_.front();
+      auto frame = pending_.front();
       pending_.pop_front();
       ++answered_;
       if (silent || (drop_every_ != 0 && answered_ % drop_every_ == 0)) continue;
+      if (garble_every_ != 0 && answered_ % garble_every_ == 0) frame[6] ^= 1U;
       rx_.insert(rx_.end(), frame.begin(), frame.end());  // the mirror's answer
     }
   }
 
   int lag_;
   int drop_every_;
+  int garble_every_;
   int answered_ = 0;
   std::deque<std::vector<uint8_t>> pending_;
   std::deque<uint8_t> rx_;
@@ -111,6 +115,40 @@ TEST(WalkRunner, OnlyAnswersToFramesThatCarriedTheChangeAreRead) {
     EXPECT_TRUE(runner.AllOffAndDrain());
     const std::vector<uint8_t> all_off{0xA2, 0x6B, 0, 0, 0, 0, 0xF5, 0xFE};
     EXPECT_EQ(board.written.back(), all_off) << "the last frame written is all off";
+  }
+}
+
+// Legend: answer lag in frames, every n-th answer lost, every n-th garbled ->
+// a walk (pipelined: N frames a hold, the next change without waiting for the
+// answers) reads every hold's outputs in each of its readings; it writes
+// 66 x 3 frames when every answer comes in valid, and walks again one hold at
+// a time when one is lost or garbled.
+TEST(WalkRunner, AWalkIsPipelinedAndNeverTakesAnAnswerForAnotherHold) {
+  const struct {
+    int lag;
+    int drop_every;
+    int garble_every;
+  } rows[] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {1, 150, 0}, {2, 7, 0}, {2, 0, 100}};
+  for (const auto& row : rows) {
+    LateBoard board(row.lag, row.drop_every, row.garble_every);
+    std::atomic<bool> stop{false};
+    walk::WalkRunner runner(board, Line115200(), stop);
+    walk::RunReadings run;
+    ASSERT_EQ(runner.Run(3, run), walk::RunOutcome::kDone) << "lag " << row.lag;
+    const auto plan = walk::WalkPlan();
+    ASSERT_EQ(run.size(), plan.size());
+    for (std::size_t h = 0; h < plan.size(); ++h) {
+      ASSERT_EQ(run[h].size(), 3U) << "hold " << h;
+      for (const auto& r : run[h]) {
+        EXPECT_EQ(r, plan[h].outputs)
+            << "lag " << row.lag << " drop " << row.drop_every << " hold " << h;
+      }
+    }
+    const bool lossy = row.drop_every != 0 || row.garble_every != 0;
+    EXPECT_EQ(runner.RunsWalkedAgain(), lossy ? 1 : 0) << "lag " << row.lag;
+    if (!lossy) {
+      EXPECT_EQ(runner.FramesWritten(), plan.size() * 3) << "lag " << row.lag;
+    }
   }
 }
 
