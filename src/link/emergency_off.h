@@ -17,11 +17,15 @@
 #include <array>
 #include <cstdint>
 
+#include "link/frame_bytes.h"
+
 namespace m32::link::emergency {
 
 // The frame sent: every output off, checksum and end mark included.
 inline constexpr std::array<uint8_t, 8> kAllOffFrame{0xA2, 0x6B, 0x00, 0x00,
                                                      0x00, 0x00, 0xF5, 0xFE};
+static_assert(kAllOffFrame[6] == Checksum(kAllOffFrame, 6) && kAllOffFrame.front() == kSyncByte &&
+              kAllOffFrame.back() == kEndMark);
 
 // Installs the handlers of the fatal signals. False where the platform has none.
 bool Install();
