@@ -57,7 +57,6 @@ class HelpViewer : public QWidget {
   void SetMessageHook(MessageHook hook) { message_hook_ = std::move(hook); }
 
   QTextEdit* TextView() const { return text_view_; }
-  QMenu* ContextMenu() const { return context_menu_; }
   QAction* WordWrapAction() const { return word_wrap_action_; }
   bool WordWrap() const;
   // True from a successful opening of the file until its text is in the view:

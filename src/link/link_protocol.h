@@ -58,8 +58,6 @@ class LinkProtocol {
   // One LinkStep. Allocates nothing; reads at most 8 bytes, writes 8.
   StepOutcome Step(serial::SerialDevice& port, SharedStatus& status);
 
-  const LinkFrame& SendFrame() const { return send_; }
-  const LinkFrame& ReceiveFrame() const { return receive_; }
   ReceivePhase Phase() const { return phase_; }
 
  private:
