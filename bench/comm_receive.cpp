@@ -13,9 +13,12 @@
 // With --display (or DISPLAY set) the window is shown on that X server;
 // otherwise offscreen.
 //
-//   comm_receive [--seconds N] [--chunk N] [--display :N]
+//   comm_receive [--seconds N] [--chunk N] [--display :N] [--late-ms N] [--bytes-only]
 //
-// Prints its figures against the targets; exits 1 when one is missed.
+// Prints its figures against the targets; exits 1 when one is missed. With
+// --bytes-only only the bytes decide (none lost, wrong or later than
+// --late-ms, default 50): the suite runs it so, on a machine whose CPU and
+// repaint figures are not its own.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -49,7 +52,8 @@ using namespace m32::test_support;
 constexpr double kBytesPerSecond = 11520.0;
 constexpr std::size_t kLine = 64;
 constexpr double kMaxCpu = 0.025;
-constexpr int64_t kLateUs = 50000;  // a byte read later than this after it was sent is late
+// A byte read later than this after it was sent is late (--late-ms).
+std::atomic<int64_t> g_late_us{50000};
 
 uint8_t StreamByte(std::size_t k) {
   // Lines of 64: 62 bytes counting up from the line number, then CR LF.
@@ -164,7 +168,7 @@ class CheckedDevice final : public m32::serial::SerialDevice {
       }
       const int64_t us = (now - w->SentAtNs(k)) / 1000;
       if (us > max_latency_us_.load()) max_latency_us_.store(us);
-      if (us > kLateUs) late_.fetch_add(1);
+      if (us > g_late_us.load()) late_.fetch_add(1);
     }
     return n;
   }
@@ -205,6 +209,10 @@ int main(int argc, char** argv) {
   const int seconds = std::max(1, std::atoi(StrArg(argc, argv, "--seconds", "10").c_str()));
   const auto chunk = static_cast<std::size_t>(
       std::clamp(std::atoi(StrArg(argc, argv, "--chunk", "1").c_str()), 1, 4096));
+  g_late_us.store(1000LL * std::max(1, std::atoi(StrArg(argc, argv, "--late-ms", "50").c_str())));
+  const bool bytes_only = std::find_if(argv + 1, argv + argc, [](const char* a) {
+                            return std::string(a) == "--bytes-only";
+                          }) != argv + argc;
   const std::string display = ChooseDisplay(argc, argv);
   QApplication app(argc, argv);
 
@@ -287,9 +295,10 @@ int main(int argc, char** argv) {
   std::printf("%-34s %12zu %12d\n", "bytes sent", writer.Sent(), 0);
   std::printf("%-34s %12zu %12d\n", "bytes lost", lost, 0);
   std::printf("%-34s %12zu %12d\n", "bytes wrong or out of order", device.Wrong(), 0);
-  std::printf("%-34s %12zu %12d\n", "bytes late (> 50 ms)", device.Late(), 0);
+  const double late_ms = static_cast<double>(g_late_us.load()) / 1000.0;
+  std::printf("%-34s %12zu %12d  (> %.0f ms)\n", "bytes late", device.Late(), 0, late_ms);
   std::printf("%-34s %10.1fms %10.1fms\n", "latest byte, send -> read",
-              static_cast<double>(device.MaxLatencyUs()) / 1000.0, kLateUs / 1000.0);
+              static_cast<double>(device.MaxLatencyUs()) / 1000.0, late_ms);
   std::printf("%-34s %12.1f %12.0f\n", "refresh steps per second", steps_per_s,
               kBytesPerSecond / 32);
   std::printf("%-34s %12.1f %12.1f\n", "repaints of the receive line /s", paints_per_s,
@@ -300,7 +309,7 @@ int main(int argc, char** argv) {
       "frame)\n");
 
   bool met = true;
-  if (cpu > kMaxCpu) {
+  if (!bytes_only && cpu > kMaxCpu) {
     std::printf("missed: CPU\n");
     met = false;
   }
@@ -308,8 +317,9 @@ int main(int argc, char** argv) {
     std::printf("missed: every byte read in order and in time\n");
     met = false;
   }
-  if (paints_per_s >
-      1000.0 / static_cast<double>(m32::service::CommTestWindow::kLineFrame.count()) + 1) {
+  if (!bytes_only &&
+      paints_per_s >
+          1000.0 / static_cast<double>(m32::service::CommTestWindow::kLineFrame.count()) + 1) {
     std::printf("missed: repaints per display frame\n");
     met = false;
   }

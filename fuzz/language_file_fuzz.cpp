@@ -4,7 +4,8 @@
 //  - all 131 entries exist afterwards and Get() answers any index without
 //    throwing (EmptyText outside the table);
 //  - the texts are exactly what a separate reading of the file's lines gives:
-//    the first 32767 bytes, LF line ends with a CR before the LF dropped,
+//    the first 32767 characters (of the UTF-8 text after a leading byte-order
+//    mark, converted to Windows-1250), LF line ends with a CR before the LF dropped,
 //    blank lines skipped, a line starting with two double quotes empty, a text
 //    ending at its first zero byte;
 //  - the template written from the loaded texts loads back to the same texts,
@@ -37,7 +38,11 @@ bool Blank(std::string_view line) {
 }
 
 // The texts of a language file, read line by line from the front.
-std::vector<std::string> ExpectedTexts(std::string_view file) {
+std::vector<std::string> ExpectedTexts(std::string_view bytes) {
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  const std::string converted =
+      bytes.starts_with(kMark) ? m32::core::Utf8ToCp1250(bytes.substr(kMark.size())) : "";
+  std::string_view file = bytes.starts_with(kMark) ? std::string_view(converted) : bytes;
   file = file.substr(0, kMaxFile);
   std::vector<std::string> texts;
   std::size_t start = 0;

@@ -80,12 +80,10 @@ class MainWindow final : public QMainWindow {
   void RecaptionMenu();
 
   iopanel::IoPanel* Panel() const { return panel_; }
-  QTimer* HeartbeatTimer() const { return heartbeat_timer_; }
   UiInvoker& Invoker() { return invoker_; }
   AppContext& Context() { return ctx_; }
   bool DisplayThreadAlive() const { return display_thread_ != nullptr; }
   int DisplayThreadsStarted() const { return threads_started_; }
-  QMenu* SettingsMenu() const { return settings_menu_; }
   QMenu* ServiceMenu() const { return service_menu_; }
 
  protected:

@@ -1,21 +1,35 @@
 #include "config/language_list.h"
 
 #include <new>
+#include <string_view>
 #include <utility>
 
-#include "config/file_io.h"
+#include "core/code_page.h"
 
 namespace m32::config {
 namespace {
 
-// The name lies within the first part of the file; a language file is never longer.
-constexpr std::size_t kProbeLimit = 32767;
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+// A UTF-8 character takes at most four bytes.
+constexpr std::size_t kMaxUtf8Bytes = 4;
 
 bool IsWhiteSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 }  // namespace
+
+ReadStatus ReadLanguageFile(const std::string& path, std::string& text) {
+  // Enough bytes for the most characters a file holds in either form.
+  const ReadStatus status =
+      ReadFilePrefix(path, kUtf8Mark.size() + kMaxUtf8Bytes * kMaxLanguageFile, text);
+  if (status != ReadStatus::kOk) return status;
+  if (text.starts_with(kUtf8Mark)) {
+    text = core::Utf8ToCp1250(std::string_view(text).substr(kUtf8Mark.size()));
+  }
+  if (text.size() > kMaxLanguageFile) text.resize(kMaxLanguageFile);
+  return status;
+}
 
 std::string LanguageExtension(int n) {
   return n == 0 ? std::string("MNU") : "MN" + std::to_string(n);
@@ -24,7 +38,7 @@ std::string LanguageExtension(int n) {
 std::optional<std::string> ReadLanguageName(const std::string& path) {
   std::string text;
   try {
-    if (ReadFilePrefix(path, kProbeLimit, text) != ReadStatus::kOk) return std::nullopt;
+    if (ReadLanguageFile(path, text) != ReadStatus::kOk) return std::nullopt;
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/file_io.h"
 #include "config/settings.h"
 
 namespace m32::config {
@@ -18,6 +19,15 @@ struct LanguageChoice {
   uint8_t number;    // 0 (MNU) to 9 (MN9)
   std::string name;  // Windows-1250, at most kMaxLanguageName bytes
 };
+
+// A language file holds at most this many characters; the rest is ignored.
+constexpr std::size_t kMaxLanguageFile = 32767;
+
+// The text of a language file as Windows-1250, at most kMaxLanguageFile
+// characters. The file's bytes are taken as they are, except in a file that
+// starts with the UTF-8 byte-order mark (an editor's "UTF-8" save): the mark
+// is skipped and the rest is read as UTF-8.
+ReadStatus ReadLanguageFile(const std::string& path, std::string& text);
 
 // The extension of language n's file: "MNU" for 0, "MN1" to "MN9" otherwise.
 std::string LanguageExtension(int n);

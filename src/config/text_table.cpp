@@ -13,9 +13,6 @@
 namespace m32::config {
 namespace {
 
-// A language file holds at most this many characters; the rest is ignored.
-constexpr std::size_t kMaxLanguageFile = 32767;
-
 // The empty marker: a line starting with two double quotes stands for an empty text.
 constexpr const char* kMarker = "\"\"";
 
@@ -280,7 +277,7 @@ TextTable::LoadResult TextTable::LoadTexts(ModulePath& module, uint8_t language)
     for (;;) {
       const std::string& name = module.SetExtension(LanguageExtension(n));
       std::string text;
-      const ReadStatus status = ReadFilePrefix(name, kMaxLanguageFile, text);
+      const ReadStatus status = ReadLanguageFile(name, text);
       if (status == ReadStatus::kOk) {
         // Parse into a new table; the texts in use change only once all is read.
         std::vector<std::string> loaded;

@@ -33,6 +33,20 @@ struct ShortScan {
   bool digits = false;
 };
 
+// The value of one hexadecimal digit (0-9, A-F, a-f), or -1 for any other
+// character.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The upper-case hexadecimal digit of the low four bits of `value`.
+constexpr char HexDigit(unsigned value) {
+  return "0123456789ABCDEF"[value & 0x0Fu];
+}
+
 // "%d" of the first `max_chars` bytes of `text`, saturated to the int32 range.
 IntScan ScanInt(std::string_view text, std::size_t max_chars);
 // "%hd" of the first `max_chars` bytes of `text`, saturated to the int16 range.

@@ -34,7 +34,6 @@ class LanguageDialog : public QDialog {
 
   // The dialog's outer height, frame included where the platform has one.
   int FormHeight() const;
-  int VisibleEntries() const { return visible_; }
   const std::vector<uint8_t>& LanguageChoices() const { return language_choices_; }
   QRadioButton* RadioButton(int i) const { return radio_buttons_.at(static_cast<std::size_t>(i)); }
   QPushButton* OkButton() const { return ok_button_; }

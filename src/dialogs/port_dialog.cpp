@@ -82,6 +82,7 @@ PortDialog::PortDialog(config::Settings& settings, const config::TextTable& text
   QFont list_font = qt::FixedPitchFont(QStringLiteral("Courier"));
   list_font.setPixelSize(13);
   list_font.setBold(true);
+  list_font.setItalic(false);  // set, not inherited from the group box's italic captions
 
   port_box_ = MakeBox(this, "PortBox", 17, 12, 368, 61, caption_font);
   MakeLabel(port_box_, "Label6", "COM", 80, 28, field_font)->setAlignment(Qt::AlignRight);

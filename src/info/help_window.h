@@ -66,7 +66,6 @@ class HelpViewer : public QWidget {
   QPlainTextEdit* PlainView() const { return plain_view_; }
   QAbstractScrollArea* ShownView() const;
   QTextDocument* ShownDocument() const;
-  QMenu* ContextMenu() const { return context_menu_; }
   QAction* WordWrapAction() const { return word_wrap_action_; }
   bool WordWrap() const;
   // True from a successful opening of the file until its text is in the view:

@@ -26,11 +26,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/frame_bytes.h"
+
 namespace m32::link::emergency {
 
 // The frame sent: every output off, checksum and end mark included.
 inline constexpr std::array<uint8_t, 8> kAllOffFrame{0xA2, 0x6B, 0x00, 0x00,
                                                      0x00, 0x00, 0xF5, 0xFE};
+static_assert(kAllOffFrame[6] == Checksum(kAllOffFrame, 6) && kAllOffFrame.front() == kSyncByte &&
+              kAllOffFrame.back() == kEndMark);
 
 // What is written after a purge, which may have cut a frame short: seven
 // bytes that cannot end a frame (0x00), so that the board completes the cut

@@ -37,16 +37,8 @@ namespace m32::link {
  * the partial header or frame is dropped and the hunt starts again.
  */
 
-uint8_t ByteSum(std::span<const uint8_t> bytes) {
-  unsigned sum = 0;
-  for (uint8_t b : bytes) sum += b;
-  return static_cast<uint8_t>(sum & 0xFFu);
-}
-
 uint8_t FrameChecksum(const LinkFrame& frame) {
-  LinkFrame f = frame;
-  f[kChecksumOffset] = 0;
-  return static_cast<uint8_t>((0x100u - ByteSum(f)) & 0xFFu);
+  return Checksum(frame, kChecksumOffset);
 }
 
 void LinkProtocol::Start(SharedStatus& status) {

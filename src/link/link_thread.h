@@ -65,9 +65,6 @@ class LinkThread final : public Worker {
   // Set once Execute is over and the thread has stopped touching the port.
   bool Ended() const { return ended_.load(); }
 
-  // For tests: the protocol state, to be read only while no step can run.
-  const LinkProtocol& Protocol() const { return protocol_; }
-
  protected:
   void Execute() override;
   void OnTerminateRequested() override;

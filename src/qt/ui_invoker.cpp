@@ -40,10 +40,7 @@ void QtUiInvoker::Post(Request& request) {
 }
 
 void QtUiInvoker::RunOnUi(const std::function<void()>& step) {
-  if (QThread::currentThread() == receiver_->thread()) {
-    step();
-    return;
-  }
+  Q_ASSERT(QThread::currentThread() != receiver_->thread());  // it would wait for itself
   Request request{&step};
   Post(request);
   std::unique_lock lock(mutex_);
@@ -51,10 +48,7 @@ void QtUiInvoker::RunOnUi(const std::function<void()>& step) {
 }
 
 void QtUiInvoker::RunOnUiThenRest(const std::function<void()>& step, Clock::time_point until) {
-  if (QThread::currentThread() == receiver_->thread()) {
-    UiInvoker::RunOnUiThenRest(step, until);
-    return;
-  }
+  Q_ASSERT(QThread::currentThread() != receiver_->thread());
   Request request{&step};
   request.quiet_until = until;
   Post(request);

@@ -23,7 +23,8 @@ namespace m32 {
 // futexes inside an uninstrumented Qt, which it does not).
 //
 // Construct and destroy on the UI thread; RunOnUi() may be called from any
-// thread, by several workers at once. No worker may be waiting in RunOnUi()
+// other thread (never the UI thread itself, which would wait for its own
+// step), by several workers at once. No worker may be waiting in RunOnUi()
 // when the invoker is destroyed.
 class QtUiInvoker final : public UiInvoker {
  public:

@@ -102,16 +102,25 @@ uint32_t BitsPerCharOf(const KernelLine& k) {
   return 1U + data + ((k.cflag & PARENB) != 0 ? 1U : 0U) + ((k.cflag & CSTOPB) != 0 ? 2U : 1U);
 }
 
-// Raw 8-bit line without flow control, with the asked format and parity.
-// The rate is set separately (SetKernelRate).
-void MakeRawLine(KernelLine& k, const LineSettings& line) {
+// Raw mode: no line editing, echo, signals or character translation, no flow
+// control, reads that return what is there. The format is left as it is.
+void MakeRaw(KernelLine& k) {
   k.iflag &= ~static_cast<uint32_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
                                     IGNCR | ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL);
   k.oflag &= ~static_cast<uint32_t>(OPOST);
   k.lflag &= ~static_cast<uint32_t>(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL |
                                     ECHOPRT | ECHOKE | IEXTEN | TOSTOP);
-  k.cflag &= ~static_cast<uint32_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-  k.cflag |= static_cast<uint32_t>(CLOCAL | CREAD) | CharSizeFlag(line.data_bits);
+  k.cflag &= ~static_cast<uint32_t>(CRTSCTS);
+  k.cflag |= static_cast<uint32_t>(CLOCAL | CREAD);
+  k.cc[VMIN] = 0;
+  k.cc[VTIME] = 0;
+}
+
+// The asked data bits, stop bits and parity. The rate is set separately
+// (SetKernelRate).
+void SetFormat(KernelLine& k, const LineSettings& line) {
+  k.cflag &= ~static_cast<uint32_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR);
+  k.cflag |= CharSizeFlag(line.data_bits);
   if (line.stop_bits == 2) k.cflag |= CSTOPB;
   switch (line.parity) {
     case Parity::kNone:
@@ -126,8 +135,6 @@ void MakeRawLine(KernelLine& k, const LineSettings& line) {
       k.cflag |= CMSPAR | PARODD | PARENB;
       break;
   }
-  k.cc[VMIN] = 0;
-  k.cc[VTIME] = 0;
 }
 
 // The control flags that make the line's format and flow control.
@@ -152,9 +159,21 @@ int CeilMs(nanoseconds d) {
 
 namespace detail {
 
+bool SetRawLine(int fd, const LineSettings& line, LineSetter set) {
+  KernelLine k;
+  if (GetKernelLine(fd, k) != 0) return false;
+  MakeRaw(k);
+  const bool raw = set(fd, k) == 0;
+  SetFormat(k, line);
+  SetKernelRate(k, line.baud);
+  const bool format = set(fd, k) == 0;
+  return raw && format;
+}
+
 bool LineRunsAsAsked(const LineSettings& want, const KernelLine& back, bool pseudo_terminal) {
   KernelLine asked;
-  MakeRawLine(asked, want);
+  MakeRaw(asked);
+  SetFormat(asked, want);
   uint32_t compared = kFormatFlags;
   if (pseudo_terminal) compared &= ~kNotKeptByPty;
   return (asked.cflag & compared) == (back.cflag & compared) &&
@@ -178,8 +197,10 @@ namespace {
 
 class PosixSerialDevice final : public SerialDevice {
  public:
-  explicit PosixSerialDevice(TxClock clock)
-      : clock_(std::move(clock)), wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  PosixSerialDevice(TxClock clock, detail::LineSetter set_line)
+      : clock_(std::move(clock)),
+        set_line_(set_line),
+        wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
   ~PosixSerialDevice() override {
     PosixSerialDevice::Close();
@@ -221,6 +242,7 @@ class PosixSerialDevice final : public SerialDevice {
   void SetModemLine(int bit, bool on);
 
   TxClock clock_;
+  const detail::LineSetter set_line_;
   const int wake_fd_;
   int fd_ = -1;
   int epoll_fd_ = -1;
@@ -281,11 +303,7 @@ OpenResult PosixSerialDevice::Open(const std::string& path) {
 bool PosixSerialDevice::Configure(const LineSettings& line) {
   if (fd_ < 0) return false;
   if (!IsRequestable(line)) return false;  // the line stays as it is
-  KernelLine k;
-  if (detail::GetKernelLine(fd_, k) != 0) return false;
-  MakeRawLine(k, line);
-  detail::SetKernelRate(k, line.baud);
-  bool accepted = detail::SetKernelLine(fd_, k) == 0;
+  bool accepted = detail::SetRawLine(fd_, line, set_line_);
 
   // After the line state: a change from rate 0 raises both lines by itself.
   SetModemLine(TIOCM_DTR, line.dtr);
@@ -588,9 +606,9 @@ void PosixSerialDevice::SetModemLine(int bit, bool on) {
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> MakePosixSerialDevice(TxClock clock) {
+std::unique_ptr<SerialDevice> MakePosixSerialDevice(TxClock clock, detail::LineSetter set_line) {
   if (!clock) clock = [] { return steady_clock::now(); };
-  return std::make_unique<PosixSerialDevice>(std::move(clock));
+  return std::make_unique<PosixSerialDevice>(std::move(clock), set_line);
 }
 
 std::unique_ptr<SerialDevice> MakePlatformSerialDevice() {

@@ -11,9 +11,15 @@
 
 namespace m32::serial {
 
-std::unique_ptr<SerialDevice> MakePosixSerialDevice(TxClock clock);
-
 namespace detail {
+
+using LineSetter = int (*)(int fd, const KernelLine& line);
+
+// Sets `line` in two calls: raw mode on its own first, keeping the format the
+// line has, then the format and rate. A driver that refuses the format (or
+// the rate) thus still leaves a raw line, never a canonical, echoing one.
+// False when either call fails. `set` is SetKernelLine but for tests.
+bool SetRawLine(int fd, const LineSettings& line, LineSetter set = SetKernelLine);
 
 // Whether the line state read back after setting `want` runs the line as
 // asked: the rate within 2 %, and the data bits, parity (odd, even, mark),
@@ -27,5 +33,10 @@ bool LineRunsAsAsked(const LineSettings& want, const KernelLine& back, bool pseu
 bool IsPseudoTerminal(int fd);
 
 }  // namespace detail
+
+// `set_line` is how the line state is handed to the driver (a test's stand-in
+// for a driver with quirks).
+std::unique_ptr<SerialDevice> MakePosixSerialDevice(
+    TxClock clock, detail::LineSetter set_line = detail::SetKernelLine);
 
 }  // namespace m32::serial

@@ -11,9 +11,8 @@ BrightnessFrame BuildBrightnessFrame(const Levels& levels, uint8_t address) {
   f[1] = kFrameType;
   std::copy(levels.begin(), levels.end(), f.begin() + 2);
   f[10] = address;
-  f[11] = 0;
   f[12] = link::kEndMark;
-  f[11] = static_cast<uint8_t>(0x100u - link::ByteSum(f));
+  f[11] = link::Checksum(f, 11);
   return f;
 }
 
@@ -64,12 +63,11 @@ std::string LevelText(uint8_t level) {
 }
 
 std::string LevelLabel(uint8_t level) {
-  constexpr char kHex[] = "0123456789ABCDEF";
   std::string percent = std::to_string(level * 100u / 255u);
   percent.insert(0, 3 - percent.size(), ' ');
   std::string out;
-  out.push_back(kHex[level >> 4]);
-  out.push_back(kHex[level & 0x0F]);
+  out.push_back(HexDigit(level >> 4u));
+  out.push_back(HexDigit(level));
   out += " hex      ";
   out += percent;
   out.push_back('%');

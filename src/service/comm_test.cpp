@@ -1,35 +1,28 @@
 #include "service/comm_test.h"
 
+#include "core/number_fields.h"
+
 namespace m32::service {
 namespace {
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool IsAsciiAlnum(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Up to two hex digits from the start of a pair; nothing when the first
 // character is no hex digit or the pair is a "0x" prefix.
 std::optional<uint8_t> ScanPair(char first, char second) {
-  const int hi = HexValue(first);
+  const int hi = HexDigitValue(first);
   if (hi < 0) return std::nullopt;
   if (first == '0' && (second == 'x' || second == 'X')) return std::nullopt;
-  const int lo = HexValue(second);
+  const int lo = HexDigitValue(second);
   if (lo < 0) return static_cast<uint8_t>(hi);
   return static_cast<uint8_t>(hi * 16 + lo);
 }
 
 void AppendHex(std::string& out, uint8_t b) {
-  out.push_back(kHexDigits[b >> 4]);
-  out.push_back(kHexDigits[b & 0x0F]);
+  out.push_back(HexDigit(b >> 4u));
+  out.push_back(HexDigit(b));
 }
 
 }  // namespace

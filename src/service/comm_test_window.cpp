@@ -194,6 +194,11 @@ void CommTestWindow::ShowSendText(const std::string& cp1250) {
   if (send_field_->text() != text) send_field_->setText(text);
 }
 
+void CommTestWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) return;
+  ServiceTestWindow::keyPressEvent(event);
+}
+
 bool CommTestWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == send_box_ || watched == send_field_ || watched == receive_box_) {
     if (event->type() == QEvent::KeyPress &&

@@ -18,6 +18,7 @@
 #include "service/service_test_window.h"
 
 class QCheckBox;
+class QKeyEvent;
 class QLineEdit;
 
 namespace m32::service {
@@ -56,6 +57,9 @@ class CommTestWindow : public ServiceTestWindow {
   std::unique_ptr<PortStepWorker> MakeWorker() override;
   void OnDeactivate() override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Keys no control took (the receive line has none of its own): Escape does
+  // not close the window there.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // The send field's text in Windows-1250, converted again only after the

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <QVariant>
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "core/code_page.h"
@@ -49,6 +50,24 @@ void SetColours(QWidget* w, const QColor& background, const QColor& text) {
   p.setColor(QPalette::Window, background);
   p.setColor(QPalette::WindowText, text);
   w->setPalette(p);
+}
+
+// A horizontal track bar as technicians know it: Up and Page Up move towards
+// the minimum, Down and Page Down towards the maximum (Qt's slider has them
+// the other way round). Left, Right, Home and End already agree.
+std::optional<QAbstractSlider::SliderAction> TrackBarAction(int key) {
+  switch (key) {
+    case Qt::Key_Up:
+      return QAbstractSlider::SliderSingleStepSub;
+    case Qt::Key_Down:
+      return QAbstractSlider::SliderSingleStepAdd;
+    case Qt::Key_PageUp:
+      return QAbstractSlider::SliderPageStepSub;
+    case Qt::Key_PageDown:
+      return QAbstractSlider::SliderPageStepAdd;
+    default:
+      return std::nullopt;
+  }
 }
 
 bool FieldFocusChange(const QEvent* event) {
@@ -143,6 +162,7 @@ void LightingTestWindow::AddChannelGroup(QWidget* content, int channel) {
   bar->setTickInterval(16);
   bar->setTickPosition(QSlider::TicksAbove);
   bar->setTracking(true);
+  bar->installEventFilter(this);
   connect(bar, &QSlider::valueChanged, this, [this, bar](int v) { OnLevelBarMoved(bar, v); });
   level_bar_[k] = bar;
 
@@ -354,6 +374,11 @@ bool LightingTestWindow::eventFilter(QObject* watched, QEvent* event) {
       } else if (qobject_cast<QPushButton*>(watched) != nullptr && qt::IsEnter(key)) {
         OnChannelToggled(watched);
         return true;
+      } else if (auto* bar = qobject_cast<QSlider*>(watched)) {
+        if (const auto action = TrackBarAction(key)) {
+          bar->triggerAction(*action);
+          return true;
+        }
       }
       break;
     }

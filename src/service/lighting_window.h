@@ -63,7 +63,6 @@ class LightingTestWindow : public ServiceTestWindow {
   // How often each modem panel has been painted since the window was made.
   int PanelPaints(int i) const { return paints_.at(static_cast<std::size_t>(i)); }
   QScrollArea* ScrollBox() const { return scroll_box_; }
-  const QString& SavedEntryText() const { return saved_entry_text_; }
 
  protected:
   void OnActivate() override;

@@ -30,6 +30,12 @@ TEST(EnglishFile, TranslatesEveryText) {
   // Written in the template layout, it is its own template.
   EXPECT_EQ(english.TemplateText(), bytes);
   EXPECT_EQ(english.Get(0, 0), "English");
+  // Saved by an editor as UTF-8 with a byte-order mark, it reads the same,
+  // and its template is still Windows-1250.
+  test_support::WriteBytes(dir.File("merkat32.MN1"), "\xEF\xBB\xBF" + Cp1250ToUtf8(bytes));
+  TextTable twin;
+  ASSERT_EQ(twin.LoadTexts(module, 1), TextTable::LoadResult::kLoaded);
+  EXPECT_EQ(twin.TemplateText(), bytes);
 
   const TextTable czech;
   for (int g = 0; g < TextTable::kGroups; ++g) {

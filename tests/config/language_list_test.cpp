@@ -21,6 +21,8 @@ TEST(LanguageList, NameIsTheFirstNonBlankLine) {
       {"lone CR stays", "a\rb\n", "a\rb"},
       {"only white space", " \r\n\t\n\n", std::nullopt},
       {"cut to 49", std::string(60, 'n') + "\n", std::string(49, 'n')},
+      {"UTF-8 after its byte-order mark, in Windows-1250", "\xEF\xBB\xBF\r\n\xC4\x8C\xC5\xA1\r\n",
+       "\xC8\x9A"},
   };
   for (const Case& c : cases) {
     test_support::TempDir dir;

@@ -74,6 +74,8 @@ TEST(SettingsProcess, AnotherUsersFilesAndFoldersAfterAStartAndSigterm) {
        kStranger, kUser, fs::perms(0600), false},
       {"the user's 0640 file in a 0777 folder: replaced with its mode kept", fs::perms(0777),
        std::nullopt, kUser, fs::perms(0640), true},
+      {"root's 0666 file in a sticky 1777 folder: the rename is refused, written in place",
+       fs::perms(01777), std::nullopt, kRoot, fs::perms(0666), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.legend);

@@ -97,6 +97,8 @@ TEST_F(TextFiles, LineRules) {
       {"a text ends at a zero character", "ab\0cd\n"s, "ab"},
       {"lines of blanks, tabs and zeros are skipped", "\n\r\n \t\n\0\t\nFirst\n"s, "First"},
       {"one quote is text", "\"x\n", "\"x"},
+      {"UTF-8 after its byte-order mark", "\xEF\xBB\xBF\xC4\x8C\xC5\xA1\r\n", "\xC8\x9A"},
+      {"Windows-1250 bytes that only begin like the mark", "\xEF\xBB\xC8\n", "\xEF\xBB\xC8"},
   };
   for (const Case& c : cases) {
     const TextTable t = LoadFromMnu(c.first_lines + "second\n");
@@ -126,12 +128,21 @@ TEST_F(TextFiles, TextsFillTheEntriesInOrder) {
 }
 
 TEST_F(TextFiles, OnlyTheFirst32767CharactersCount) {
-  // 32,763 characters, an LF and "abc" fill the limit exactly; "def" lies beyond it.
-  const std::string first(32763, 'x');
-  const TextTable t = LoadFromMnu(first + "\nabc" + "def\nlast\n");
-  EXPECT_EQ(t.Get(0, 0), first);
-  EXPECT_EQ(t.Get(0, 1), "abc");
-  EXPECT_EQ(t.Get(1, 0), "");
+  // 32,763 characters, an LF and "abc" fill the limit exactly; "def" lies
+  // beyond it. In UTF-8 the limit counts characters, not bytes.
+  const struct {
+    const char* legend;
+    std::string mark, character, stored;
+  } cases[] = {{"Windows-1250", "", "x", "x"}, {"UTF-8", "\xEF\xBB\xBF", "\xC4\x8D", "\xE8"}};
+  for (const auto& c : cases) {
+    std::string first;
+    for (int i = 0; i < 32763; ++i) first += c.character;
+    const TextTable t = LoadFromMnu(c.mark + first + "\nabc" + "def\nlast\n");
+    EXPECT_EQ(t.Get(0, 0).size(), 32763U) << c.legend;
+    EXPECT_EQ(t.Get(0, 0).find_first_not_of(c.stored), std::string::npos) << c.legend;
+    EXPECT_EQ(t.Get(0, 1), "abc") << c.legend;
+    EXPECT_EQ(t.Get(1, 0), "") << c.legend;
+  }
 }
 
 TEST_F(TextFiles, ChosenLanguageFallsBackToTheDefaultFile) {

@@ -84,6 +84,11 @@ class PortDialogTest : public QObject {
     QCOMPARE(shown,
              QStringList({"1", "12", "9600", QString::fromUtf8(" Předvolby: "), "8", "1", "Even"}));
     QCOMPARE(Focused(), f.dialog->StornoButton());
+    // The presets in a fixed pitch, bold but upright although their box's caption is italic.
+    const QFont presets = f.List("Ed_rychl")->font();
+    QCOMPARE(QStringList({presets.family(), QString::number(presets.pixelSize()),
+                          presets.bold() ? "bold" : "", presets.italic() ? "italic" : ""}),
+             QStringList({"Courier", "13", "bold", ""}));
   }
 
   // Tab leads from Storno into the fields; Enter walks on from control to

@@ -168,6 +168,34 @@ TEST_F(SerialDeviceTest, ConfigureSetsARawLineAsSeenFromOutside) {
   ::close(null_fd);
 }
 
+// A driver that refuses the asked format or rate still leaves the line raw:
+// raw mode is set on its own first. The line keeps its format and rate.
+TEST_F(SerialDeviceTest, ARefusedFormatStillLeavesARawLine) {
+  KernelLine cooked = LineOf(pty.slave());
+  cooked.lflag |= ICANON | ECHO | ISIG;
+  cooked.iflag |= IXON | ICRNL;
+  cooked.oflag |= OPOST;
+  ASSERT_EQ(detail::SetKernelLine(pty.slave(), cooked), 0);
+  cooked = LineOf(pty.slave());
+  const auto refuse_other_formats = [](int fd, const KernelLine& line) {
+    constexpr uint32_t kFormat = CSIZE | CSTOPB | PARODD | CMSPAR;
+    KernelLine held;
+    if (detail::GetKernelLine(fd, held) != 0) return EIO;
+    if ((line.cflag & kFormat) != (held.cflag & kFormat) || line.ospeed != held.ospeed)
+      return EINVAL;
+    return detail::SetKernelLine(fd, line);
+  };
+  EXPECT_FALSE(
+      detail::SetRawLine(pty.slave(), {19200, 8, Parity::kMark, 2, false}, refuse_other_formats));
+  const KernelLine k = LineOf(pty.slave());
+  EXPECT_EQ(k.lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(k.iflag & (IXON | ICRNL), 0u);
+  EXPECT_EQ(k.oflag & OPOST, 0u);
+  EXPECT_EQ(k.cflag & (CSIZE | CSTOPB | PARODD | CMSPAR),
+            cooked.cflag & (CSIZE | CSTOPB | PARODD | CMSPAR));
+  EXPECT_EQ(k.ospeed, cooked.ospeed);
+}
+
 // What a driver reads back after Configure decides "rejected". A real adapter
 // that quietly drops a format must be caught; a pseudo-terminal, which cannot
 // store the data bits or the parity enable, is excused for those two only.
@@ -196,6 +224,9 @@ TEST(SerialConfigure, ReadBackDecidesWhetherTheLineRunsAsAsked) {
       {"5N1 kept", k5N1, CS5, 300, true, true},
       {"hardware flow control left on", k5N1, CS5 | CRTSCTS, 300, false, false},
       {"rate 1.4 % off", k8N1, CS8, 113600, true, true},
+      {"rate exactly 2 % low", k8N1, CS8, 112896, true, true},
+      {"rate exactly 2 % high", k8N1, CS8, 117504, true, true},
+      {"rate a step past 2 %", k8N1, CS8, 117505, false, false},
       {"rate 2.5 % off", k8N1, CS8, 112300, false, false},
   };
   for (const Row& r : rows) {
@@ -205,6 +236,23 @@ TEST(SerialConfigure, ReadBackDecidesWhetherTheLineRunsAsAsked) {
     EXPECT_EQ(detail::LineRunsAsAsked(r.want, back, false), r.adapter_ok) << r.legend;
     EXPECT_EQ(detail::LineRunsAsAsked(r.want, back, true), r.pty_ok) << r.legend;
   }
+}
+
+// A driver that takes the line state but quietly keeps one stop bit: the
+// read-back makes Configure report it (which OpenPort shows as "CHYBA 02").
+TEST(SerialConfigure, AFormatQuietlyDroppedIsReported) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  const auto drop_second_stop_bit = [](int fd, const KernelLine& line) {
+    KernelLine kept = line;
+    kept.cflag &= ~static_cast<uint32_t>(CSTOPB);
+    return detail::SetKernelLine(fd, kept);
+  };
+  const auto dev = MakePosixSerialDevice({}, drop_second_stop_bit);
+  ASSERT_EQ(dev->Open(pty.slave_path()), OpenResult::kOk);
+  EXPECT_TRUE(dev->Configure({9600, 8, Parity::kNone, 1, false}));
+  EXPECT_FALSE(dev->Configure({9600, 8, Parity::kNone, 2, false}));
+  EXPECT_TRUE(dev->IsOpen());
 }
 
 TEST_F(SerialDeviceTest, ImpossibleLinesAreRejectedAndChangeNothing) {

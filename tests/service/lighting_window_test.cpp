@@ -167,6 +167,19 @@ void LightingWindowTest::withoutAPortKeysWorkAndLevelsAreTakenAndSaved() {
   QCOMPARE(QApplication::focusWidget(), w.LevelField(2));
   QTest::keyClick(&w, Qt::Key_8, Qt::AltModifier);
   QCOMPARE(QApplication::focusWidget(), w.LevelField(7));
+  // The track bar's keys, one after the other from 100: Up and Page Up go
+  // towards the minimum, as Left and Home do.
+  const struct {
+    Qt::Key key;
+    int position;
+  } bar_keys[] = {{Qt::Key_Up, 99},        {Qt::Key_PageUp, 83}, {Qt::Key_Down, 84},
+                  {Qt::Key_PageDown, 100}, {Qt::Key_Left, 99},   {Qt::Key_Right, 100},
+                  {Qt::Key_Home, 0},       {Qt::Key_End, 255}};
+  w.LevelBar(0)->setValue(100);
+  for (const auto& row : bar_keys) {
+    QTest::keyClick(w.LevelBar(0), row.key);
+    QCOMPARE(w.LevelBar(0)->value(), row.position);
+  }
 
   for (int k = 0; k < m32::service::kChannels; ++k) {
     w.LevelField(k)->setFocus(Qt::TabFocusReason);
