@@ -63,6 +63,9 @@ class LinkProtocol {
   // frame back until the answer it waits for is in).
   StepOutcome Step(serial::SerialDevice& port, SharedStatus& status, bool may_send = true);
 
+  // The frame written last and the frame read last (the line watch tells their bytes).
+  const LinkFrame& SendFrame() const { return send_; }
+  const LinkFrame& ReceiveFrame() const { return receive_; }
   ReceivePhase Phase() const { return phase_; }
 
  private:
