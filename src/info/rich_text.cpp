@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/code_page.h"
+#include "core/number_fields.h"
 
 namespace m32::info {
 
@@ -477,12 +478,6 @@ bool IsLetter(char c) {
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 // A byte that is text by itself in every code page (the fast path).
 bool IsPlainAscii(char c) {
   return c >= 0x20 && c < 0x7F && c != '\\' && c != '{' && c != '}';
@@ -792,8 +787,8 @@ class RtfReader {
     if (c == '\'') {
       int value = 0;
       int digits = 0;
-      while (digits < 2 && pos_ < in_.size() && HexValue(in_[pos_]) >= 0) {
-        value = value * 16 + HexValue(in_[pos_]);
+      while (digits < 2 && pos_ < in_.size() && HexDigitValue(in_[pos_]) >= 0) {
+        value = value * 16 + HexDigitValue(in_[pos_]);
         ++pos_;
         ++digits;
       }
@@ -1484,7 +1479,7 @@ class RtfReader {
 
   void PictureByte(uint8_t b) {
     if (!pict_) return;
-    const int v = HexValue(static_cast<char>(b));
+    const int v = HexDigitValue(static_cast<char>(b));
     if (v < 0) return;
     if (pict_->nibble < 0) {
       pict_->nibble = v;

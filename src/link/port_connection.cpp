@@ -129,9 +129,9 @@ void PortConnection::OpenPort() {
   const serial::LineSettings line = LineSettingsFrom(deps_.settings);
   const LineSetUp set_up = SetUpLine(deps_.device, device_path_, line);
   if (set_up == LineSetUp::kCannotOpen || set_up == LineSetUp::kDenied) {
-    ShowPortError("CHYBA 01", config::text::kPortCannotOpen, com_number,
-                  set_up == LineSetUp::kDenied ? PermissionDeniedDetails(device_path_)
-                                               : std::string());
+    ShowPortError(
+        "CHYBA 01", config::text::kPortCannotOpen, com_number,
+        set_up == LineSetUp::kDenied ? PermissionDeniedDetails(device_path_) : std::string());
     return;
   }
   open_ = true;

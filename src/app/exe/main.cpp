@@ -51,8 +51,7 @@ std::unique_ptr<m32::eventlog::EventLog> StartEventLog(const QStringList& argume
   std::string settings_folder =
       m32::config::SettingsFolderFor(module, m32::config::ModulePath::PlatformUserConfigFolder());
   if (settings_folder.empty()) settings_folder = module.Folder();
-  const std::filesystem::path folder(
-      std::u8string(settings_folder.begin(), settings_folder.end()));
+  const std::filesystem::path folder(std::u8string(settings_folder.begin(), settings_folder.end()));
   auto log = std::make_unique<m32::eventlog::EventLog>(
       m32::eventlog::LogFilePath(request, folder, std::time(nullptr)),
       [&ctx] { return ctx.settings.record.AdMode(); });
