@@ -127,7 +127,7 @@ constexpr std::size_t kMaxPlainParagraphs = 65536;
 // A rich text ends after this many paragraphs and tables: only damaged or
 // machine-made files have more (a 16 MiB manual has a few tens of
 // thousands), and the view lays out every paragraph it is given.
-constexpr std::size_t kMaxRichBlocks = 131072;
+constexpr std::size_t kMaxRichBlocks = 65536;
 
 // True when the bytes start with "{\rtf", possibly after a UTF-8 byte-order
 // mark and blank lines.

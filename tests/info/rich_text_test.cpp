@@ -368,7 +368,9 @@ TEST(Reader, ARichTextEndsAfterSoManyParagraphsAndTables) {
     std::string in = "{\\rtf1 ";
     for (std::size_t i = 0; i < kMaxRichBlocks + 10; ++i) in += repeated;
     const Document d = ReadHelpText(in + "end}");
-    EXPECT_EQ(d.paragraphs.size() + d.tables.size(), kMaxRichBlocks);
+    // A table row under way when the limit is reached still ends its table.
+    EXPECT_GE(d.paragraphs.size() + d.tables.size(), kMaxRichBlocks);
+    EXPECT_LE(d.paragraphs.size() + d.tables.size(), kMaxRichBlocks + 1);
     EXPECT_EQ(d.Text().find("end"), std::string::npos);
   }
 }
