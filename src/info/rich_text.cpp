@@ -544,7 +544,7 @@ class RtfReader {
         next_check = pos_ + kCancelCheckBytes;
         if (cancelled_ && cancelled_()) break;
       }
-      if (doc_.paragraphs.size() + doc_.tables.size() >= kMaxRichBlocks) break;
+      if (doc_.paragraphs.size() + doc_.tables.size() + rows_ * kRowWeight >= kMaxRichBlocks) break;
       const char c = in_[pos_++];
       switch (c) {
         case '{':
@@ -1356,6 +1356,7 @@ class RtfReader {
       doc_.paragraphs.push_back(std::move(placeholder));
     }
     doc_.tables.back().rows.push_back(std::move(row));
+    ++rows_;
   }
 
   // Cells merged into the one before them (\clmrg) become part of it: its
@@ -1545,6 +1546,7 @@ class RtfReader {
   bool ended_ = false;
   std::vector<GroupState> stack_;
   std::size_t flattened_ = 0;  // groups deeper than kMaxGroupDepth still open
+  std::size_t rows_ = 0;       // table rows of the whole document
   // Code pages: the document's and the fonts'.
   CodePage page_ = CodePage::kWindows1250;
   std::unordered_map<long, CodePage> font_pages_;

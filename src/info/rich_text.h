@@ -124,10 +124,12 @@ constexpr std::size_t kMaxTableRows = 4000;
 // most, consecutive lines sharing one paragraph ('\n' between them), so that
 // a file of millions of short lines stays a document of bounded size.
 constexpr std::size_t kMaxPlainParagraphs = 65536;
-// A rich text ends after this many paragraphs and tables: only damaged or
+// A rich text ends after this many paragraphs, tables and table rows: only damaged or
 // machine-made files have more (a 16 MiB manual has a few tens of
 // thousands), and the view lays out every paragraph it is given.
 constexpr std::size_t kMaxRichBlocks = 65536;
+// A table row costs the view as much layout as this many paragraphs.
+constexpr std::size_t kRowWeight = 16;
 
 // True when the bytes start with "{\rtf", possibly after a UTF-8 byte-order
 // mark and blank lines.
