@@ -120,6 +120,7 @@ void MainWindow::StartUp() {
   ctx_.module.UseSettingsFolder(
       config::SettingsFolderFor(ctx_.module, config::ModulePath::PlatformUserConfigFolder()));
   config::LoadSettings(ctx_.module, ctx_.settings);
+  ctx_.PublishAdMode();
   ctx_.status.ClearIoBytes();
   ctx_.status.flags.OutputsChanged.store(1);
   heartbeat_timer_->setInterval(55);
@@ -170,7 +171,6 @@ void MainWindow::MakePort() {
   if (!ctx_.device) ctx_.device = serial::MakePlatformSerialDevice();
   link::PortConnection::Deps deps{
       *ctx_.device,
-      invoker_,
       ctx_.status,
       ctx_.settings.record,
       ctx_.texts,
@@ -185,7 +185,6 @@ void MainWindow::MakePort() {
         }
         box.exec();
       },
-      &PumpOnce,
       ctx_.line_events};
   ctx_.port = std::make_unique<link::PortConnection>(std::move(deps));
 }
@@ -275,6 +274,7 @@ void MainWindow::ShowLanguageDialog() {
 
 void MainWindow::ShowConstantsDialog() {
   ShowModal(windows_.constants);
+  ctx_.PublishAdMode();
   if (!Ending()) panel_->RefreshIoPanel(false);
 }
 

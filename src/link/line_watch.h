@@ -8,10 +8,11 @@
 // The silence rule is one: an open port on which no valid frame has arrived
 // for kSilenceLimit is silent, until the next valid frame.
 //
-// Thread-safety: the step calls (AfterStep) run on the UI thread inside the
-// link's steps; Opened/Closed/Closing on the UI thread; Parked/Resumed on the
-// link thread while no step runs. The sink must be safe to call from both
-// and must not block. LineSilent may be asked from any thread.
+// Thread-safety: AfterStep, Parked and Resumed run on the link thread, inside
+// and between its steps; Opened (before the link starts) and Closed (after it
+// has ended) on the UI thread, so the step's own counters are never shared;
+// Closing and LineSilent from any thread. The sink is told from both threads
+// and must not block.
 #pragma once
 
 #include <array>
@@ -108,7 +109,7 @@ class LineWatch {
   LineHealth health_;
   bool opened_before_ = false;
   std::atomic<bool> closing_{false};
-  // The rest belongs to the steps (UI thread) and is reset at each open.
+  // The rest belongs to the steps (link thread) and is reset at each open.
   uint32_t frames_sent_ = 0;
   uint32_t frames_received_ = 0;
   std::array<uint8_t, 4> last_outputs_{};

@@ -106,7 +106,7 @@ std::string PermissionDeniedDetails(const std::string& device_path) {
 
 namespace {
 
-// Marks a call of OpenPort or ClosePort as running for as long as it lasts.
+// Marks a call of OpenPort as running for as long as it lasts.
 class BusyMark {
  public:
   explicit BusyMark(bool& busy) : busy_(busy) { busy_ = true; }
@@ -144,7 +144,7 @@ void PortConnection::OpenPort() {
     }
   }
   watch_.Opened(device_path_, line);
-  link_ = std::make_unique<LinkThread>(deps_.device, deps_.ui, deps_.status);
+  link_ = std::make_unique<LinkThread>(deps_.device, deps_.status);
   link_->SetWatch(&watch_);
   if (line.baud != 0) {
     // One character on the line (start, data, parity, stop bits), rounded
@@ -158,20 +158,15 @@ void PortConnection::OpenPort() {
 void PortConnection::ClosePort() {
   if (!open_) return;
   if (busy_) {
-    // Called from an event processed inside OpenPort or ClosePort: the outer
-    // call still uses the link and closes the port itself.
+    // Called from an event processed inside OpenPort's message box: the
+    // outer call closes the port itself.
     close_pending_ = true;
     return;
   }
-  const BusyMark busy(busy_);
   if (link_) {
-    // Wake the link out of its wait (or its pause) and let it finish. It may
-    // be waiting for this thread to run its step, so keep the events going.
+    // Wake the link out of its wait (or its pause); it never waits for this
+    // thread, so it ends within a step.
     link_->Terminate();
-    while (!link_->Ended()) {
-      if (deps_.pump_events) deps_.pump_events();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     link_->Join();
     link_.reset();
     WriteFinalFrame();

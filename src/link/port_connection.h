@@ -22,7 +22,6 @@
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "core/shared_status.h"
-#include "core/worker.h"
 #include "link/line_watch.h"
 #include "link/link_thread.h"
 #include "serial/serial_device.h"
@@ -64,18 +63,13 @@ class PortConnection {
   // box's details button, none when empty) and returns once it is shut.
   using ShowErrorFn = std::function<void(const std::string& caption, const std::string& text,
                                          const std::string& details)>;
-  // Processes the pending UI events once; must not block.
-  using PumpEventsFn = std::function<void()>;
-
   struct Deps {
     serial::SerialDevice& device;
-    UiInvoker& ui;  // hands the link's steps to the UI thread
     SharedStatus& status;
     const config::SettingsRecord& settings;  // read at every OpenPort
     const config::TextTable& texts;          // the port error messages
     std::string exe_folder;                  // where COMn entries are looked for
     ShowErrorFn show_error;
-    PumpEventsFn pump_events;
     LineEventSink* line_events = nullptr;  // the event log, when one is kept
   };
 
@@ -91,15 +85,15 @@ class PortConnection {
   // stays closed; a rejected line state shows "CHYBA 02" and the link still
   // starts.
   void OpenPort();
-  // Does nothing while closed. Stops the link thread (waking its wait and
-  // pumping UI events while it finishes its last step), writes the all-off
-  // frame as the port's final frame (retried while the driver refuses it, up
-  // to kFinalFrameLimit), then restores and closes the device.
+  // Does nothing while closed. Stops the link thread (waking its wait; it
+  // ends within one step), writes the all-off frame as the port's final
+  // frame (retried while the driver refuses it, up to kFinalFrameLimit),
+  // then restores and closes the device.
   //
-  // Both are safe against re-entry from the events they process: a nested
-  // OpenPort does nothing, and a nested ClosePort leaves the port to the
-  // outer call, which closes it when it is done (an OpenPort then ends with
-  // the port closed and no link started).
+  // OpenPort is safe against re-entry from the events its message box
+  // processes: a nested OpenPort does nothing, and a nested ClosePort leaves
+  // the port to the outer call, which then ends with the port closed and no
+  // link started.
   void ClosePort();
   // The application is closing: from now on OpenPort does nothing, and an
   // OpenPort waiting in its message box ends with the port closed.
@@ -122,7 +116,7 @@ class PortConnection {
 
   Deps deps_;
   bool open_ = false;
-  bool busy_ = false;           // inside OpenPort or ClosePort
+  bool busy_ = false;           // inside OpenPort
   bool close_pending_ = false;  // a nested ClosePort asked for the close
   bool refused_ = false;        // StopOpening was called
   std::string device_path_;

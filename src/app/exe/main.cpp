@@ -54,7 +54,7 @@ std::unique_ptr<m32::eventlog::EventLog> StartEventLog(const QStringList& argume
   const std::filesystem::path folder(std::u8string(settings_folder.begin(), settings_folder.end()));
   auto log = std::make_unique<m32::eventlog::EventLog>(
       m32::eventlog::LogFilePath(request, folder, std::time(nullptr)),
-      [&ctx] { return ctx.settings.record.AdMode(); });
+      [&ctx] { return ctx.ad_mode.load(); });
   ctx.line_events = log.get();
   return log;
 }
