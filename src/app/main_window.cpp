@@ -316,7 +316,15 @@ void MainWindow::OnHeartbeatTick() {
     display_thread_->Resume();
   }
   heartbeat_.Age(ctx_.status.LightingSendCountdown, ctx_.status.WheelCountdown);
-  panel_->ShowLineSilent(ctx_.port && ctx_.port->Watch().LineSilent());
+  if (ctx_.port) {
+    // A line that hung up comes back by itself only while the panel is live
+    // and nothing else is open: a dialog or service window suspends it.
+    const bool may_act = ctx_.status.flags.IoDisplayActive.load() != 0 && !Ending() &&
+                         QApplication::activeModalWidget() == nullptr &&
+                         QApplication::activePopupWidget() == nullptr;
+    ctx_.port->KeepLineUp(link::LineClock::now(), may_act, [this] { panel_->SwitchOutputsOff(); });
+  }
+  panel_->ShowLineSilent(ctx_.port && ctx_.port->InputsStale());
   if (!retired_threads_.empty() || (display_thread_ && display_thread_->Finished()))
     ReapDisplayThreads();
 }

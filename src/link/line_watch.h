@@ -57,6 +57,7 @@ enum class LineEventKind : uint8_t {
   kPortTaken,     // a service window parked the link and uses the port
   kPortReturned,  // the link goes on
   kCloseAllOff,   // a frame written from the close sequence's all-off outputs
+  kOutputsCleared,  // the line hung up: every output switched off on the panel
 };
 
 struct LineEvent {
@@ -97,8 +98,14 @@ class LineWatch {
   void AfterStep(const StepOutcome& step, const LinkProtocol& protocol, bool hung_up,
                  LineClock::time_point now);
 
+  // The line hung up and the outputs were switched off for its return.
+  void OutputsCleared() { Tell(LineEventKind::kOutputsCleared, frames_sent_); }
+
   bool LineSilent() const { return health_.SilentAt(LineClock::now()); }
   bool LineSilentAt(LineClock::time_point now) const { return health_.SilentAt(now); }
+  // Since the last open: the port's wait reported a hang-up / a valid frame came.
+  bool HungUp() const { return hung_up_.load(); }
+  bool Answered() const { return answered_.load(); }
 
  private:
   void Tell(LineEventKind kind, uint32_t frame = 0, std::array<uint8_t, 4> old_bytes = {},
@@ -109,6 +116,8 @@ class LineWatch {
   LineHealth health_;
   bool opened_before_ = false;
   std::atomic<bool> closing_{false};
+  std::atomic<bool> hung_up_{false};
+  std::atomic<bool> answered_{false};
   // The rest belongs to the steps (link thread) and is reset at each open.
   uint32_t frames_sent_ = 0;
   uint32_t frames_received_ = 0;

@@ -67,6 +67,16 @@ std::string PortMessage(const std::string& lead, unsigned com_number, const std:
   return text;
 }
 
+bool PortPathPresent(const std::string& path) {
+#if defined(_WIN32)
+  static_cast<void>(path);
+  return true;
+#else
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);  // a link follows to its device
+#endif
+}
+
 LineSetUp SetUpLine(serial::SerialDevice& device, const std::string& path,
                     const serial::LineSettings& line) {
   const serial::OpenResult opened = device.Open(path);
@@ -120,15 +130,18 @@ class BusyMark {
 
 }  // namespace
 
-void PortConnection::OpenPort() {
+void PortConnection::OpenPort(OpenReason reason) {
   if (open_ || busy_ || refused_) return;
   const BusyMark busy(busy_);
   const unsigned index = deps_.settings.PortIndex;
   const unsigned com_number = index + 1;
-  device_path_ = DevicePathFor(index, deps_.exe_folder);
+  // A returning line is the same path again, never the fallback of a COMn
+  // link missing for a moment.
+  if (reason != OpenReason::kReturning) device_path_ = DevicePathFor(index, deps_.exe_folder);
   const serial::LineSettings line = LineSettingsFrom(deps_.settings);
   const LineSetUp set_up = SetUpLine(deps_.device, device_path_, line);
   if (set_up == LineSetUp::kCannotOpen || set_up == LineSetUp::kDenied) {
+    if (reason == OpenReason::kReturning) return;
     ShowPortError(
         "CHYBA 01", config::text::kPortCannotOpen, com_number,
         set_up == LineSetUp::kDenied ? PermissionDeniedDetails(device_path_) : std::string());
@@ -169,7 +182,9 @@ void PortConnection::ClosePort() {
     link_->Terminate();
     link_->Join();
     link_.reset();
-    WriteFinalFrame();
+    // A port that hung up takes no more bytes: don't hold the UI thread
+    // retrying.
+    if (!watch_.HungUp()) WriteFinalFrame();
     watch_.Closed();
   }
   CloseDevice();
@@ -191,6 +206,27 @@ void PortConnection::WriteFinalFrame() {
 
 void PortConnection::StopOpening() {
   refused_ = true;
+}
+
+void PortConnection::KeepLineUp(LineClock::time_point now, bool may_act,
+                                const std::function<void()>& switch_outputs_off) {
+  const PortState state{open_, watch_.HungUp(), watch_.Answered()};
+  switch (line_return_.Next(now, state, may_act && !busy_ && !refused_)) {
+    case LineReturn::Action::kNone:
+      return;
+    case LineReturn::Action::kTakeDown:
+      // As opening the settings menu does: the panel, then the shared bytes,
+      // so the first frames after the return are all-off.
+      if (switch_outputs_off) switch_outputs_off();
+      deps_.status.OutputBytes.Clear();
+      deps_.status.flags.OutputsChanged.store(1);
+      watch_.OutputsCleared();
+      ClosePort();
+      return;
+    case LineReturn::Action::kLook:
+      if (PortPathPresent(device_path_)) OpenPort(OpenReason::kReturning);
+      return;
+  }
 }
 
 void PortConnection::CloseDevice() {

@@ -22,6 +22,7 @@
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "core/shared_status.h"
+#include "link/line_return.h"
 #include "link/line_watch.h"
 #include "link/link_thread.h"
 #include "serial/serial_device.h"
@@ -50,6 +51,10 @@ enum class LineSetUp : uint8_t {
   kCannotOpen,    // the device did not open; nothing is held
   kDenied,        // the device refused this user (its group); nothing is held
 };
+
+// Whether the port's path leads to a device now (a COMn link to an adapter
+// that is plugged in). Windows names its ports itself: always true there.
+bool PortPathPresent(const std::string& path);
 
 // OpenPort's line set-up, for every program that talks to the board: opens
 // `path` exclusively, arms the all-off frame for a fatal signal (before the
@@ -81,10 +86,17 @@ class PortConnection {
   PortConnection(const PortConnection&) = delete;
   PortConnection& operator=(const PortConnection&) = delete;
 
+  // How an OpenPort was asked for.
+  enum class OpenReason : uint8_t {
+    kAsked,      // start-up, the port dialog
+    kReturning,  // a line that hung up is back: the same path as before; a
+                 // device that does not open yet is not reported (the next
+                 // look tries again)
+  };
   // Does nothing while open. On failure to open shows "CHYBA 01" and the port
   // stays closed; a rejected line state shows "CHYBA 02" and the link still
   // starts.
-  void OpenPort();
+  void OpenPort(OpenReason reason = OpenReason::kAsked);
   // Does nothing while closed. Stops the link thread (waking its wait; it
   // ends within one step), writes the all-off frame as the port's final
   // frame (retried while the driver refuses it, up to kFinalFrameLimit),
@@ -98,6 +110,15 @@ class PortConnection {
   // The application is closing: from now on OpenPort does nothing, and an
   // OpenPort waiting in its message box ends with the port closed.
   void StopOpening();
+  // At every heartbeat (UI thread): takes a line that hung up down and brings
+  // it back by itself (see LineReturn). `may_act`: the panel is live and no
+  // dialog, service window or close is under way. `switch_outputs_off`
+  // clears the panel's outputs; the shared bytes and the log are done here.
+  void KeepLineUp(LineClock::time_point now, bool may_act,
+                  const std::function<void()>& switch_outputs_off);
+  // The inputs shown are not the board's: the line is silent, or hung up and
+  // not yet answering again.
+  bool InputsStale() const { return line_return_.InputsStale() || watch_.LineSilent(); }
 
   bool IsOpen() const { return open_; }
   serial::SerialDevice& Device() { return deps_.device; }
@@ -121,6 +142,7 @@ class PortConnection {
   bool refused_ = false;        // StopOpening was called
   std::string device_path_;
   LineWatch watch_;
+  LineReturn line_return_;
   std::unique_ptr<LinkThread> link_;
 };
 
