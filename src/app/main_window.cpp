@@ -399,6 +399,16 @@ void MainWindow::CloseNow() {
   QCoreApplication::exit(0);
 }
 
+void MainWindow::SwitchOffForStop() {
+  for (QDialog* d : {windows_.comm_test, windows_.lighting}) {
+    if (d != nullptr && d->isVisible()) d->reject();
+  }
+  panel_->SwitchOutputsOff();
+  ctx_.status.OutputBytes.Clear();
+  ctx_.status.flags.OutputsChanged.store(1);
+  if (ctx_.port) ctx_.port->AwaitOutputsOnLine(kStopSwitchOffLimit);
+}
+
 #if defined(Q_OS_WIN)
 bool MainWindow::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
   const auto* msg = static_cast<const MSG*>(message);

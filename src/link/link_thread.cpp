@@ -137,6 +137,7 @@ std::chrono::milliseconds LinkThread::RestWhileIdle(std::chrono::microseconds id
 
 void LinkThread::RunStep(StepOutcome& outcome, bool hung_up) {
   outcome = protocol_.Step(port_, status_);
+  if (outcome.frame_written) frames_written_.fetch_add(1);
   if (watch_ != nullptr) watch_->AfterStep(outcome, protocol_, hung_up, LineClock::now());
 }
 

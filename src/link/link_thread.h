@@ -65,6 +65,10 @@ class LinkThread final : public Worker {
   bool IsPaused() const { return paused_.load(); }
   // Set once Execute is over and the thread has stopped touching the port.
   bool Ended() const { return ended_.load(); }
+  // Frames written since the start. A frame is written only once the one
+  // before has left the line, so two more than counted when OutputBytes were
+  // taken means the frame that carried them is out.
+  uint32_t FramesWritten() const { return frames_written_.load(); }
 
  protected:
   void Execute() override;
@@ -108,6 +112,7 @@ class LinkThread final : public Worker {
   std::atomic<bool> pause_requested_{false};
   std::atomic<bool> paused_{false};
   std::atomic<bool> ended_{false};
+  std::atomic<uint32_t> frames_written_{0};
   bool left_while_paused_ = false;  // link thread only
 };
 

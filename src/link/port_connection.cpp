@@ -208,6 +208,21 @@ void PortConnection::StopOpening() {
   refused_ = true;
 }
 
+void PortConnection::AwaitOutputsOnLine(std::chrono::milliseconds limit) {
+  if (!link_) return;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  const auto waiting = [&end] { return std::chrono::steady_clock::now() < end; };
+  // The link takes the bytes in a step (clearing the flag); counted from
+  // there, the second frame written after it proves the first one out.
+  while (deps_.status.flags.OutputsChanged.load() != 0 && waiting()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const uint32_t taken = link_->FramesWritten();
+  while (link_->FramesWritten() - taken < 2 && waiting()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 void PortConnection::KeepLineUp(LineClock::time_point now, bool may_act,
                                 const std::function<void()>& switch_outputs_off) {
   const PortState state{open_, watch_.HungUp(), watch_.Answered()};

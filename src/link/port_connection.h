@@ -116,6 +116,10 @@ class PortConnection {
   // clears the panel's outputs; the shared bytes and the log are done here.
   void KeepLineUp(LineClock::time_point now, bool may_act,
                   const std::function<void()>& switch_outputs_off);
+  // After OutputBytes were set to all-off with OutputsChanged: returns once
+  // the link has put them on the line and they have left it, or after
+  // `limit` (a stalled board, a parked link), or at once with no link.
+  void AwaitOutputsOnLine(std::chrono::milliseconds limit);
   // The inputs shown are not the board's: the line is silent, or hung up and
   // not yet answering again.
   bool InputsStale() const { return line_return_.InputsStale() || watch_.LineSilent(); }

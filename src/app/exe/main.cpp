@@ -85,10 +85,12 @@ int main(int argc, char** argv) {
     // loop, which returns once every loop nested in it has. Only this loop
     // is ended, so the nested waits keep their full time meanwhile.
     QEventLoop outermost;
-    m32::TerminationSignals termination([&] {
-      menu.RequestClose();
-      outermost.exit(0);
-    });
+    m32::TerminationSignals termination(
+        [&] {
+          menu.RequestClose();
+          outermost.exit(0);
+        },
+        [&] { menu.SwitchOffForStop(); });
     menu.StartUp();
     if (!menu.CloseRequested()) menu.CreateChildWindows();
     if (!menu.CloseRequested() && !menu.Closed()) outermost.exec();
