@@ -357,6 +357,7 @@ std::vector<EndRow> EndRows() {
     {"ExitFromALibrary",   Way::kHook,         0,         "exit",      3,        0},
     {"StdTerminate",       Way::kHook,         SIGABRT,   "terminate", kDefault, 0},
     {"BoardStopsReading",  Way::kStall,        SIGTERM,   nullptr,     kOrderly, 0},
+    {"FaultWhileBoardStopsReading", Way::kStall, SIGABRT,   nullptr,     kDefault, 0},
     {"FaultAfterAClose",   Way::kAfterClose,   SIGABRT,   nullptr,     kDefault, 0},
     {"UiThreadHeld",       Way::kHoldUi,       SIGTERM,   "hold-ui",   kOrderly, 0},
     {"XServerStopped",     Way::kXStopped,     SIGTERM,   nullptr,     kOrderly, 0},
@@ -599,12 +600,16 @@ TEST_P(ProcessEnd, LeavesTheOutputsOffTheLineGivenBackAndTheSettingsWhole) {
         std::ofstream(hook_file) << row.hook << "\n";
         break;
       }
-      case Way::kStall:
-        ASSERT_TRUE(bench.sim->Send("stop-reading 4000"));
-        stall_ends = std::chrono::steady_clock::now() + 4s;
+      case Way::kStall: {
+        // A fault's frame gets through a queue that stays full longer than
+        // the switch-off waits for room (twice 1 s) only by purging it first.
+        const auto stall = row.end == kDefault ? 6s : 4s;
+        ASSERT_TRUE(bench.sim->Send("stop-reading " + std::to_string(stall.count() * 1000)));
+        stall_ends = std::chrono::steady_clock::now() + stall;
         std::this_thread::sleep_for(3s);
         ::kill(tool.Pid(), row.sig);
         break;
+      }
       case Way::kHoldUi:
       case Way::kXStopped:
       case Way::kCtrlZ:

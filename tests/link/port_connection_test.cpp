@@ -215,17 +215,20 @@ TEST_F(PortConnectionTest, ClosePortStopsTheLinkBeforeItClosesTheDevice) {
 
 // Whatever the board has not taken, the port's last write is the all-off
 // frame (after the fill that lets the board drop a frame cut short by a
-// purge), retried while the driver refuses it, for a bounded time.
+// purge), retried while the driver refuses it, purged between tries, for a
+// bounded time.
 TEST_F(PortConnectionTest, ClosePortEndsWithTheAllOffFrameRetriedWhileRefused) {
   struct Row {
     const char* legend;
-    int refused;  // writes refused from the close on
+    bool parked;       // a service window held the port: the link leaves unpurged
+    bool full;         // the queue full from the close on, until purged
+    bool even_purged;  // ... and after that too
     bool all_off_last;
   };
   const Row rows[] = {
-      {"taken at once", 0, true},
-      {"refused three times, then taken", 3, true},
-      {"never taken: the close goes on", 1 << 20, false},
+      {"taken at once", false, false, false, true},
+      {"left full by a parked link: purged, then taken", true, true, false, true},
+      {"never taken: the close goes on", false, true, true, false},
   };
   const FakeSerialDevice::Bytes all_off(emergency::kAllOffAfterPurge.begin(),
                                         emergency::kAllOffAfterPurge.end());
@@ -234,14 +237,18 @@ TEST_F(PortConnectionTest, ClosePortEndsWithTheAllOffFrameRetriedWhileRefused) {
     conn.reset();
     Port().OpenPort();
     ASSERT_TRUE(Written(device.Writes().size() + 1)) << "the link steps";
+    if (row.parked) {
+      Port().Link()->RequestPause();
+      ASSERT_TRUE(Port().Link()->WaitUntilPaused());
+    }
     const std::size_t writes_before = device.Writes().size();
-    device.RefuseWrites(row.refused);
+    device.SetFull(row.full, row.even_purged);
     const auto start = std::chrono::steady_clock::now();
     Port().ClosePort();
     EXPECT_LT(std::chrono::steady_clock::now() - start, PortConnection::kFinalFrameLimit + 500ms);
     EXPECT_EQ(device.Writes().size() > writes_before && device.LastWrite() == all_off,
               row.all_off_last);
-    device.RefuseWrites(0);
+    device.SetFull(false);
   }
 }
 
