@@ -226,7 +226,7 @@ void PortConnection::AwaitOutputsOnLine(std::chrono::milliseconds limit) {
 void PortConnection::KeepLineUp(LineClock::time_point now, bool may_act,
                                 const std::function<void()>& switch_outputs_off) {
   const PortState state{open_, watch_.HungUp(), watch_.Answered()};
-  switch (line_return_.Next(now, state, may_act && !busy_ && !refused_)) {
+  switch (line_return_.Next(now, state, may_act)) {
     case LineReturn::Action::kNone:
       return;
     case LineReturn::Action::kTakeDown:

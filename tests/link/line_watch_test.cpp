@@ -59,6 +59,7 @@ TEST(LineReturn, TakesAHangUpDownAndLooksForThePortEveryQuarterSecond) {
       {"the dialog gone: taken down", 20, true, true, true, true, A::kTakeDown, true},
       {"closed, 249 ms on: not yet", 269, false, true, true, true, A::kNone, true},
       {"250 ms: look", 270, false, true, true, true, A::kLook, true},
+      {"130 ms after a look: not again", 400, false, true, true, true, A::kNone, true},
       {"not there; 250 ms on: look again", 520, false, true, true, true, A::kLook, true},
       {"a dialog opened: no look", 800, false, true, true, false, A::kNone, true},
       {"the dialog gone, past due: look at once", 900, false, true, true, true, A::kLook, true},
@@ -206,10 +207,12 @@ TEST(LineWatch, AScriptedRunTellsEachEventOnceInOrder) {
     }
     EXPECT_EQ(sink.told, r.told) << r.legend;
   }
-  // A second open in the run is a reopen.
+  EXPECT_TRUE(watch.Answered() && watch.HungUp());
+  // A second open in the run is a reopen, with neither answer nor hang-up yet.
   sink.told.clear();
   watch.Opened("COM1", line, t0 + 3s);
   EXPECT_EQ(sink.told, std::vector<std::string>{"port_reopened"});
+  EXPECT_FALSE(watch.Answered() || watch.HungUp());
 }
 
 }  // namespace

@@ -252,6 +252,69 @@ TEST_F(PortConnectionTest, ClosePortEndsWithTheAllOffFrameRetriedWhileRefused) {
   }
 }
 
+// A line that hung up, at heartbeats on a fake clock: taken down only when
+// the panel may act (outputs off, the dead port closed without a final
+// frame), then its path looked at every 250 ms and opened again, quietly
+// while the device does not open yet.
+TEST_F(PortConnectionTest, AHungUpLineIsTakenDownAndOpenedAgainByItself) {
+  std::filesystem::create_symlink("/dev/null", folder.path / "COM1");
+  Port().OpenPort();
+  ASSERT_TRUE(Written(1));
+  status.OutputBytes.Put({3, 0, 0, 0});
+  device.SetHungUp(true);
+  ASSERT_TRUE(test_support::WaitFor([&] { return Port().Watch().HungUp(); }, 3000ms));
+  struct Row {
+    const char* legend;
+    int at_ms;
+    bool may_act;
+    bool com1;  // the COM1 entry leads to a device
+    serial::OpenResult device_opens;
+    bool open_after;
+    int opens;  // device opens so far
+  };
+  using R = serial::OpenResult;
+  const Row rows[] = {
+      {"a dialog open: left alone", 0, false, true, R::kOk, true, 1},
+      {"taken down", 10, true, false, R::kOk, false, 1},
+      {"240 ms on: not looked at yet", 250, true, true, R::kOk, false, 1},
+      {"250 ms: COM1 leads nowhere, not opened", 260, true, false, R::kOk, false, 1},
+      {"250 ms on: the device does not open yet, no box", 510, true, true, R::kNotFound, false, 2},
+      {"250 ms on: opened again", 760, true, true, R::kOk, true, 3},
+  };
+  int cleared = 0;
+  const auto t0 = LineClock::now();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.legend);
+    device.SetOpenResult(r.device_opens);
+    device.SetHungUp(false);
+    std::filesystem::remove(folder.path / "COM1");
+    std::filesystem::create_symlink(r.com1 ? "/dev/null" : "/nonexistent", folder.path / "COM1");
+    Port().KeepLineUp(t0 + std::chrono::milliseconds(r.at_ms), r.may_act, [&] { ++cleared; });
+    EXPECT_EQ(Port().IsOpen(), r.open_after);
+    EXPECT_EQ(device.Calls().open, r.opens);
+    EXPECT_EQ(cleared, r.at_ms >= 10 ? 1 : 0) << "the panel's outputs";
+  }
+  EXPECT_EQ(status.OutputBytes.Get(), (std::array<uint8_t, 4>{0, 0, 0, 0}));
+  for (const auto& w : device.Writes()) {
+    EXPECT_NE(w.size(), emergency::kAllOffAfterPurge.size()) << "a final frame to a dead port";
+  }
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(device.OpenedPaths().back(), Str(folder) + "COM1");
+}
+
+// Ctrl+Z's wait: it returns once the link has written the all-off frame and
+// the frame after it, not at its limit.
+TEST_F(PortConnectionTest, AwaitOutputsOnLineEndsOnceTheAllOffFrameIsOut) {
+  Port().OpenPort();
+  ASSERT_TRUE(Written(1));
+  status.OutputBytes.Clear();
+  status.flags.OutputsChanged.store(1);
+  const auto start = std::chrono::steady_clock::now();
+  Port().AwaitOutputsOnLine(5000ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+  EXPECT_EQ(status.flags.OutputsChanged.load(), 0);
+}
+
 // Events processed inside OpenPort's message box may call back into the
 // port; the port ends as the last request says, never used after it was
 // closed.

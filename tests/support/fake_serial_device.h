@@ -6,7 +6,8 @@
 //    Write() is recorded whole; SetFull() makes the queue full (writes
 //    refused: nothing taken, nothing recorded) until the next Purge(), or for
 //    good with `even_purged`.
-//  - Failures: SetCountsFail() (closed or vanished port), SetOpenResult(),
+//  - Failures: SetCountsFail() (closed or vanished port), SetHungUp() (every
+//    wait also reports kHangup, every write is refused), SetOpenResult(),
 //    SetConfigureOk(), SetReadShortBy() (a read that loses bytes), SetModem()
 //    with ok false.
 //  - Waits: Wait() sleeps up to its time-out and ends early on Wake(), on
@@ -71,6 +72,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
     full_even_purged_ = even_purged;
   }
   void SetCountsFail(bool fail) { Set(counts_fail_, fail); }
+  void SetHungUp(bool hung_up) { Set(hung_up_, hung_up); }
   void SetOpenResult(serial::OpenResult r) { Set(open_result_, r); }
   void SetConfigureOk(bool ok) { Set(configure_ok_, ok); }
   void SetReadShortBy(std::size_t n) { Set(read_short_by_, n); }
@@ -145,7 +147,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
   std::size_t Write(std::span<const uint8_t> bytes) override {
     std::lock_guard<std::mutex> lock(m_);
     Use(calls_.write);
-    if (full_) return 0;
+    if (full_ || hung_up_) return 0;
     writes_.emplace_back(bytes.begin(), bytes.end());
     return bytes.size();
   }
@@ -172,7 +174,8 @@ class FakeSerialDevice final : public serial::SerialDevice {
     } else {
       cv_.wait_for(lock, timeout, ready);
     }
-    const unsigned events = (wake_ ? serial::kWoken : 0U) | (rx_event_ ? serial::kRxChar : 0U);
+    const unsigned events = (wake_ ? serial::kWoken : 0U) | (rx_event_ ? serial::kRxChar : 0U) |
+                            (hung_up_ ? serial::kHangup : 0U);
     wake_ = false;
     rx_event_ = false;
     return events;
@@ -216,6 +219,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
   bool full_even_purged_ = false;
   uint32_t tx_count_ = 0;
   bool counts_fail_ = false;
+  bool hung_up_ = false;
   serial::OpenResult open_result_ = serial::OpenResult::kOk;
   bool configure_ok_ = true;
   std::size_t read_short_by_ = 0;
