@@ -56,7 +56,9 @@ inline std::optional<long long> WakeUps(const std::string& pid = "self",
 // Sleeps until the end of each next frame of `frame_ns`, on CLOCK_MONOTONIC.
 class FrameClock {
  public:
-  explicit FrameClock(long frame_ns) : frame_ns_(frame_ns) { clock_gettime(CLOCK_MONOTONIC, &next_); }
+  explicit FrameClock(long frame_ns) : frame_ns_(frame_ns) {
+    clock_gettime(CLOCK_MONOTONIC, &next_);
+  }
   void SleepToNextFrame() {
     next_.tv_nsec += frame_ns_;
     while (next_.tv_nsec >= 1000000000L) {

@@ -107,10 +107,8 @@ int main() {
     const char* name;
     std::chrono::seconds hold;
   };
-  const Case cases[] = {{"nothing open", 3s},
-                        {"UI thread held", 2s},
-                        {"modal dialog", 2s},
-                        {"X server stopped", 3s}};
+  const Case cases[] = {
+      {"nothing open", 3s}, {"UI thread held", 2s}, {"modal dialog", 2s}, {"X server stopped", 3s}};
   double base_ms = 0;
   bool all_met = on;
   std::printf("%-18s %10s %10s\n", "", "gap", "target");

@@ -42,8 +42,8 @@ class TerminationSignals final : public QObject {
   // together are answered once), also for one that came before this object.
   // on_stop likewise for Ctrl+Z, after on_signal when both came: it switches
   // the outputs off, and the process stops once it returns (POSIX only).
-  explicit TerminationSignals(std::function<void()> on_signal,
-                              std::function<void()> on_stop = {}, QObject* parent = nullptr);
+  explicit TerminationSignals(std::function<void()> on_signal, std::function<void()> on_stop = {},
+                              QObject* parent = nullptr);
   ~TerminationSignals() override;
 
  private:

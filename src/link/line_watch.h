@@ -54,9 +54,9 @@ enum class LineEventKind : uint8_t {
   kFramesBack,
   kFramesDropped,  // count: frames dropped since the last such event
   kHangup,
-  kPortTaken,     // a service window parked the link and uses the port
-  kPortReturned,  // the link goes on
-  kCloseAllOff,   // a frame written from the close sequence's all-off outputs
+  kPortTaken,       // a service window parked the link and uses the port
+  kPortReturned,    // the link goes on
+  kCloseAllOff,     // a frame written from the close sequence's all-off outputs
   kOutputsCleared,  // the line hung up: every output switched off on the panel
 };
 

@@ -46,7 +46,8 @@ void Watch(std::string file) {
       if (action == "overflow") OnUiThread([] { static_cast<void>(Recurse(0)); });
       if (action == "exit") OnUiThread([] { std::exit(3); });
       if (action == "terminate") OnUiThread([] { std::terminate(); });
-      if (action == "hold-ui") OnUiThread([] { std::this_thread::sleep_for(std::chrono::seconds(2)); });
+      if (action == "hold-ui")
+        OnUiThread([] { std::this_thread::sleep_for(std::chrono::seconds(2)); });
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -82,11 +82,10 @@ class Recorder final : public LineEventSink {
  public:
   std::vector<std::string> told;
   void OnLineEvent(LineEvent&& e) override {
-    static const char* const kNames[] = {"output",        "input",          "port_opened",
-                                         "port_reopened", "port_closed",    "line_silent",
-                                         "frames_back",   "frames_dropped", "hangup",
-                                         "port_taken",    "port_returned",  "close_all_off",
-                                         "outputs_cleared"};
+    static const char* const kNames[] = {
+        "output",        "input",         "port_opened",    "port_reopened", "port_closed",
+        "line_silent",   "frames_back",   "frames_dropped", "hangup",        "port_taken",
+        "port_returned", "close_all_off", "outputs_cleared"};
     std::string s = kNames[static_cast<int>(e.kind)];
     char more[40] = "";
     switch (e.kind) {

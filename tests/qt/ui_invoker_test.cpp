@@ -32,12 +32,11 @@ TEST(QtUiInvoker, StepRunsOnTheUiThreadAndTheWorkerWaitsForIt) {
     std::atomic<bool> returned{false};
     bool step_over_at_return = false;
     std::thread worker([&] {
-      invoker.RunOnUi(
-          [&] {
-            on_ui.store(QThread::currentThread() == ui_object.thread());
-            std::this_thread::sleep_for(c.step);
-            step_over.store(true);
-          });
+      invoker.RunOnUi([&] {
+        on_ui.store(QThread::currentThread() == ui_object.thread());
+        std::this_thread::sleep_for(c.step);
+        step_over.store(true);
+      });
       step_over_at_return = step_over.load();
       returned.store(true);
     });
