@@ -98,8 +98,9 @@ class LineWatch {
   void AfterStep(const StepOutcome& step, const LinkProtocol& protocol, bool hung_up,
                  LineClock::time_point now);
 
-  // The line hung up and the outputs were switched off for its return.
-  void OutputsCleared() { Tell(LineEventKind::kOutputsCleared, frames_sent_); }
+  // The line hung up and the outputs were switched off for its return. Any
+  // thread (it reads nothing the steps write).
+  void OutputsCleared() { Tell(LineEventKind::kOutputsCleared); }
 
   bool LineSilent() const { return health_.SilentAt(LineClock::now()); }
   bool LineSilentAt(LineClock::time_point now) const { return health_.SilentAt(now); }
