@@ -118,6 +118,26 @@ class MainWindowTest : public QObject {
     QCOMPARE(r.menu->DisplayThreadsStarted(), 2);
   }
 
+  // A line that hangs up: the panel's outputs go off and the inputs grey at
+  // once; the port comes back by itself and the inputs stay greyed until the
+  // board answers.
+  void aHungUpLineComesBackWithTheOutputsOffAndTheInputsGreyUntilItAnswers() {
+    QTemporaryDir dir;
+    QVERIFY(QFile::link("/dev/null", dir.path() + "/COM1"));
+    Rig r(dir.path());
+    r.SwitchOut1On();
+    r.line->SetHungUp(true);
+    QVERIFY(QTest::qWaitFor([&] { return !r.ctx.port->IsOpen(); }, 3000));
+    QVERIFY(!r.Box0()->isChecked() && !r.menu->Panel()->Box(32)->isEnabled());
+    r.line->SetHungUp(false);
+    QVERIFY(QTest::qWaitFor([&] { return r.ctx.port->IsOpen(); }, 3000));
+    QVERIFY(r.WaitFrame({0, 0, 0, 0}));
+    QVERIFY(!r.menu->Panel()->Box(32)->isEnabled());
+    r.line->Feed({0xA2, 0x6B, 0x00, 0x00, 0x00, 0x00, 0xF5, 0xFE});  // in: all off
+    QVERIFY(QTest::qWaitFor([&] { return r.menu->Panel()->Box(32)->isEnabled(); }, 3000));
+    r.menu->CloseSequence();
+  }
+
   // A close asked for (by a signal) while a service test holds the port: the
   // window ends, its worker first hands the port back to the link, and the
   // close that follows puts all-off on the line through that link. (Before
