@@ -1,5 +1,6 @@
 // The main window headless on an in-memory serial line: start-up files, the
 // menu that stops the display, the test command and the close.
+#include <QDialog>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -118,17 +119,25 @@ class MainWindowTest : public QObject {
     QCOMPARE(r.menu->DisplayThreadsStarted(), 2);
   }
 
-  // A line that hangs up: the panel's outputs go off and the inputs grey at
-  // once; the port comes back by itself and the inputs stay greyed until the
-  // board answers.
+  // A line that hangs up: left alone under a modal window and while the
+  // display is stopped; taken down once it runs, the inputs greyed; the port
+  // comes back by itself and the inputs stay greyed until the board answers.
   void aHungUpLineComesBackWithTheOutputsOffAndTheInputsGreyUntilItAnswers() {
     QTemporaryDir dir;
     QVERIFY(QFile::link("/dev/null", dir.path() + "/COM1"));
     Rig r(dir.path());
     r.SwitchOut1On();
     r.line->SetHungUp(true);
+    QDialog modal(r.menu.get());
+    QTimer::singleShot(600, &modal, [&] { modal.done(r.ctx.port->IsOpen() ? 1 : 0); });
+    QCOMPARE(modal.exec(), 1);
+    r.menu->OnServiceMenuOpened();
+    QVERIFY(r.WaitDisplay(0));
+    QTest::qWait(600);
+    QVERIFY(r.ctx.port->IsOpen());
+    r.menu->StartIoDisplay();
     QVERIFY(QTest::qWaitFor([&] { return !r.ctx.port->IsOpen(); }, 3000));
-    QVERIFY(!r.Box0()->isChecked() && !r.menu->Panel()->Box(32)->isEnabled());
+    QVERIFY(!r.menu->Panel()->Box(32)->isEnabled());
     r.line->SetHungUp(false);
     QVERIFY(QTest::qWaitFor([&] { return r.ctx.port->IsOpen(); }, 3000));
     QVERIFY(r.WaitFrame({0, 0, 0, 0}));
