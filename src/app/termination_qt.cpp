@@ -54,7 +54,7 @@ void SetAction(void (*handler)(int)) {
 // Stops the process as SIGTSTP's default action would, and returns once it
 // is continued.
 void StopSelf() {
-  ::raise(SIGSTOP);
+  (void)::raise(SIGSTOP);
 }
 
 bool OpenSignalSocket() {

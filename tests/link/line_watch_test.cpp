@@ -91,13 +91,14 @@ class Recorder final : public LineEventSink {
     switch (e.kind) {
       case LineEventKind::kOutputsSent:
       case LineEventKind::kInputsAccepted:
-        std::snprintf(more, sizeof more, " f%u %02X>%02X", e.frame, e.old_bytes[0], e.new_bytes[0]);
+        (void)std::snprintf(more, sizeof more, " f%u %02X>%02X", e.frame, e.old_bytes[0],
+                            e.new_bytes[0]);
         break;
       case LineEventKind::kCloseAllOff:
-        std::snprintf(more, sizeof more, " f%u", e.frame);
+        (void)std::snprintf(more, sizeof more, " f%u", e.frame);
         break;
       case LineEventKind::kFramesDropped:
-        std::snprintf(more, sizeof more, " n%u", e.count);
+        (void)std::snprintf(more, sizeof more, " n%u", e.count);
         break;
       case LineEventKind::kPortOpened:
         s += " " + e.detail;
