@@ -147,6 +147,20 @@ class MainWindowTest : public QObject {
     r.menu->CloseSequence();
   }
 
+  // The event log's rows of inputs are told on the link thread: the A/D mode
+  // they are cut by is published when the constants dialog closes.
+  void constantsDialogPublishesTheAdModeForTheLinkThread() {
+    Rig r;
+    r.menu->CreateChildWindows();
+    QTimer::singleShot(100, r.menu->Windows().constants, [&] {
+      r.ctx.settings.record.Constants[m32::config::SettingsRecord::kAdMode] = 2;
+      r.menu->Windows().constants->reject();
+    });
+    r.menu->ShowConstantsDialog();
+    QCOMPARE(r.ctx.ad_mode.load(), int16_t{2});
+    r.menu->CloseSequence();
+  }
+
   // A close asked for (by a signal) while a service test holds the port: the
   // window ends, its worker first hands the port back to the link, and the
   // close that follows puts all-off on the line through that link. (Before
