@@ -1,8 +1,10 @@
 // What the live-line benchmarks share: their command-line values, the
-// process's CPU time and the wake-ups of its threads.
+// process's CPU time, the wake-ups of its threads, and the floor under the
+// link's CPU (one timed wake-up a frame).
 #pragma once
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <filesystem>
 #include <fstream>
@@ -49,6 +51,37 @@ inline std::optional<long long> WakeUps(const std::string& pid = "self",
   }
   if (ec) return std::nullopt;
   return total;
+}
+
+// Sleeps until the end of each next frame of `frame_ns`, on CLOCK_MONOTONIC.
+class FrameClock {
+ public:
+  explicit FrameClock(long frame_ns) : frame_ns_(frame_ns) {
+    clock_gettime(CLOCK_MONOTONIC, &next_);
+  }
+  void SleepToNextFrame() {
+    next_.tv_nsec += frame_ns_;
+    while (next_.tv_nsec >= 1000000000L) {
+      next_.tv_nsec -= 1000000000L;
+      ++next_.tv_sec;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next_, nullptr) != 0) {
+    }
+  }
+
+ private:
+  long frame_ns_;
+  timespec next_{};
+};
+
+// The timed wake-up floor: the CPU, in microseconds a frame, of one thread
+// that does nothing but sleep to the end of each frame of `frame_ns`, over
+// `frames` frames. No design that wakes once a frame costs less.
+inline double TimedWakeFloorUs(long frame_ns, int frames) {
+  FrameClock clock(frame_ns);
+  const double c0 = ProcessCpuSeconds();
+  for (int i = 0; i < frames; ++i) clock.SleepToNextFrame();
+  return (ProcessCpuSeconds() - c0) * 1e6 / frames;
 }
 
 }  // namespace m32::bench

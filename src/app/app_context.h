@@ -2,6 +2,8 @@
 // the settings with the file naming, the texts, and the serial port.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +31,11 @@ struct AppContext {
   std::unique_ptr<link::PortConnection> port;
   // Told of the line's events (the event log), when one is kept.
   link::LineEventSink* line_events = nullptr;
+  // The A/D mode of the settings record, for the link thread (which tells the
+  // event log of inputs): published by the UI thread whenever the record is
+  // loaded or its constants change.
+  std::atomic<int16_t> ad_mode{0};
+  void PublishAdMode() { ad_mode.store(settings.record.AdMode()); }
 };
 
 }  // namespace m32

@@ -120,6 +120,7 @@ void MainWindow::StartUp() {
   ctx_.module.UseSettingsFolder(
       config::SettingsFolderFor(ctx_.module, config::ModulePath::PlatformUserConfigFolder()));
   config::LoadSettings(ctx_.module, ctx_.settings);
+  ctx_.PublishAdMode();
   ctx_.status.ClearIoBytes();
   ctx_.status.flags.OutputsChanged.store(1);
   heartbeat_timer_->setInterval(55);
@@ -170,7 +171,6 @@ void MainWindow::MakePort() {
   if (!ctx_.device) ctx_.device = serial::MakePlatformSerialDevice();
   link::PortConnection::Deps deps{
       *ctx_.device,
-      invoker_,
       ctx_.status,
       ctx_.settings.record,
       ctx_.texts,
@@ -185,7 +185,6 @@ void MainWindow::MakePort() {
         }
         box.exec();
       },
-      &PumpOnce,
       ctx_.line_events};
   ctx_.port = std::make_unique<link::PortConnection>(std::move(deps));
 }
@@ -275,6 +274,7 @@ void MainWindow::ShowLanguageDialog() {
 
 void MainWindow::ShowConstantsDialog() {
   ShowModal(windows_.constants);
+  ctx_.PublishAdMode();
   if (!Ending()) panel_->RefreshIoPanel(false);
 }
 
@@ -316,7 +316,15 @@ void MainWindow::OnHeartbeatTick() {
     display_thread_->Resume();
   }
   heartbeat_.Age(ctx_.status.LightingSendCountdown, ctx_.status.WheelCountdown);
-  panel_->ShowLineSilent(ctx_.port && ctx_.port->Watch().LineSilent());
+  if (ctx_.port) {
+    // A line that hung up comes back by itself only while the panel is live
+    // and nothing else is open: a dialog or service window suspends it.
+    const bool may_act = ctx_.status.flags.IoDisplayActive.load() != 0 && !Ending() &&
+                         QApplication::activeModalWidget() == nullptr &&
+                         QApplication::activePopupWidget() == nullptr;
+    ctx_.port->KeepLineUp(link::LineClock::now(), may_act, [this] { panel_->SwitchOutputsOff(); });
+  }
+  panel_->ShowLineSilent(ctx_.port && ctx_.port->InputsStale());
   if (!retired_threads_.empty() || (display_thread_ && display_thread_->Finished()))
     ReapDisplayThreads();
 }
@@ -389,6 +397,16 @@ void MainWindow::CloseNow() {
     config::SaveSettings(ctx_.module, ctx_.settings.record);
   }
   QCoreApplication::exit(0);
+}
+
+void MainWindow::SwitchOffForStop() {
+  for (QDialog* d : {windows_.comm_test, windows_.lighting}) {
+    if (d != nullptr && d->isVisible()) d->reject();
+  }
+  panel_->SwitchOutputsOff();
+  ctx_.status.OutputBytes.Clear();
+  ctx_.status.flags.OutputsChanged.store(1);
+  if (ctx_.port) ctx_.port->AwaitOutputsOnLine(kStopSwitchOffLimit);
 }
 
 #if defined(Q_OS_WIN)

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -60,6 +61,13 @@ class MainWindow final : public QMainWindow {
   // this returns), so the outputs are switched off and the settings saved
   // here; it finishes the rest should the process live on.
   void CloseNow();
+  // Ctrl+Z: the process stops once this returns. A service test window is
+  // closed (its worker stops sending and the link has the port back), every
+  // output is switched off on the panel and the all-off frame put on the
+  // line, waited for at most kStopSwitchOffLimit. After SIGCONT the outputs
+  // stay off until the technician switches one on.
+  void SwitchOffForStop();
+  static constexpr std::chrono::milliseconds kStopSwitchOffLimit{100};
 
   // Menu handlers.
   void OnSettingsMenuOpened();

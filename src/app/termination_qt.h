@@ -13,6 +13,9 @@
 //    library that gives up, the display's connection lost).
 //  - SIGPIPE is ignored: a write to a closed pipe or socket fails with EPIPE
 //    where it is made.
+//  - Ctrl+Z (SIGTSTP) goes through the same socket pair: every output is
+//    switched off on the line first, then the process stops itself; after
+//    SIGCONT the outputs stay off.
 // On Windows: the console's close requests (see termination_win32_qt.cpp);
 // the end of the session is the main window's (MainWindow::CloseNow).
 //
@@ -37,12 +40,16 @@ class TerminationSignals final : public QObject {
  public:
   // on_signal runs on the UI thread, once per wake-up (signals that come
   // together are answered once), also for one that came before this object.
-  explicit TerminationSignals(std::function<void()> on_signal, QObject* parent = nullptr);
+  // on_stop likewise for Ctrl+Z, after on_signal when both came: it switches
+  // the outputs off, and the process stops once it returns (POSIX only).
+  explicit TerminationSignals(std::function<void()> on_signal, std::function<void()> on_stop = {},
+                              QObject* parent = nullptr);
   ~TerminationSignals() override;
 
  private:
   void Drain();
   std::function<void()> on_signal_;
+  std::function<void()> on_stop_;
   QSocketNotifier* notifier_ = nullptr;
 };
 

@@ -26,8 +26,9 @@ void InstallProcessEndHandlers() {
   link::emergency::Install();
 }
 
-TerminationSignals::TerminationSignals(std::function<void()> on_signal, QObject* parent)
-    : QObject(parent), on_signal_(std::move(on_signal)) {
+TerminationSignals::TerminationSignals(std::function<void()> on_signal,
+                                       std::function<void()> on_stop, QObject* parent)
+    : QObject(parent), on_signal_(std::move(on_signal)), on_stop_(std::move(on_stop)) {
   // Called on the system's handler thread: only post the request.
   g_console = std::make_unique<ConsoleCloseRequests>([this] {
     QMetaObject::invokeMethod(

@@ -1,11 +1,13 @@
-// Worker threads that do their work by handing steps to the user-interface
-// thread and waiting until each step has run there.
+// Worker threads. Most do their work by handing steps to the user-interface
+// thread and waiting until each step has run there; the link runs its steps
+// on its own thread and never hands one over.
 //
 // Thread-safety contract:
 //  - Terminate(), Resume(), Terminated(), Suspended() and Finished()
 //    may be called from any thread.
-//  - Synchronize() is called only from the worker's own thread; the step runs
-//    on the UI thread (through the UiInvoker) while the worker waits.
+//  - Synchronize() is called only from the worker's own thread, of a worker
+//    made with a UiInvoker; the step runs on the UI thread (through the
+//    UiInvoker) while the worker waits.
 //  - The UI thread must never block on a worker without processing events:
 //    the worker may be waiting in Synchronize(). Use a pumping wait.
 #pragma once
@@ -25,18 +27,8 @@ namespace m32 {
 // the step in place.
 class UiInvoker {
  public:
-  using Clock = std::chrono::steady_clock;
   virtual ~UiInvoker() = default;
   virtual void RunOnUi(const std::function<void()>& step) = 0;
-  // For a caller with nothing to do before `until` whatever the step does:
-  // runs the step on the UI thread and returns once it has run and `until`
-  // has passed. One wake-up serves both, where the step's end would otherwise
-  // wake the caller only for it to go back to sleep. `until` is kept short
-  // (a frame's time): the caller can be neither paused nor ended before it.
-  virtual void RunOnUiThenRest(const std::function<void()>& step, Clock::time_point until) {
-    RunOnUi(step);
-    std::this_thread::sleep_until(until);
-  }
 };
 
 // Runs steps in place, on the calling thread. For tests and tools without a UI.
@@ -47,7 +39,11 @@ class InlineInvoker final : public UiInvoker {
 
 class Worker {
  public:
-  explicit Worker(UiInvoker& ui) : ui_(ui) {}
+  // A worker whose steps run on the UI thread (Synchronize).
+  explicit Worker(UiInvoker& ui) : ui_(&ui) {}
+  // A worker that runs all its work on its own thread and never calls
+  // Synchronize.
+  Worker() = default;
   virtual ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
@@ -72,17 +68,14 @@ class Worker {
   // Called when Terminate() is requested, on the requesting thread; wakes any
   // wait of the thread (a port wait, say).
   virtual void OnTerminateRequested() {}
-  // Runs the step on the UI thread and waits for it.
-  void Synchronize(const std::function<void()>& step) { ui_.RunOnUi(step); }
-  // The same, returning no earlier than `until` (see UiInvoker::RunOnUiThenRest).
-  void SynchronizeThenRest(const std::function<void()>& step, UiInvoker::Clock::time_point until) {
-    ui_.RunOnUiThenRest(step, until);
-  }
+  // Runs the step on the UI thread and waits for it. Only for a worker made
+  // with a UiInvoker.
+  void Synchronize(const std::function<void()>& step) { ui_->RunOnUi(step); }
   // Parks the thread until Resume() or Terminate().
   void SuspendSelf();
 
  private:
-  UiInvoker& ui_;
+  UiInvoker* ui_ = nullptr;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable cv_;

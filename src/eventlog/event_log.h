@@ -21,7 +21,8 @@ namespace m32::eventlog {
 
 class EventLog final : public link::LineEventSink {
  public:
-  // `ad_mode` gives the A/D mode in force (asked on the thread telling the event).
+  // `ad_mode` gives the A/D mode in force; asked on the thread telling the
+  // event (the link thread), so it must read only what that thread may.
   EventLog(const std::filesystem::path& path, std::function<int16_t()> ad_mode,
            std::FILE* errors = stderr);
 

@@ -71,6 +71,8 @@ const char* EventName(LineEventKind kind) {
       return "port_returned";
     case LineEventKind::kCloseAllOff:
       return "close_all_off";
+    case LineEventKind::kOutputsCleared:
+      return "outputs_cleared";
   }
   return "unknown";
 }

@@ -193,7 +193,7 @@ void IoPanel::OnChannelToggled(ChannelBox* sender) {
 
 void IoPanel::OnChannelKey(ChannelBox* sender, int key) {
   if (key == kKeyEscape) {
-    for (int i = 0; i < kOutputs; ++i) SetBoxState(i, 0);
+    SwitchOutputsOff();
     return;
   }
   if (key != kKeyEnter) return;
@@ -205,6 +205,10 @@ void IoPanel::OnChannelKey(ChannelBox* sender, int key) {
   } else if (status_.flags.IoDisplayActive.load() != 0) {
     Box(last_output_)->setFocus(Qt::OtherFocusReason);
   }
+}
+
+void IoPanel::SwitchOutputsOff() {
+  for (int i = 0; i < kOutputs; ++i) SetBoxState(i, 0);
 }
 
 void IoPanel::PackOutputs() {

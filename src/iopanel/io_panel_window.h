@@ -52,6 +52,9 @@ class IoPanel final : public QGroupBox {
   void OnChannelKey(ChannelBox* sender, int key);
   void PackOutputs();
   void ShowInputs();
+  // Every output off on the panel (Esc, and a line that hung up); the next
+  // PackOutputs sends the all-off state.
+  void SwitchOutputsOff();
   // While the line is silent the input column (inputs and the A/D box) is
   // greyed as when the display is stopped; outputs stay as they are.
   void ShowLineSilent(bool silent);

@@ -69,6 +69,8 @@ void LineWatch::Opened(const std::string& device, const serial::LineSettings& li
   last_inputs_ = {};
   silent_told_ = false;
   hangup_told_ = false;
+  hung_up_.store(false);
+  answered_.store(false);
   drops_ = 0;
   last_drop_report_ = now;
   health_.Restart(now);
@@ -123,6 +125,7 @@ void LineWatch::AfterStep(const StepOutcome& step, const LinkProtocol& protocol,
   if (step.frame_valid) {
     ++frames_received_;
     health_.ValidFrame(now);
+    answered_.store(true);
     if (silent_told_) {
       silent_told_ = false;
       Tell(LineEventKind::kFramesBack, frames_received_);
@@ -137,6 +140,7 @@ void LineWatch::AfterStep(const StepOutcome& step, const LinkProtocol& protocol,
   ReportDrops(now, false);
   if (hung_up && !hangup_told_) {
     hangup_told_ = true;
+    hung_up_.store(true);
     Tell(LineEventKind::kHangup, frames_received_);
   }
   if (!silent_told_ && health_.SilentAt(now)) {

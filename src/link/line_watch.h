@@ -8,10 +8,11 @@
 // The silence rule is one: an open port on which no valid frame has arrived
 // for kSilenceLimit is silent, until the next valid frame.
 //
-// Thread-safety: the step calls (AfterStep) run on the UI thread inside the
-// link's steps; Opened/Closed/Closing on the UI thread; Parked/Resumed on the
-// link thread while no step runs. The sink must be safe to call from both
-// and must not block. LineSilent may be asked from any thread.
+// Thread-safety: AfterStep, Parked and Resumed run on the link thread, inside
+// and between its steps; Opened (before the link starts) and Closed (after it
+// has ended) on the UI thread, so the step's own counters are never shared;
+// Closing and LineSilent from any thread. The sink is told from both threads
+// and must not block.
 #pragma once
 
 #include <array>
@@ -53,9 +54,10 @@ enum class LineEventKind : uint8_t {
   kFramesBack,
   kFramesDropped,  // count: frames dropped since the last such event
   kHangup,
-  kPortTaken,     // a service window parked the link and uses the port
-  kPortReturned,  // the link goes on
-  kCloseAllOff,   // a frame written from the close sequence's all-off outputs
+  kPortTaken,       // a service window parked the link and uses the port
+  kPortReturned,    // the link goes on
+  kCloseAllOff,     // a frame written from the close sequence's all-off outputs
+  kOutputsCleared,  // the line hung up: every output switched off on the panel
 };
 
 struct LineEvent {
@@ -96,8 +98,15 @@ class LineWatch {
   void AfterStep(const StepOutcome& step, const LinkProtocol& protocol, bool hung_up,
                  LineClock::time_point now);
 
+  // The line hung up and the outputs were switched off for its return. Any
+  // thread (it reads nothing the steps write).
+  void OutputsCleared() { Tell(LineEventKind::kOutputsCleared); }
+
   bool LineSilent() const { return health_.SilentAt(LineClock::now()); }
   bool LineSilentAt(LineClock::time_point now) const { return health_.SilentAt(now); }
+  // Since the last open: the port's wait reported a hang-up / a valid frame came.
+  bool HungUp() const { return hung_up_.load(); }
+  bool Answered() const { return answered_.load(); }
 
  private:
   void Tell(LineEventKind kind, uint32_t frame = 0, std::array<uint8_t, 4> old_bytes = {},
@@ -108,7 +117,9 @@ class LineWatch {
   LineHealth health_;
   bool opened_before_ = false;
   std::atomic<bool> closing_{false};
-  // The rest belongs to the steps (UI thread) and is reset at each open.
+  std::atomic<bool> hung_up_{false};
+  std::atomic<bool> answered_{false};
+  // The rest belongs to the steps (link thread) and is reset at each open.
   uint32_t frames_sent_ = 0;
   uint32_t frames_received_ = 0;
   std::array<uint8_t, 4> last_outputs_{};

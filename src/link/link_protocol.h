@@ -6,9 +6,8 @@
 //   0 A2 sync   1 6B "k"   2..5 data bytes 0..3   6 checksum   7 FE end mark
 // The checksum makes the 8-bit sum of all eight bytes 0.
 //
-// Thread-safety: a LinkProtocol is used by one thread at a time. Start() runs
-// on the link thread before its loop, Step() on the UI thread while the link
-// thread waits for it (Synchronize), so the two never overlap.
+// Thread-safety: a LinkProtocol is used by one thread at a time: the link
+// thread runs Start() before its loop and every Step() in it.
 #pragma once
 
 #include <array>

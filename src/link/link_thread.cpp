@@ -10,8 +10,8 @@
 
 namespace m32::link {
 
-LinkThread::LinkThread(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status)
-    : Worker(ui), port_(port), status_(status) {}
+LinkThread::LinkThread(serial::SerialDevice& port, SharedStatus& status)
+    : port_(port), status_(status) {}
 
 LinkThread::~LinkThread() {
   // The base class would join without our wake-ups, after our members are
@@ -137,28 +137,8 @@ std::chrono::milliseconds LinkThread::RestWhileIdle(std::chrono::microseconds id
 
 void LinkThread::RunStep(StepOutcome& outcome, bool hung_up) {
   outcome = protocol_.Step(port_, status_);
+  if (outcome.frame_written) frames_written_.fetch_add(1);
   if (watch_ != nullptr) watch_->AfterStep(outcome, protocol_, hung_up, LineClock::now());
-}
-
-void LinkThread::StepThenRestWhileSending(StepOutcome& outcome, bool hung_up) {
-  const auto posted = Clock::now();
-  // The frame leaves the line a frame's time after the step writes it; the
-  // step runs after the hand-off's latency, estimated by the shortest of the
-  // last few. Waking a little early costs a second short sleep, waking late
-  // a gap on the line; never past the next step's time.
-  const auto latency = *std::min_element(handoff_latency_.begin(), handoff_latency_.end());
-  const auto rest = std::min<std::chrono::microseconds>(
-      char_time_ * static_cast<int64_t>(kFrameSize) + latency, kStepInterval);
-  Clock::time_point ended = posted;
-  SynchronizeThenRest(
-      [this, &outcome, &ended, hung_up] {
-        RunStep(outcome, hung_up);
-        ended = Clock::now();
-      },
-      posted + rest);
-  handoff_latency_[handoff_next_] = std::min<std::chrono::microseconds>(
-      std::chrono::duration_cast<std::chrono::microseconds>(ended - posted), kStepInterval);
-  handoff_next_ = (handoff_next_ + 1) % handoff_latency_.size();
 }
 
 void LinkThread::Execute() {
@@ -200,8 +180,8 @@ void LinkThread::Execute() {
     if (PauseRequested()) continue;
 
     // A wake-up for a byte of a frame still coming in, while our own frame
-    // is still going out, changes nothing: don't trouble the UI thread, and
-    // sleep until the frame is in or ours is out rather than wake per byte.
+    // is still going out, changes nothing: run no step, and sleep until the
+    // frame is in or ours is out rather than wake per byte.
     // (With the transmit queue just drained a frame is due: no need to look.)
     const bool woken_by_port =
         (events & serial::kTxEmpty) == 0 && (events & (serial::kRxChar | serial::kLineError)) != 0;
@@ -212,14 +192,7 @@ void LinkThread::Execute() {
     }
     quick_noops = 0;
 
-    if ((events & serial::kTxEmpty) != 0 && char_time_.count() > 0) {
-      // The transmit queue has run empty, so this step writes a frame, and
-      // the link has nothing to do until that frame has left the line: rest
-      // until then in the same wait as for the step, one wake-up for both.
-      StepThenRestWhileSending(outcome, hung_up);
-    } else {
-      Synchronize([this, &outcome, hung_up] { RunStep(outcome, hung_up); });
-    }
+    RunStep(outcome, hung_up);
     last_step = std::chrono::steady_clock::now();
     // A step takes one frame at most. Another whole frame already queued (the
     // replies ran ahead, say after a pause) is taken at once rather than with

@@ -1,7 +1,10 @@
 // The link thread: the worker thread that keeps the LinkFrame exchange going while the
 // port is open. It waits for port events (a byte received, the transmit queue
 // run empty, a line error) and, for each wake-up and at the latest every
-// 50 ms, has one LinkStep run on the UI thread.
+// 50 ms, runs one LinkStep itself. The step touches only the port, the shared
+// bytes and flags (atomics) and the line watch, so it never waits for the UI
+// thread: a window that is busy or a display that is stopped cannot hold the
+// board's frames up.
 //
 // Pausing: the communication and lighting tests take the port over. They ask
 // for a pause from the UI thread (RequestPause, which does not block and
@@ -14,13 +17,11 @@
 // Thread-safety contract:
 //  - RequestPause, ResumeFromPause, IsPaused, Terminate: any thread.
 //  - WaitUntilPaused blocks: call it from the worker that takes the port
-//    over, never from the UI thread (the link may be waiting in Synchronize
-//    for the UI thread to run its step). Only on a started link.
+//    over. Only on a started link.
 //  - The owner (PortConnection) terminates the thread and waits for it to
-//    finish, pumping UI events, before it closes the port.
+//    finish before it closes the port.
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -39,14 +40,14 @@ class LinkThread final : public Worker {
   // The longest time between two steps.
   static constexpr std::chrono::milliseconds kStepInterval{50};
   // A wake-up after which a step could neither read nor write (a partial
-  // frame waiting for its rest while the last frame is still being sent) is
-  // not handed to the UI thread. Should a port keep answering its wait at
+  // frame waiting for its rest while the last frame is still being sent)
+  // runs no step. Should a port keep answering its wait at
   // once with nothing to do, the link rests this long after kQuickNoops such
   // wake-ups in a row, so it can never be driven round in a busy loop.
   static constexpr std::chrono::milliseconds kIdleRest{2};
   static constexpr int kQuickNoops = 16;
 
-  LinkThread(serial::SerialDevice& port, UiInvoker& ui, SharedStatus& status);
+  LinkThread(serial::SerialDevice& port, SharedStatus& status);
   ~LinkThread() override;
 
   // The time one character takes on the line; lets the link sleep through a
@@ -64,6 +65,10 @@ class LinkThread final : public Worker {
   bool IsPaused() const { return paused_.load(); }
   // Set once Execute is over and the thread has stopped touching the port.
   bool Ended() const { return ended_.load(); }
+  // Frames written since the start. A frame is written only once the one
+  // before has left the line, so two more than counted when OutputBytes were
+  // taken means the frame that carried them is out.
+  uint32_t FramesWritten() const { return frames_written_.load(); }
 
  protected:
   void Execute() override;
@@ -93,10 +98,7 @@ class LinkThread final : public Worker {
   uint32_t RxGoal(const StepOutcome& last) const;
   // Received bytes a step needs to take a whole frame, by the receive phase.
   uint32_t RxForFrame() const;
-  // Runs a step that writes a frame and returns once that frame has (by the
-  // line's pace) left the line, or the longest step interval has passed.
-  void StepThenRestWhileSending(StepOutcome& outcome, bool hung_up);
-  // One LinkStep and its report to the watch; on the UI thread.
+  // One LinkStep and its report to the watch.
   void RunStep(StepOutcome& outcome, bool hung_up);
 
   serial::SerialDevice& port_;
@@ -110,10 +112,8 @@ class LinkThread final : public Worker {
   std::atomic<bool> pause_requested_{false};
   std::atomic<bool> paused_{false};
   std::atomic<bool> ended_{false};
+  std::atomic<uint32_t> frames_written_{0};
   bool left_while_paused_ = false;  // link thread only
-  // From handing a step over to its end, for the last few steps (link thread only).
-  std::array<std::chrono::microseconds, 8> handoff_latency_{};
-  std::size_t handoff_next_ = 0;
 };
 
 }  // namespace m32::link

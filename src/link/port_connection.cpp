@@ -67,6 +67,16 @@ std::string PortMessage(const std::string& lead, unsigned com_number, const std:
   return text;
 }
 
+bool PortPathPresent(const std::string& path) {
+#if defined(_WIN32)
+  static_cast<void>(path);
+  return true;
+#else
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);  // a link follows to its device
+#endif
+}
+
 LineSetUp SetUpLine(serial::SerialDevice& device, const std::string& path,
                     const serial::LineSettings& line) {
   const serial::OpenResult opened = device.Open(path);
@@ -106,7 +116,7 @@ std::string PermissionDeniedDetails(const std::string& device_path) {
 
 namespace {
 
-// Marks a call of OpenPort or ClosePort as running for as long as it lasts.
+// Marks a call of OpenPort as running for as long as it lasts.
 class BusyMark {
  public:
   explicit BusyMark(bool& busy) : busy_(busy) { busy_ = true; }
@@ -120,15 +130,18 @@ class BusyMark {
 
 }  // namespace
 
-void PortConnection::OpenPort() {
+void PortConnection::OpenPort(OpenReason reason) {
   if (open_ || busy_ || refused_) return;
   const BusyMark busy(busy_);
   const unsigned index = deps_.settings.PortIndex;
   const unsigned com_number = index + 1;
-  device_path_ = DevicePathFor(index, deps_.exe_folder);
+  // A returning line is the same path again, never the fallback of a COMn
+  // link missing for a moment.
+  if (reason != OpenReason::kReturning) device_path_ = DevicePathFor(index, deps_.exe_folder);
   const serial::LineSettings line = LineSettingsFrom(deps_.settings);
   const LineSetUp set_up = SetUpLine(deps_.device, device_path_, line);
   if (set_up == LineSetUp::kCannotOpen || set_up == LineSetUp::kDenied) {
+    if (reason == OpenReason::kReturning) return;
     ShowPortError(
         "CHYBA 01", config::text::kPortCannotOpen, com_number,
         set_up == LineSetUp::kDenied ? PermissionDeniedDetails(device_path_) : std::string());
@@ -144,7 +157,7 @@ void PortConnection::OpenPort() {
     }
   }
   watch_.Opened(device_path_, line);
-  link_ = std::make_unique<LinkThread>(deps_.device, deps_.ui, deps_.status);
+  link_ = std::make_unique<LinkThread>(deps_.device, deps_.status);
   link_->SetWatch(&watch_);
   if (line.baud != 0) {
     // One character on the line (start, data, parity, stop bits), rounded
@@ -158,23 +171,20 @@ void PortConnection::OpenPort() {
 void PortConnection::ClosePort() {
   if (!open_) return;
   if (busy_) {
-    // Called from an event processed inside OpenPort or ClosePort: the outer
-    // call still uses the link and closes the port itself.
+    // Called from an event processed inside OpenPort's message box: the
+    // outer call closes the port itself.
     close_pending_ = true;
     return;
   }
-  const BusyMark busy(busy_);
   if (link_) {
-    // Wake the link out of its wait (or its pause) and let it finish. It may
-    // be waiting for this thread to run its step, so keep the events going.
+    // Wake the link out of its wait (or its pause); it never waits for this
+    // thread, so it ends within a step.
     link_->Terminate();
-    while (!link_->Ended()) {
-      if (deps_.pump_events) deps_.pump_events();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     link_->Join();
     link_.reset();
-    WriteFinalFrame();
+    // A port that hung up takes no more bytes: don't hold the UI thread
+    // retrying.
+    if (!watch_.HungUp()) WriteFinalFrame();
     watch_.Closed();
   }
   CloseDevice();
@@ -196,6 +206,42 @@ void PortConnection::WriteFinalFrame() {
 
 void PortConnection::StopOpening() {
   refused_ = true;
+}
+
+void PortConnection::AwaitOutputsOnLine(std::chrono::milliseconds limit) {
+  if (!link_) return;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  const auto waiting = [&end] { return std::chrono::steady_clock::now() < end; };
+  // The link takes the bytes in a step (clearing the flag); counted from
+  // there, the second frame written after it proves the first one out.
+  while (deps_.status.flags.OutputsChanged.load() != 0 && waiting()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const uint32_t taken = link_->FramesWritten();
+  while (link_->FramesWritten() - taken < 2 && waiting()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void PortConnection::KeepLineUp(LineClock::time_point now, bool may_act,
+                                const std::function<void()>& switch_outputs_off) {
+  const PortState state{open_, watch_.HungUp(), watch_.Answered()};
+  switch (line_return_.Next(now, state, may_act)) {
+    case LineReturn::Action::kNone:
+      return;
+    case LineReturn::Action::kTakeDown:
+      // As opening the settings menu does: the panel, then the shared bytes,
+      // so the first frames after the return are all-off.
+      if (switch_outputs_off) switch_outputs_off();
+      deps_.status.OutputBytes.Clear();
+      deps_.status.flags.OutputsChanged.store(1);
+      watch_.OutputsCleared();
+      ClosePort();
+      return;
+    case LineReturn::Action::kLook:
+      if (PortPathPresent(device_path_)) OpenPort(OpenReason::kReturning);
+      return;
+  }
 }
 
 void PortConnection::CloseDevice() {

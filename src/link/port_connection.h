@@ -22,7 +22,7 @@
 #include "config/settings.h"
 #include "config/text_table.h"
 #include "core/shared_status.h"
-#include "core/worker.h"
+#include "link/line_return.h"
 #include "link/line_watch.h"
 #include "link/link_thread.h"
 #include "serial/serial_device.h"
@@ -52,6 +52,10 @@ enum class LineSetUp : uint8_t {
   kDenied,        // the device refused this user (its group); nothing is held
 };
 
+// Whether the port's path leads to a device now (a COMn link to an adapter
+// that is plugged in). Windows names its ports itself: always true there.
+bool PortPathPresent(const std::string& path);
+
 // OpenPort's line set-up, for every program that talks to the board: opens
 // `path` exclusively, arms the all-off frame for a fatal signal (before the
 // line changes), sets `line` and purges both directions.
@@ -64,18 +68,13 @@ class PortConnection {
   // box's details button, none when empty) and returns once it is shut.
   using ShowErrorFn = std::function<void(const std::string& caption, const std::string& text,
                                          const std::string& details)>;
-  // Processes the pending UI events once; must not block.
-  using PumpEventsFn = std::function<void()>;
-
   struct Deps {
     serial::SerialDevice& device;
-    UiInvoker& ui;  // hands the link's steps to the UI thread
     SharedStatus& status;
     const config::SettingsRecord& settings;  // read at every OpenPort
     const config::TextTable& texts;          // the port error messages
     std::string exe_folder;                  // where COMn entries are looked for
     ShowErrorFn show_error;
-    PumpEventsFn pump_events;
     LineEventSink* line_events = nullptr;  // the event log, when one is kept
   };
 
@@ -87,23 +86,43 @@ class PortConnection {
   PortConnection(const PortConnection&) = delete;
   PortConnection& operator=(const PortConnection&) = delete;
 
+  // How an OpenPort was asked for.
+  enum class OpenReason : uint8_t {
+    kAsked,      // start-up, the port dialog
+    kReturning,  // a line that hung up is back: the same path as before; a
+                 // device that does not open yet is not reported (the next
+                 // look tries again)
+  };
   // Does nothing while open. On failure to open shows "CHYBA 01" and the port
   // stays closed; a rejected line state shows "CHYBA 02" and the link still
   // starts.
-  void OpenPort();
-  // Does nothing while closed. Stops the link thread (waking its wait and
-  // pumping UI events while it finishes its last step), writes the all-off
-  // frame as the port's final frame (retried while the driver refuses it, up
-  // to kFinalFrameLimit), then restores and closes the device.
+  void OpenPort(OpenReason reason = OpenReason::kAsked);
+  // Does nothing while closed. Stops the link thread (waking its wait; it
+  // ends within one step), writes the all-off frame as the port's final
+  // frame (retried while the driver refuses it, up to kFinalFrameLimit),
+  // then restores and closes the device.
   //
-  // Both are safe against re-entry from the events they process: a nested
-  // OpenPort does nothing, and a nested ClosePort leaves the port to the
-  // outer call, which closes it when it is done (an OpenPort then ends with
-  // the port closed and no link started).
+  // OpenPort is safe against re-entry from the events its message box
+  // processes: a nested OpenPort does nothing, and a nested ClosePort leaves
+  // the port to the outer call, which then ends with the port closed and no
+  // link started.
   void ClosePort();
   // The application is closing: from now on OpenPort does nothing, and an
   // OpenPort waiting in its message box ends with the port closed.
   void StopOpening();
+  // At every heartbeat (UI thread): takes a line that hung up down and brings
+  // it back by itself (see LineReturn). `may_act`: the panel is live and no
+  // dialog, service window or close is under way. `switch_outputs_off`
+  // clears the panel's outputs; the shared bytes and the log are done here.
+  void KeepLineUp(LineClock::time_point now, bool may_act,
+                  const std::function<void()>& switch_outputs_off);
+  // After OutputBytes were set to all-off with OutputsChanged: returns once
+  // the link has put them on the line and they have left it, or after
+  // `limit` (a stalled board, a parked link), or at once with no link.
+  void AwaitOutputsOnLine(std::chrono::milliseconds limit);
+  // The inputs shown are not the board's: the line is silent, or hung up and
+  // not yet answering again.
+  bool InputsStale() const { return line_return_.InputsStale() || watch_.LineSilent(); }
 
   bool IsOpen() const { return open_; }
   serial::SerialDevice& Device() { return deps_.device; }
@@ -122,11 +141,12 @@ class PortConnection {
 
   Deps deps_;
   bool open_ = false;
-  bool busy_ = false;           // inside OpenPort or ClosePort
+  bool busy_ = false;           // inside OpenPort
   bool close_pending_ = false;  // a nested ClosePort asked for the close
   bool refused_ = false;        // StopOpening was called
   std::string device_path_;
   LineWatch watch_;
+  LineReturn line_return_;
   std::unique_ptr<LinkThread> link_;
 };
 

@@ -47,19 +47,6 @@ void QtUiInvoker::RunOnUi(const std::function<void()>& step) {
   done_.wait(lock, [&request] { return request.done; });
 }
 
-void QtUiInvoker::RunOnUiThenRest(const std::function<void()>& step, Clock::time_point until) {
-  Q_ASSERT(QThread::currentThread() != receiver_->thread());
-  Request request{&step};
-  request.quiet_until = until;
-  Post(request);
-  std::unique_lock lock(mutex_);
-  // Other requests' ends may wake this wait: it goes on until its time.
-  done_.wait_until(lock, until, [until] { return Clock::now() >= until; });
-  // From here on the step's end wakes us (read by the UI thread under the lock).
-  request.quiet_until = Clock::time_point::min();
-  done_.wait(lock, [&request] { return request.done; });
-}
-
 void QtUiInvoker::RunPending() {
   for (;;) {
     Request* request = nullptr;
@@ -74,14 +61,11 @@ void QtUiInvoker::RunPending() {
       QtUiInvoker& invoker;
       Request& request;
       ~MarkDone() {
-        bool wake = false;
         {
           const std::lock_guard lock(invoker.mutex_);
           request.done = true;
-          // A worker resting until later finds the step done when it wakes.
-          wake = Clock::now() >= request.quiet_until;
         }
-        if (wake) invoker.done_.notify_all();
+        invoker.done_.notify_all();
       }
     } mark{*this, *request};
     (*request->step)();

@@ -34,15 +34,12 @@ class QtUiInvoker final : public UiInvoker {
   QtUiInvoker& operator=(const QtUiInvoker&) = delete;
 
   void RunOnUi(const std::function<void()>& step) override;
-  void RunOnUiThenRest(const std::function<void()>& step, Clock::time_point until) override;
 
  private:
   class Receiver;
   struct Request {
     const std::function<void()>* step;
     bool done = false;
-    // Until then the worker rests anyway: the step's end does not wake it.
-    Clock::time_point quiet_until = Clock::time_point::min();
   };
   // Queues the request and wakes the UI thread.
   void Post(Request& request);

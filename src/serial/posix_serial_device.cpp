@@ -42,8 +42,6 @@ using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 using std::chrono::steady_clock;
 
-// How long Close() lets the last bytes leave before it gives the port back.
-constexpr milliseconds kCloseDrainLimit{250};
 // The slice in which a transmit count that only the driver reports is looked
 // at again (there is no event for it).
 constexpr milliseconds kDriverQueuePoll{2};

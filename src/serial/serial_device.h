@@ -79,6 +79,10 @@ enum WaitEvents : unsigned {
   kNotOpen = 0x0400,  // no device is open; the wait slept its time-out
 };
 
+// How long Close() lets the last bytes leave before it gives the port back
+// (every device alike: the last frame carries the outputs' final state).
+inline constexpr std::chrono::milliseconds kCloseDrainLimit{250};
+
 // WaitFor(): received bytes alone never end the wait.
 inline constexpr uint32_t kNoRxWake = UINT32_MAX;
 

@@ -81,8 +81,6 @@ using std::chrono::steady_clock;
 
 // The longest single sleep of a wait; the port is looked at again after it.
 constexpr milliseconds kWaitSlice{50};
-// How long Close() lets the last bytes leave before it gives the port back.
-constexpr milliseconds kCloseDrainLimit{250};
 // How long Close() and Purge() give cancelled operations to complete.
 constexpr DWORD kCancelGraceMs = 1000;
 // How long a read of bytes the driver has reported may take before it is

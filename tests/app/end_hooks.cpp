@@ -1,9 +1,11 @@
 // The tool as built for the process tests of its ends: the real main, and
 // beside it a watcher that, when the file named by M32_END_HOOK appears, ends
-// the process in a way the shipped program is never asked to:
+// the process in a way the shipped program is never asked to, or holds it:
 //   overflow   a runaway recursion on the UI thread (stack overflow)
 //   exit       exit(3) called from the UI thread, as a library giving up does
 //   terminate  std::terminate() on the UI thread
+//   hold-ui    the UI thread held for 2 s, as a long layout or a stalled
+//              clipboard hand-over holds it
 #include <pthread.h>
 #include <signal.h>
 
@@ -44,6 +46,8 @@ void Watch(std::string file) {
       if (action == "overflow") OnUiThread([] { static_cast<void>(Recurse(0)); });
       if (action == "exit") OnUiThread([] { std::exit(3); });
       if (action == "terminate") OnUiThread([] { std::terminate(); });
+      if (action == "hold-ui")
+        OnUiThread([] { std::this_thread::sleep_for(std::chrono::seconds(2)); });
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,5 +1,6 @@
 // The main window headless on an in-memory serial line: start-up files, the
 // menu that stops the display, the test command and the close.
+#include <QDialog>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -116,6 +117,48 @@ class MainWindowTest : public QObject {
     r.menu->StartIoDisplay();
     r.menu->StartIoDisplay();
     QCOMPARE(r.menu->DisplayThreadsStarted(), 2);
+  }
+
+  // A line that hangs up: left alone under a modal window and while the
+  // display is stopped; taken down once it runs, the inputs greyed; the port
+  // comes back by itself and the inputs stay greyed until the board answers.
+  void aHungUpLineComesBackWithTheOutputsOffAndTheInputsGreyUntilItAnswers() {
+    QTemporaryDir dir;
+    QVERIFY(QFile::link("/dev/null", dir.path() + "/COM1"));
+    Rig r(dir.path());
+    r.SwitchOut1On();
+    r.line->SetHungUp(true);
+    QDialog modal(r.menu.get());
+    QTimer::singleShot(600, &modal, [&] { modal.done(r.ctx.port->IsOpen() ? 1 : 0); });
+    QCOMPARE(modal.exec(), 1);
+    r.menu->OnServiceMenuOpened();
+    QVERIFY(r.WaitDisplay(0));
+    QTest::qWait(600);
+    QVERIFY(r.ctx.port->IsOpen());
+    r.menu->StartIoDisplay();
+    QVERIFY(QTest::qWaitFor([&] { return !r.ctx.port->IsOpen(); }, 3000));
+    QVERIFY(!r.menu->Panel()->Box(32)->isEnabled());
+    r.line->SetHungUp(false);
+    QVERIFY(QTest::qWaitFor([&] { return r.ctx.port->IsOpen(); }, 3000));
+    QVERIFY(r.WaitFrame({0, 0, 0, 0}));
+    QVERIFY(!r.menu->Panel()->Box(32)->isEnabled());
+    r.line->Feed({0xA2, 0x6B, 0x00, 0x00, 0x00, 0x00, 0xF5, 0xFE});  // in: all off
+    QVERIFY(QTest::qWaitFor([&] { return r.menu->Panel()->Box(32)->isEnabled(); }, 3000));
+    r.menu->CloseSequence();
+  }
+
+  // The event log's rows of inputs are told on the link thread: the A/D mode
+  // they are cut by is published when the constants dialog closes.
+  void constantsDialogPublishesTheAdModeForTheLinkThread() {
+    Rig r;
+    r.menu->CreateChildWindows();
+    QTimer::singleShot(100, r.menu->Windows().constants, [&] {
+      r.ctx.settings.record.Constants[m32::config::SettingsRecord::kAdMode] = 2;
+      r.menu->Windows().constants->reject();
+    });
+    r.menu->ShowConstantsDialog();
+    QCOMPARE(r.ctx.ad_mode.load(), int16_t{2});
+    r.menu->CloseSequence();
   }
 
   // A close asked for (by a signal) while a service test holds the port: the

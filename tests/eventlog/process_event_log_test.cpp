@@ -156,7 +156,8 @@ TEST(ProcessEventLog, AScriptedBoardIsToldEventByEventInOrder) {
   const std::vector<std::string> want_line{
       "port_opened",
       "line_silent", "frames_back",            // the board's silence
-      "hangup", "line_silent",                 // its pty closed
+      "hangup", "outputs_cleared",             // its pty closed: taken down
+      "port_closed", "port_reopened",          // and back by itself
       "port_closed", "port_reopened",          // the port dialog's O. K.
       "close_all_off", "close_all_off", "close_all_off",
       "port_closed"};

@@ -2,6 +2,8 @@
 // scripted run of steps gives, in order.
 #include "link/line_watch.h"
 
+#include "link/line_return.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -40,26 +42,63 @@ TEST(LineHealth, SilentFrom500MsWithoutAValidFrameWhileOpen) {
   }
 }
 
+// Heartbeats after a hang-up: what LineReturn asks for, and whether the inputs
+// shown are stale.
+TEST(LineReturn, TakesAHangUpDownAndLooksForThePortEveryQuarterSecond) {
+  using A = LineReturn::Action;
+  struct Row {
+    const char* legend;
+    int at_ms;
+    bool open, hung_up, answered, may_act;
+    A action;
+    bool stale;
+  };
+  const Row rows[] = {
+      {"open and answering", 0, true, false, true, true, A::kNone, false},
+      {"hung up under a dialog: left alone", 10, true, true, true, false, A::kNone, false},
+      {"the dialog gone: taken down", 20, true, true, true, true, A::kTakeDown, true},
+      {"closed, 249 ms on: not yet", 269, false, true, true, true, A::kNone, true},
+      {"250 ms: look", 270, false, true, true, true, A::kLook, true},
+      {"130 ms after a look: not again", 400, false, true, true, true, A::kNone, true},
+      {"not there; 250 ms on: look again", 520, false, true, true, true, A::kLook, true},
+      {"a dialog opened: no look", 800, false, true, true, false, A::kNone, true},
+      {"the dialog gone, past due: look at once", 900, false, true, true, true, A::kLook, true},
+      {"back, not yet answering: stale", 950, true, false, false, true, A::kNone, true},
+      {"answers", 1000, true, false, true, true, A::kNone, false},
+      {"closed by the port dialog: not ours to reopen", 2000, false, false, true, true, A::kNone,
+       false},
+  };
+  LineReturn back;
+  const LineClock::time_point t0 = LineClock::now();
+  for (const Row& r : rows) {
+    const PortState port{r.open, r.hung_up, r.answered};
+    EXPECT_EQ(back.Next(t0 + std::chrono::milliseconds(r.at_ms), port, r.may_act), r.action)
+        << r.legend;
+    EXPECT_EQ(back.InputsStale(), r.stale) << r.legend;
+  }
+}
+
 class Recorder final : public LineEventSink {
  public:
   std::vector<std::string> told;
   void OnLineEvent(LineEvent&& e) override {
-    static const char* const kNames[] = {"output",        "input",          "port_opened",
-                                         "port_reopened", "port_closed",    "line_silent",
-                                         "frames_back",   "frames_dropped", "hangup",
-                                         "port_taken",    "port_returned",  "close_all_off"};
+    static const char* const kNames[] = {
+        "output",        "input",         "port_opened",    "port_reopened", "port_closed",
+        "line_silent",   "frames_back",   "frames_dropped", "hangup",        "port_taken",
+        "port_returned", "close_all_off", "outputs_cleared"};
     std::string s = kNames[static_cast<int>(e.kind)];
     char more[40] = "";
     switch (e.kind) {
       case LineEventKind::kOutputsSent:
       case LineEventKind::kInputsAccepted:
-        std::snprintf(more, sizeof more, " f%u %02X>%02X", e.frame, e.old_bytes[0], e.new_bytes[0]);
+        (void)std::snprintf(more, sizeof more, " f%u %02X>%02X", e.frame, e.old_bytes[0],
+                            e.new_bytes[0]);
         break;
       case LineEventKind::kCloseAllOff:
-        std::snprintf(more, sizeof more, " f%u", e.frame);
+        (void)std::snprintf(more, sizeof more, " f%u", e.frame);
         break;
       case LineEventKind::kFramesDropped:
-        std::snprintf(more, sizeof more, " n%u", e.count);
+        (void)std::snprintf(more, sizeof more, " n%u", e.count);
         break;
       case LineEventKind::kPortOpened:
         s += " " + e.detail;
@@ -83,7 +122,8 @@ TEST(LineWatch, AScriptedRunTellsEachEventOnceInOrder) {
   struct Row {
     const char* legend;
     int at_ms;
-    char action;  // 's' step, 'p' park, 'r' resume, 'x' closing begins, 'c' closed
+    char action;  // 's' step, 'p' park, 'r' resume, 'o' outputs cleared, 'x' closing begins,
+                  // 'c' closed
     Bytes feed;   // queued before the step
     int outputs;  // OutputBytes byte 0 handed to the link before the step; -1 none
     bool hung_up;
@@ -109,6 +149,7 @@ TEST(LineWatch, AScriptedRunTellsEachEventOnceInOrder) {
       {"a valid frame", 1100, 's', In(0x11), -1, false, {"frames_back"}},
       {"hang-up", 1110, 's', {}, -1, true, {"hangup"}},
       {"still hung up: told once", 1120, 's', {}, -1, true, {}},
+      {"the outputs switched off for its return", 1130, 'o', {}, -1, true, {"outputs_cleared"}},
       {"a service window takes the port", 1200, 'p', {}, -1, false, {"port_taken"}},
       {"and gives it back", 2000, 'r', {}, -1, false, {"port_returned"}},
       {"499 ms after the return", 2499, 's', {}, -1, false, {}},
@@ -145,6 +186,9 @@ TEST(LineWatch, AScriptedRunTellsEachEventOnceInOrder) {
       case 'r':
         watch.Resumed(at);
         break;
+      case 'o':
+        watch.OutputsCleared();
+        break;
       case 'x':
         watch.Closing();
         break;
@@ -163,10 +207,12 @@ TEST(LineWatch, AScriptedRunTellsEachEventOnceInOrder) {
     }
     EXPECT_EQ(sink.told, r.told) << r.legend;
   }
-  // A second open in the run is a reopen.
+  EXPECT_TRUE(watch.Answered() && watch.HungUp());
+  // A second open in the run is a reopen, with neither answer nor hang-up yet.
   sink.told.clear();
   watch.Opened("COM1", line, t0 + 3s);
   EXPECT_EQ(sink.told, std::vector<std::string>{"port_reopened"});
+  EXPECT_FALSE(watch.Answered() || watch.HungUp());
 }
 
 }  // namespace

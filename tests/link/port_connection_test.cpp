@@ -12,14 +12,12 @@
 #include "link/emergency_off.h"
 #include "support/fake_serial_device.h"
 #include "support/process_support.h"
-#include "support/queue_invoker.h"
 
 namespace m32::link {
 namespace {
 
 using namespace std::chrono_literals;
 using test_support::FakeSerialDevice;
-using test_support::QueueInvoker;
 using test_support::ScratchFolder;
 
 // The folder as the tool names it, with a slash at the end.
@@ -91,18 +89,18 @@ TEST(PortMessage, LongTextsAreNotCut) {
 
 class PortConnectionTest : public ::testing::Test {
  protected:
+  // The link has written at least `n` frames, within 3 s.
+  bool Written(std::size_t n) {
+    return test_support::WaitFor([&] { return device.Writes().size() >= n; }, 3000ms);
+  }
   PortConnection& Port() {
     if (!conn) {
       conn = std::make_unique<PortConnection>(PortConnection::Deps{
-          device, ui, status, settings, texts, Str(folder),
+          device, status, settings, texts, Str(folder),
           [this](const std::string& caption, const std::string& text, const std::string& details) {
             errors.push_back(caption + ": " + text);
             error_details.push_back(details);
             if (in_box) in_box();
-          },
-          [this] {
-            ui.RunPending();
-            if (in_pump) in_pump();
           }});
     }
     return *conn;
@@ -110,14 +108,12 @@ class PortConnectionTest : public ::testing::Test {
 
   ScratchFolder folder;
   FakeSerialDevice device{false};
-  QueueInvoker ui;
   SharedStatus status;
   config::SettingsRecord settings{.BaudDivisor = 12, .DataBits = 8, .Parity = 'E', .StopBits = 1};
   config::TextTable texts;
   std::vector<std::string> errors;  // caption: text
   std::vector<std::string> error_details;
-  std::function<void()> in_box;   // runs inside the message box's event loop
-  std::function<void()> in_pump;  // runs inside ClosePort's event pumping
+  std::function<void()> in_box;  // runs inside the message box's event loop
   std::unique_ptr<PortConnection> conn;
 };
 
@@ -168,7 +164,7 @@ TEST_F(PortConnectionTest, OpenFailuresShowTheirBoxAndLeaveThePortAsItCanBe) {
     EXPECT_EQ(device.Calls().configure - before.configure, open_after ? 1 : 0);
     if (open_after) {
       EXPECT_GT(device.Calls().purge, before.purge);
-      EXPECT_TRUE(ui.RunOne(3000ms)) << "the link steps";
+      EXPECT_TRUE(Written(1)) << "the link steps";
     }
     Port().ClosePort();  // closes only what was opened
     EXPECT_EQ(device.Calls().close - before.close, open_after ? 1 : 0);
@@ -195,11 +191,7 @@ TEST_F(PortConnectionTest, OpensTheComEntryWithTheStoredLineAndIgnoresASecondOpe
 
 TEST_F(PortConnectionTest, ClosePortStopsTheLinkBeforeItClosesTheDevice) {
   Port().OpenPort();
-  ASSERT_TRUE(ui.RunOne(3000ms));
-  // Leave the link blocked in its hand-off to the UI thread: ClosePort must
-  // run that step itself rather than wait for ever or close under it.
-  for (int i = 0; i < 3000 && ui.Queued() == 0; ++i) std::this_thread::sleep_for(1ms);
-  ASSERT_EQ(ui.Queued(), 1u);
+  ASSERT_TRUE(Written(2));
 
   Port().ClosePort();
   EXPECT_FALSE(Port().IsOpen());
@@ -207,7 +199,6 @@ TEST_F(PortConnectionTest, ClosePortStopsTheLinkBeforeItClosesTheDevice) {
   EXPECT_EQ(status.flags.LinkRunning.load(), 0);
   EXPECT_EQ(device.Calls().close, 1);
   EXPECT_EQ(device.Calls().closed_use, 0) << "nothing touched the port after it was closed";
-  EXPECT_EQ(ui.Queued(), 0u);
 
   Port().ClosePort();
   EXPECT_EQ(device.Calls().close, 1) << "closing a closed port does nothing";
@@ -217,24 +208,27 @@ TEST_F(PortConnectionTest, ClosePortStopsTheLinkBeforeItClosesTheDevice) {
   Port().OpenPort();
   EXPECT_TRUE(Port().IsOpen());
   EXPECT_EQ(device.OpenedPaths().back(), "/dev/ttyS1");
-  EXPECT_TRUE(ui.RunOne(3000ms));
+  EXPECT_TRUE(Written(device.Writes().size() + 1));
   Port().ClosePort();
   EXPECT_EQ(device.Calls().closed_use, 0);
 }
 
 // Whatever the board has not taken, the port's last write is the all-off
 // frame (after the fill that lets the board drop a frame cut short by a
-// purge), retried while the driver refuses it, for a bounded time.
+// purge), retried while the driver refuses it, purged between tries, for a
+// bounded time.
 TEST_F(PortConnectionTest, ClosePortEndsWithTheAllOffFrameRetriedWhileRefused) {
   struct Row {
     const char* legend;
-    int refused;  // writes refused from the close on
+    bool parked;       // a service window held the port: the link leaves unpurged
+    bool full;         // the queue full from the close on, until purged
+    bool even_purged;  // ... and after that too
     bool all_off_last;
   };
   const Row rows[] = {
-      {"taken at once", 0, true},
-      {"refused three times, then taken", 3, true},
-      {"never taken: the close goes on", 1 << 20, false},
+      {"taken at once", false, false, false, true},
+      {"left full by a parked link: purged, then taken", true, true, false, true},
+      {"never taken: the close goes on", false, true, true, false},
   };
   const FakeSerialDevice::Bytes all_off(emergency::kAllOffAfterPurge.begin(),
                                         emergency::kAllOffAfterPurge.end());
@@ -242,59 +236,113 @@ TEST_F(PortConnectionTest, ClosePortEndsWithTheAllOffFrameRetriedWhileRefused) {
     SCOPED_TRACE(row.legend);
     conn.reset();
     Port().OpenPort();
-    ASSERT_TRUE(ui.RunOne(3000ms)) << "the link steps";
+    ASSERT_TRUE(Written(device.Writes().size() + 1)) << "the link steps";
+    if (row.parked) {
+      Port().Link()->RequestPause();
+      ASSERT_TRUE(Port().Link()->WaitUntilPaused());
+    }
     const std::size_t writes_before = device.Writes().size();
-    device.RefuseWrites(row.refused);
+    device.SetFull(row.full, row.even_purged);
     const auto start = std::chrono::steady_clock::now();
     Port().ClosePort();
     EXPECT_LT(std::chrono::steady_clock::now() - start, PortConnection::kFinalFrameLimit + 500ms);
     EXPECT_EQ(device.Writes().size() > writes_before && device.LastWrite() == all_off,
               row.all_off_last);
-    device.RefuseWrites(0);
+    device.SetFull(false);
   }
 }
 
-// Events processed inside OpenPort's message box or ClosePort's wait for the
-// link may call back into the port; the outer call keeps its link and the
-// port ends as the last request says, never used after it was closed.
+// A line that hung up, at heartbeats on a fake clock: taken down only when
+// the panel may act (outputs off, the dead port closed without a final
+// frame), then its path looked at every 250 ms and opened again, quietly
+// while the device does not open yet.
+TEST_F(PortConnectionTest, AHungUpLineIsTakenDownAndOpenedAgainByItself) {
+  std::filesystem::create_symlink("/dev/null", folder.path / "COM1");
+  Port().OpenPort();
+  ASSERT_TRUE(Written(1));
+  status.OutputBytes.Put({3, 0, 0, 0});
+  device.SetHungUp(true);
+  ASSERT_TRUE(test_support::WaitFor([&] { return Port().Watch().HungUp(); }, 3000ms));
+  struct Row {
+    const char* legend;
+    int at_ms;
+    bool may_act;
+    bool com1;  // the COM1 entry leads to a device
+    serial::OpenResult device_opens;
+    bool open_after;
+    int opens;  // device opens so far
+  };
+  using R = serial::OpenResult;
+  const Row rows[] = {
+      {"a dialog open: left alone", 0, false, true, R::kOk, true, 1},
+      {"taken down", 10, true, false, R::kOk, false, 1},
+      {"240 ms on: not looked at yet", 250, true, true, R::kOk, false, 1},
+      {"250 ms: COM1 leads nowhere, not opened", 260, true, false, R::kOk, false, 1},
+      {"250 ms on: the device does not open yet, no box", 510, true, true, R::kNotFound, false, 2},
+      {"250 ms on: opened again", 760, true, true, R::kOk, true, 3},
+  };
+  int cleared = 0;
+  const auto t0 = LineClock::now();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.legend);
+    device.SetOpenResult(r.device_opens);
+    device.SetHungUp(false);
+    std::filesystem::remove(folder.path / "COM1");
+    std::filesystem::create_symlink(r.com1 ? "/dev/null" : "/nonexistent", folder.path / "COM1");
+    Port().KeepLineUp(t0 + std::chrono::milliseconds(r.at_ms), r.may_act, [&] { ++cleared; });
+    EXPECT_EQ(Port().IsOpen(), r.open_after);
+    EXPECT_EQ(device.Calls().open, r.opens);
+    EXPECT_EQ(cleared, r.at_ms >= 10 ? 1 : 0) << "the panel's outputs";
+  }
+  EXPECT_EQ(status.OutputBytes.Get(), (std::array<uint8_t, 4>{0, 0, 0, 0}));
+  for (const auto& w : device.Writes()) {
+    EXPECT_NE(w.size(), emergency::kAllOffAfterPurge.size()) << "a final frame to a dead port";
+  }
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(device.OpenedPaths().back(), Str(folder) + "COM1");
+}
+
+// Ctrl+Z's wait: it returns once the link has written the all-off frame and
+// the frame after it, not at its limit.
+TEST_F(PortConnectionTest, AwaitOutputsOnLineEndsOnceTheAllOffFrameIsOut) {
+  Port().OpenPort();
+  ASSERT_TRUE(Written(1));
+  status.OutputBytes.Clear();
+  status.flags.OutputsChanged.store(1);
+  const auto start = std::chrono::steady_clock::now();
+  Port().AwaitOutputsOnLine(5000ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+  EXPECT_EQ(status.flags.OutputsChanged.load(), 0);
+}
+
+// Events processed inside OpenPort's message box may call back into the
+// port; the port ends as the last request says, never used after it was
+// closed.
 TEST_F(PortConnectionTest, ReentryFromTheEventsItProcesses) {
   struct Row {
     const char* legend;
-    bool in_open;  // the call comes in the CHYBA 02 box, else in ClosePort
     std::function<void(PortConnection&)> call;
     bool open_after;
   };
   const Row rows[] = {
-      {"ClosePort inside the box: closed, no link", true, [](PortConnection& p) { p.ClosePort(); },
+      {"ClosePort inside the box: closed, no link", [](PortConnection& p) { p.ClosePort(); },
        false},
-      {"StopOpening inside the box: closed, no link", true,
-       [](PortConnection& p) { p.StopOpening(); }, false},
-      {"OpenPort inside the box: nothing more", true, [](PortConnection& p) { p.OpenPort(); },
-       true},
-      {"ClosePort inside ClosePort: closed once", false, [](PortConnection& p) { p.ClosePort(); },
+      {"StopOpening inside the box: closed, no link", [](PortConnection& p) { p.StopOpening(); },
        false},
-      {"OpenPort inside ClosePort: stays closed", false, [](PortConnection& p) { p.OpenPort(); },
-       false},
+      {"OpenPort inside the box: nothing more", [](PortConnection& p) { p.OpenPort(); }, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
     conn.reset();
     const auto before = device.Calls();
-    device.SetConfigureOk(!row.in_open);
-    in_box = in_pump = nullptr;
+    device.SetConfigureOk(false);
     bool called = false;
-    const auto once = [&] {
+    in_box = [&] {
       if (called) return;
       called = true;
       row.call(*conn);
     };
-    (row.in_open ? in_box : in_pump) = once;
     Port().OpenPort();
-    if (!row.in_open) {
-      // With its step queued the link cannot end before ClosePort pumps.
-      ASSERT_TRUE(test_support::WaitFor([&] { return ui.Queued() > 0; }, 3000ms));
-      Port().ClosePort();
-    }
     EXPECT_TRUE(called);
     EXPECT_EQ(Port().IsOpen(), row.open_after);
     EXPECT_EQ(Port().Link() != nullptr, row.open_after);

@@ -168,14 +168,13 @@ TEST(CommWorker, RunsBelowThePriorityOfItsStarter) {
 }
 #endif
 
-// A port connection over the fake device whose link runs its steps in place.
+// A port connection over the fake device.
 struct Rig {
   test_support::FakeSerialDevice device{false};
-  InlineInvoker ui;
   SharedStatus status;
   config::SettingsRecord settings;
   config::TextTable texts;
-  link::PortConnection port{{device, ui, status, settings, texts, "/nonexistent/", {}, {}}};
+  link::PortConnection port{{device, status, settings, texts, "/nonexistent/", {}}};
 
   Rig() { config::ApplyDefaults(settings); }
 };

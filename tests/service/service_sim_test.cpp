@@ -56,14 +56,12 @@ void ServiceSimTest::sliderChangeSendsFramesForAboutASecond() {
   module.Derive(dir.File("merkat32.exe"));
   const m32::config::TextTable texts;
   QWidget main_window;
-  m32::QtUiInvoker invoker{&main_window};
   QStringList errors;
   m32::link::PortConnection port{
-      {*device, invoker, status, settings.record, texts, dir.path().string() + "/",
+      {*device, status, settings.record, texts, dir.path().string() + "/",
        [&](const std::string&, const std::string& text, const std::string&) {
          errors << QString::fromStdString(text);
-       },
-       &m32::PumpOnce}};
+       }}};
   m32::Heartbeat heartbeat;
   QTimer timer1;
   QObject::connect(&timer1, &QTimer::timeout,

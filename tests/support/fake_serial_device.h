@@ -3,9 +3,11 @@
 //  - Receive side: Feed() queues bytes at once; Arrivals() scripts what comes
 //    in before each step (every Counts() call first appends the next chunk).
 //  - Transmit side: SetTxCount() sets the count Counts() reports; every
-//    Write() is recorded whole; RefuseWrites(n) refuses the next n (a full
-//    queue: nothing taken, nothing recorded).
-//  - Failures: SetCountsFail() (closed or vanished port), SetOpenResult(),
+//    Write() is recorded whole; SetFull() makes the queue full (writes
+//    refused: nothing taken, nothing recorded) until the next Purge(), or for
+//    good with `even_purged`.
+//  - Failures: SetCountsFail() (closed or vanished port), SetHungUp() (every
+//    wait also reports kHangup, every write is refused), SetOpenResult(),
 //    SetConfigureOk(), SetReadShortBy() (a read that loses bytes), SetModem()
 //    with ok false.
 //  - Waits: Wait() sleeps up to its time-out and ends early on Wake(), on
@@ -64,8 +66,13 @@ class FakeSerialDevice final : public serial::SerialDevice {
     for (auto& c : chunks) arrivals_.push_back(std::move(c));
   }
   void SetTxCount(uint32_t n) { Set(tx_count_, n); }
-  void RefuseWrites(int n) { Set(writes_refused_, n); }
+  void SetFull(bool full, bool even_purged = false) {
+    std::lock_guard<std::mutex> lock(m_);
+    full_ = full;
+    full_even_purged_ = even_purged;
+  }
   void SetCountsFail(bool fail) { Set(counts_fail_, fail); }
+  void SetHungUp(bool hung_up) { Set(hung_up_, hung_up); }
   void SetOpenResult(serial::OpenResult r) { Set(open_result_, r); }
   void SetConfigureOk(bool ok) { Set(configure_ok_, ok); }
   void SetReadShortBy(std::size_t n) { Set(read_short_by_, n); }
@@ -140,10 +147,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
   std::size_t Write(std::span<const uint8_t> bytes) override {
     std::lock_guard<std::mutex> lock(m_);
     Use(calls_.write);
-    if (writes_refused_ > 0) {
-      --writes_refused_;
-      return 0;
-    }
+    if (full_ || hung_up_) return 0;
     writes_.emplace_back(bytes.begin(), bytes.end());
     return bytes.size();
   }
@@ -152,6 +156,7 @@ class FakeSerialDevice final : public serial::SerialDevice {
     Use(calls_.purge);
     rx_.clear();
     tx_count_ = 0;
+    full_ = full_even_purged_;
   }
   bool Modem(serial::ModemLines& out) override {
     std::lock_guard<std::mutex> lock(m_);
@@ -169,7 +174,8 @@ class FakeSerialDevice final : public serial::SerialDevice {
     } else {
       cv_.wait_for(lock, timeout, ready);
     }
-    const unsigned events = (wake_ ? serial::kWoken : 0U) | (rx_event_ ? serial::kRxChar : 0U);
+    const unsigned events = (wake_ ? serial::kWoken : 0U) | (rx_event_ ? serial::kRxChar : 0U) |
+                            (hung_up_ ? serial::kHangup : 0U);
     wake_ = false;
     rx_event_ = false;
     return events;
@@ -209,9 +215,11 @@ class FakeSerialDevice final : public serial::SerialDevice {
   bool open_;
   std::deque<uint8_t> rx_;
   std::deque<Bytes> arrivals_;
-  int writes_refused_ = 0;
+  bool full_ = false;
+  bool full_even_purged_ = false;
   uint32_t tx_count_ = 0;
   bool counts_fail_ = false;
+  bool hung_up_ = false;
   serial::OpenResult open_result_ = serial::OpenResult::kOk;
   bool configure_ok_ = true;
   std::size_t read_short_by_ = 0;

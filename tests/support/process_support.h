@@ -256,6 +256,7 @@ class VirtualDesk {
   bool Available() const { return !display_.empty(); }
   // The X server dies under whatever runs on it (the display is lost).
   void KillServer() { x_.Stop(SIGKILL, std::chrono::milliseconds(3000)); }
+  pid_t ServerPid() const { return x_.Pid(); }
   const std::string& Display() const { return display_; }
   // The environment that puts a Qt program on this desk.
   std::vector<std::string> Env() const { return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display_}; }
@@ -313,6 +314,7 @@ struct LogLine {
   int64_t us = 0;
   std::string tag;
   std::vector<uint8_t> bytes;
+  std::string text;  // an EVENT's words ("reopen COM1 -> /dev/pts/7")
 };
 
 // Reads the sim's log as it grows; hands out whole lines only.
@@ -344,7 +346,10 @@ class SimLog {
     std::istringstream in(text);
     LogLine l;
     if (!(in >> l.us >> l.tag)) return std::nullopt;
-    if (l.tag == "EVENT") return l;
+    if (l.tag == "EVENT") {
+      std::getline(in >> std::ws, l.text);
+      return l;
+    }
     std::string hex;
     while (in >> hex) {
       if (hex.size() != 2) return std::nullopt;

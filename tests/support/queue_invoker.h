@@ -77,17 +77,4 @@ class QueueInvoker final : public UiInvoker {
   int runs_ = 0;
 };
 
-// Pauses `link` as a worker taking the port over does: asks, then waits on a
-// thread of its own until the link has parked, while `ui` runs its steps.
-// False (with the pause withdrawn) if it did not park.
-template <typename Link>
-bool PauseFromWorker(QueueInvoker& ui, Link& link) {
-  link.RequestPause();
-  std::atomic<bool> paused{false};
-  std::thread taker([&] { paused.store(link.WaitUntilPaused()); });
-  if (!ui.RunUntil([&] { return paused.load(); })) link.ResumeFromPause();
-  taker.join();
-  return paused.load();
-}
-
 }  // namespace m32::test_support

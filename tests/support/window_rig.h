@@ -103,9 +103,7 @@ struct WindowRig {
   config::ModulePath module;
   config::TextTable texts;
   QWidget main_window;
-  QtUiInvoker invoker{&main_window};
-  link::PortConnection port{
-      {device, invoker, status, settings.record, texts, dir.path().string(), {}, &PumpOnce}};
+  link::PortConnection port{{device, status, settings.record, texts, dir.path().string(), {}}};
 
   WindowRig() {
     config::ApplyDefaults(settings.record);

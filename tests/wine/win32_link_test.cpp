@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/settings.h"
@@ -14,32 +16,35 @@
 #include "core/shared_status.h"
 #include "link/port_connection.h"
 #include "serial/serial_device.h"
-#include "support/queue_invoker.h"
 
 namespace m32::link {
 namespace {
 
-using test_support::QueueInvoker;
+// Waits up to 3 s for `done`; the link runs its steps on its own thread.
+template <typename Pred>
+bool Until(Pred done) {
+  for (int i = 0; i < 3000 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return done();
+}
 
 // The platform's device and a port connection on it with the default settings
-// on COM<port_index + 1>; this thread plays the UI thread, and each error the
-// connection shows leaves its caption in `errors`.
+// on COM<port_index + 1>; each error the connection shows leaves its caption
+// in `errors`.
 struct LinkRig {
   explicit LinkRig(uint8_t port_index) {
     config::ApplyDefaults(settings);
     settings.PortIndex = port_index;
   }
   std::unique_ptr<serial::SerialDevice> device = serial::MakePlatformSerialDevice();
-  QueueInvoker ui;
   SharedStatus status;
   config::SettingsRecord settings;  // read at every OpenPort
   const config::TextTable texts;
   std::vector<std::string> errors;
-  PortConnection port{{*device, ui, status, settings, texts, "",
+  PortConnection port{{*device, status, settings, texts, "",
                        [this](const std::string& caption, const std::string&, const std::string&) {
                          errors.push_back(caption);
-                       },
-                       [this] { ui.RunPending(); }}};
+                       }}};
 };
 
 TEST(Win32Link, FramesGoBothWaysAtTheStoredLineAndStopOnClose) {
@@ -57,15 +62,14 @@ TEST(Win32Link, FramesGoBothWaysAtTheStoredLineAndStopOnClose) {
     EXPECT_TRUE(rig.errors.empty())
         << legend << ": " << (rig.errors.empty() ? "" : rig.errors.front());
 
-    ASSERT_TRUE(rig.ui.RunUntil([&] { return rig.status.flags.LinkRunning.load() != 0; }))
-        << legend;
+    ASSERT_TRUE(Until([&] { return rig.status.flags.LinkRunning.load() != 0; })) << legend;
 
     // out1 and out32 on: the board mirrors them into the inputs. This thread
     // takes the inputs as the I/O refresh thread does, clearing the flag.
     rig.status.OutputBytes.Put({0x01, 0x00, 0x00, 0x80});
     rig.status.flags.OutputsChanged.store(1);
     const std::array<uint8_t, 4> want{0x01, 0x00, 0x00, 0x80};
-    EXPECT_TRUE(rig.ui.RunUntil([&] {
+    EXPECT_TRUE(Until([&] {
       if (rig.status.flags.InputsReceived.load() == 0) return false;
       if (rig.status.InputBytes.Get() == want) return true;
       rig.status.flags.InputsReceived.store(0);

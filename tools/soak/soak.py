@@ -11,7 +11,12 @@ It ends with SIGTERM to the tool.
 
 What it checks (any failure: a message and exit status 1):
   * the tool stays alive and the frames keep coming: at least one LinkFrame
-    every 100 ms while the line is healthy;
+    every 100 ms while the line is healthy, also while the UI thread is held
+    (the link's steps run on their own thread); the longest UI-thread hold is
+    measured beside it and reported on its own line;
+  * a hang-up comes back by itself once the simulator has made its new pty:
+    frames again within a bounded time, all-off until the script switches
+    one on;
   * no frame ever carries an output that the script has not switched on since
     the last all-off event (Esc, a menu opened, a test window, a restart);
     after such an event the frames are all-off until the next switch-on;
@@ -36,6 +41,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -65,6 +71,11 @@ RSS_GROWTH_LIMIT_KB = 20 * 1024
 CPU_PER_MINUTE_LIMIT = 25.0  # % of one core
 SETTINGS_CHECK_EVERY = 3.0   # s
 SAMPLE_EVERY = 2.0           # s
+UI_SAMPLE_EVERY = 0.010     # s between looks at the UI thread's wait
+# Where the UI thread waits for events (its event loop's poll): anywhere else
+# it is held (working, or blocked on something other than its events).
+UI_IDLE_WAITS = ("poll_schedule_timeout", "do_sys_poll", "do_select", "ep_poll")
+RETURN_DEADLINE = 3.0        # s from the simulator's new pty to the tool's frames on it
 # The simulator answers a frame about 10 ms after it; when its answer to the
 # frame before a gap is not in its log within this time, the simulator itself
 # was not running (a loaded machine) and the gap says nothing about the tool.
@@ -395,6 +406,35 @@ class LineChecker:
             self.last_frame = (t_now, self.last_frame[1])
 
 
+class UiHoldMeter(threading.Thread):
+    """The longest time the tool's UI thread spends outside its event loop's wait.
+
+    Looks at the thread's kernel wait channel every UI_SAMPLE_EVERY; a run of
+    looks that find it elsewhere is a hold (to within one look)."""
+
+    def __init__(self, pid):
+        super().__init__(daemon=True)
+        self.path = f"/proc/{pid}/task/{pid}/wchan"
+        self.longest = 0.0
+        self.longest_at = None
+        self.stopping = threading.Event()
+
+    def run(self):
+        held_since = None
+        while not self.stopping.wait(UI_SAMPLE_EVERY):
+            try:
+                wait = Path(self.path).read_text()
+            except OSError:
+                return
+            t = now()
+            if wait.startswith(UI_IDLE_WAITS):
+                held_since = None
+            elif held_since is None:
+                held_since = t
+            elif t - held_since > self.longest:
+                self.longest, self.longest_at = t - held_since, held_since
+
+
 class History:
     """What the script did and when, for the report and for failure messages."""
 
@@ -507,6 +547,7 @@ class Soak:
         self.x = None
         self.fifo_fd = None
         self.tool = None
+        self.ui_hold = None
         self.sim = None
         self.work = None
         self.display = None
@@ -521,6 +562,7 @@ class Soak:
         self.settings_written = None
         self.settings_changed = set()
         self.hangups = 0
+        self.returns = []  # s from the simulator's new pty to the tool's first frame on it
         self.reopens = 0
         self.sim_summary = ""
         self.tool_rc = None
@@ -605,6 +647,8 @@ class Soak:
                                      stdout=open(self.work / "tool.out", "w"),
                                      stderr=subprocess.STDOUT)
         self.x = X(self.display, self.tool.pid)
+        self.ui_hold = UiHoldMeter(self.tool.pid)
+        self.ui_hold.start()
         end = now() + 20
         while now() < end:
             self.check_alive()
@@ -901,14 +945,10 @@ class Soak:
         reopens = self.line.sim_reopens
         self.send_sim("hangup")
         self.hangups += 1
-        # The tool keeps its dead port until the port dialog reopens it; let it
-        # sit there a while, and use the panel meanwhile.
-        dead_for = self.rng.uniform(1.0, 5.0)
-        end = now() + dead_for
-        while now() < end:
-            if self.rng.random() < 0.5:
-                self.click_output()
-            self.pump(self.rng.uniform(0.3, 1.0))
+        # The tool switches every output off when it takes the dead port down,
+        # and opens the new pty by itself once the simulator has made it.
+        self.line.all_off_event(t, now(), "hang-up", settle=0.3)
+        self.state = [0] * 32
         end = now() + 10
         while now() < end:
             if self.line.sim_reopens > reopens and (self.tooldir / "COM1").is_symlink():
@@ -916,7 +956,14 @@ class Soak:
             self.pump(0.1)
         else:
             raise SoakFailure("controller-sim made no new pty within 10 s of the hang-up")
-        self.port_dialog_ok("after a hang-up")
+        back = now()
+        frames = self.line.frames
+        while self.line.frames == frames:
+            if now() - back > RETURN_DEADLINE:
+                raise SoakFailure(f"{self.history.rel(now()):.3f} s: no frames on the new pty "
+                                  f"{RETURN_DEADLINE:.0f} s after the simulator made it")
+            self.pump(0.05)
+        self.returns.append(now() - back)
         self.line.end_unhealthy(entry, now())
 
     def warn(self, text):
@@ -1036,6 +1083,8 @@ class Soak:
         self.pump(SWITCH_DEADLINE)
         self.sample()
         self.rss_end = self.samples[-1][1]
+        if self.ui_hold is not None:
+            self.ui_hold.stopping.set()
         t = self.act("SIGTERM", "to the tool")
         self.line.close_t = t
         self.line.begin_unhealthy(t, "close")
@@ -1145,7 +1194,13 @@ class Soak:
             print(f"switches:   {len(lat)} seen on the line; latency median "
                   f"{statistics.median(lat) * 1000:.0f} ms, 95 % "
                   f"{lat[int(0.95 * (len(lat) - 1))] * 1000:.0f} ms, max {lat[-1] * 1000:.0f} ms")
-        print(f"hang-ups:   {self.hangups}, port reopens through the dialog {self.reopens}")
+        held = self.ui_hold.longest if self.ui_hold is not None else 0.0
+        print(f"UI thread:  longest hold {held * 1000:.0f} ms (frames must keep coming "
+              f"through it)")
+        back = (f", back by itself after {max(self.returns):.2f} s at most"
+                if self.returns else "")
+        print(f"hang-ups:   {self.hangups}{back}; port reopens through the dialog "
+              f"{self.reopens}")
         print(f"memory:     RSS start {rss_start / 1024:.1f} MB, end {rss_end / 1024:.1f} MB")
         print("CPU/min:    " + (", ".join(f"{c:.1f}" for c in cpu) or "-") +
               " (% of one core)")

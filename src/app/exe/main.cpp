@@ -54,7 +54,7 @@ std::unique_ptr<m32::eventlog::EventLog> StartEventLog(const QStringList& argume
   const std::filesystem::path folder(std::u8string(settings_folder.begin(), settings_folder.end()));
   auto log = std::make_unique<m32::eventlog::EventLog>(
       m32::eventlog::LogFilePath(request, folder, std::time(nullptr)),
-      [&ctx] { return ctx.settings.record.AdMode(); });
+      [&ctx] { return ctx.ad_mode.load(); });
   ctx.line_events = log.get();
   return log;
 }
@@ -85,10 +85,12 @@ int main(int argc, char** argv) {
     // loop, which returns once every loop nested in it has. Only this loop
     // is ended, so the nested waits keep their full time meanwhile.
     QEventLoop outermost;
-    m32::TerminationSignals termination([&] {
-      menu.RequestClose();
-      outermost.exit(0);
-    });
+    m32::TerminationSignals termination(
+        [&] {
+          menu.RequestClose();
+          outermost.exit(0);
+        },
+        [&] { menu.SwitchOffForStop(); });
     menu.StartUp();
     if (!menu.CloseRequested()) menu.CreateChildWindows();
     if (!menu.CloseRequested() && !menu.Closed()) outermost.exec();
